@@ -25,7 +25,7 @@
 
 namespace Orvex {
 
-Q_LOGGING_CATEGORY(lcKernel, "lib.kernel")
+Q_LOGGING_CATEGORY(lcKernel, "lib.kernel", QtWarningMsg)
 
 namespace {
 
