@@ -12,9 +12,9 @@
 //   over the target only when complete; on failure the target is untouched.
 // - Sample encoding: native-endian samples of the type codes -1 (uint8), -2 (uint16) and -3 (float,
 //   0 ... 1). CMYK samples are ink amounts (0 = no ink); inverted JPEGs are turned round on load
-//   and written inverted again. Lab samples are unsigned with a and b offset so that neutral is
-//   the middle value: L 0 ... 100 maps to 0 ... max, a and b -128 ... 127 to 0 ... 255/255 of max
-//   (8-bit 128, 16-bit 32768 and float 128/255 are neutral), which is also what the host sends.
+//   and written inverted again. Lab samples are unsigned with neutral a and b in the middle: 8-bit
+//   L 0..255, a/b 128 neutral; 16-bit L 0..65535, a/b 32768 neutral with 256 steps per unit; float
+//   L/100 and (a + 128)/255. The colour-management layer (cmm/CMM.h) uses the same encodings.
 
 #include <QString>
 

@@ -1,0 +1,3 @@
+#include "datastorage/Logging.h"
+
+Q_LOGGING_CATEGORY(lcDataStorage, "lib.ds")
