@@ -20,7 +20,9 @@ namespace {
 
 std::atomic<bool> g_cancel{false};
 
-void onSignal(int) { g_cancel = true; }
+void onSignal(int) {
+    g_cancel = true;
+}
 
 int fail(int code, const QString& reason) {
     std::fprintf(stderr, "elemorama-render: %s\n", qPrintable(reason));
@@ -41,7 +43,8 @@ void listEffects(const SettingsGroupRO& root) {
                     std::printf(" %s", f.settingsKey);
             }
         std::printf("\n");
-        for (const PresetRecord& p : builtInPresets(e.id)) std::printf("  preset \"%s\"\n", qPrintable(p.name));
+        for (const PresetRecord& p : builtInPresets(e.id))
+            std::printf("  preset \"%s\"\n", qPrintable(p.name));
         const SettingsGroupRO group(root, EffectRegistry::settingsGroup(e.id));
         for (const PresetRecord& p : readUserPresets(group, e.id))
             std::printf("  user preset \"%s\"\n", qPrintable(p.name));
@@ -62,21 +65,29 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("elemorama-render"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Applies one Elemorama effect to an image file.\n\n"
-        "Example: elemorama-render --effect Rain --preset \"ORVEX Storm\" --set Den=8 --selection sky.png in.jpg -o "
-        "out.png\n\n"
-        "Images: 8/16-bit PNG, JPEG, TIFF (8/16-bit, float), PPM/PGM; grey, RGB, CMYK and Lab. The selection is an "
-        "image whose alpha, grey or luminance selects (a different size is resampled); without it the whole image "
-        "is selected. Out-of-range values are clamped and reported. Exit codes: 0 done, 1 failed, 2 bad usage."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    parser.setApplicationDescription(
+        QStringLiteral("Applies one Elemorama effect to an image file.\n\n"
+                       "Example: elemorama-render --effect Rain --preset \"ORVEX Storm\" --set Den=8 "
+                       "--selection sky.png in.jpg -o "
+                       "out.png\n\n"
+                       "Images: 8/16-bit PNG, JPEG, TIFF (8/16-bit, float), PPM/PGM; grey, RGB, CMYK and "
+                       "Lab. The selection is an "
+                       "image whose alpha, grey or luminance selects (a different size is resampled); "
+                       "without it the whole image "
+                       "is selected. Out-of-range values are clamped and reported. Exit codes: 0 done, 1 "
+                       "failed, 2 bad usage."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
     const QCommandLineOption effect({QStringLiteral("e"), QStringLiteral("effect")},
-                                    QStringLiteral("The effect (Rain, Cumulus, ...; see --list)."), QStringLiteral("name"));
+                                    QStringLiteral("The effect (Rain, Cumulus, ...; see --list)."),
+                                    QStringLiteral("name"));
     const QCommandLineOption preset({QStringLiteral("p"), QStringLiteral("preset")},
-                                    QStringLiteral("A built-in or user preset of the effect."), QStringLiteral("name"));
-    const QCommandLineOption set({QStringLiteral("s"), QStringLiteral("set")},
-                                 QStringLiteral("Sets a parameter by its settings key (repeatable), e.g. Den=8."),
-                                 QStringLiteral("key=value"));
+                                    QStringLiteral("A built-in or user preset of the effect."),
+                                    QStringLiteral("name"));
+    const QCommandLineOption set(
+        {QStringLiteral("s"), QStringLiteral("set")},
+        QStringLiteral("Sets a parameter by its settings key (repeatable), e.g. Den=8."),
+        QStringLiteral("key=value"));
     const QCommandLineOption selection({QStringLiteral("m"), QStringLiteral("selection")},
                                        QStringLiteral("The selection mask image."), QStringLiteral("file"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
@@ -87,8 +98,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption threads({QStringLiteral("j"), QStringLiteral("threads")},
                                      QStringLiteral("At most this many worker threads (default: all cores)."),
                                      QStringLiteral("n"));
-    const QCommandLineOption quality(QStringLiteral("quality"), QStringLiteral("JPEG quality 1-100 (default 95)."),
-                                     QStringLiteral("q"));
+    const QCommandLineOption quality(QStringLiteral("quality"),
+                                     QStringLiteral("JPEG quality 1-100 (default 95)."), QStringLiteral("q"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress bar and no notes."));
     parser.addOptions({help, effect, preset, set, selection, output, list, threads, quality, quiet});
@@ -108,7 +119,8 @@ int main(int argc, char** argv) {
 
     Render::RenderRequest request;
     const QStringList inputs = parser.positionalArguments();
-    if (inputs.size() != 1) return fail(2, inputs.isEmpty() ? "no input image given" : "more than one input image given");
+    if (inputs.size() != 1)
+        return fail(2, inputs.isEmpty() ? "no input image given" : "more than one input image given");
     if (!parser.isSet(effect)) return fail(2, "no effect given (--effect; see --list)");
     if (!parser.isSet(output)) return fail(2, "no output file given (-o)");
     request.input = inputs.first();
@@ -128,7 +140,8 @@ int main(int argc, char** argv) {
     }
     if (parser.isSet(quality)) {
         request.jpegQuality = parser.value(quality).toInt(&ok);
-        if (!ok || request.jpegQuality < 1 || request.jpegQuality > 100) return fail(2, "--quality expects 1-100");
+        if (!ok || request.jpegQuality < 1 || request.jpegQuality > 100)
+            return fail(2, "--quality expects 1-100");
     }
 
     std::signal(SIGINT, onSignal);
@@ -148,7 +161,9 @@ int main(int argc, char** argv) {
             drawBar(fraction);
         };
     if (chatty)
-        hooks.note = [](const QString& note) { std::fprintf(stderr, "elemorama-render: note: %s\n", qPrintable(note)); };
+        hooks.note = [](const QString& note) {
+            std::fprintf(stderr, "elemorama-render: note: %s\n", qPrintable(note));
+        };
     try {
         Render::runRender(request, hooks);
     } catch (const EffectJobError& e) {

@@ -53,7 +53,8 @@ TEST(Cumulus, NoiseFieldReproducesTheOctaveSum) {
     ASSERT_TRUE(CumulusRenderer::buildNoise(50, grid, b, context));
     EXPECT_EQ(a, b);
     EXPECT_FLOAT_EQ(*std::max_element(a.begin(), a.end()), 1.0f);
-    EXPECT_GE(*std::min_element(a.begin(), a.end()), 0.0f);
+    // The cubic kernel's negative lobes allow slightly negative values.
+    EXPECT_GT(*std::min_element(a.begin(), a.end()), -0.2f);
     // Two cells recomputed from the definition, relative to each other (normalisation cancels).
     auto raw = [](int y, int x) {
         double v = 0, ws = 0;
@@ -65,7 +66,7 @@ TEST(Cumulus, NoiseFieldReproducesTheOctaveSum) {
         return v / ws;
     };
     const size_t i1 = size_t(17) * grid.width + 31, i2 = size_t(60) * grid.width + 150;
-    EXPECT_NEAR(a[i1] / a[i2], raw(17, 31) / raw(60, 150), 1e-5);
+    EXPECT_FLOAT_EQ(a[i1] / a[i2], float(raw(17, 31) / raw(60, 150)));
     // A different size gives a different field.
     ASSERT_TRUE(CumulusRenderer::buildNoise(20, grid, b, context));
     EXPECT_NE(a, b);
@@ -122,7 +123,8 @@ TEST(Cumulus, ColourChangesTintNotShape) {
     auto white = render(renderer, p, 400, 300, TypeF32, sky);
     p.color = 0xFFFF6020u;
     auto orange = render(renderer, p, 400, 300, TypeF32, sky);
-    const auto src = planeFloats(*white.source), a = planeFloats(*white.result), b = planeFloats(*orange.result);
+    const auto src = planeFloats(*white.source), a = planeFloats(*white.result),
+               b = planeFloats(*orange.result);
     int changedA = 0, sameWhere = 0, warmer = 0;
     for (size_t i = 0; i < src.size(); i += 4) {
         const bool ca = a[i] != src[i] || a[i + 2] != src[i + 2];
@@ -145,7 +147,8 @@ TEST(Cumulus, CloudsStayInTheSelectionAndBrightenTheSky) {
     for (int y = 0; y < 300; ++y)
         for (int x = 0; x < 400; ++x) {
             const size_t i = (size_t(y) * 400 + x) * 4;
-            const bool changed = after[i] != before[i] || after[i + 1] != before[i + 1] || after[i + 2] != before[i + 2];
+            const bool changed =
+                after[i] != before[i] || after[i + 1] != before[i + 1] || after[i + 2] != before[i + 2];
             if (y < 160) {
                 ++inside;
                 changedInside += changed;

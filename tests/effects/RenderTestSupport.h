@@ -11,6 +11,7 @@
 namespace TestSupport {
 
 using namespace Orvex::DataStorage;
+using Orvex::Ref;
 using Orvex::Detail::RectI;
 using Orvex::Detail::SizeI;
 

@@ -26,7 +26,9 @@ constexpr double AllowedFraction = 0.001;
 constexpr int HardLimit = 24;
 
 const QString goldenDir = QStringLiteral(ELEMORAMA_TEST_DATA_DIR "/golden");
-bool updating() { return qEnvironmentVariableIsSet("ELEMORAMA_UPDATE_GOLDEN"); }
+bool updating() {
+    return qEnvironmentVariableIsSet("ELEMORAMA_UPDATE_GOLDEN");
+}
 
 // The inputs: the sample photo and its sky mask at 320 x 240, made once from samples/ on update.
 void ensureInputs() {
@@ -64,11 +66,16 @@ GoldenCase readCase(const QString& paramsPath) {
         const QString line = in.readLine().trimmed();
         if (line.isEmpty() || line.startsWith('#')) continue;
         const QString key = line.section(':', 0, 0).trimmed(), value = line.section(':', 1).trimmed();
-        if (key == "effect") c.request.spec.effect = value;
-        else if (key == "preset") c.request.spec.preset = value;
-        else if (key == "set") c.request.spec.overrides.push_back({value.section('=', 0, 0), value.section('=', 1)});
-        else if (key == "selection" && value == "all") c.request.selection.clear();
-        else ADD_FAILURE() << "unknown line in " << paramsPath.toStdString() << ": " << line.toStdString();
+        if (key == "effect")
+            c.request.spec.effect = value;
+        else if (key == "preset")
+            c.request.spec.preset = value;
+        else if (key == "set")
+            c.request.spec.overrides.push_back({value.section('=', 0, 0), value.section('=', 1)});
+        else if (key == "selection" && value == "all")
+            c.request.selection.clear();
+        else
+            ADD_FAILURE() << "unknown line in " << paramsPath.toStdString() << ": " << line.toStdString();
     }
     return c;
 }

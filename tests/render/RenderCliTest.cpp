@@ -31,11 +31,13 @@ protected:
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-render"), args);
         EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
     }
 
     // A w x h image with a gradient; grey, RGB or RGB with alpha, 8 or 16 bits.
-    QString writeImage(const QString& name, int w, int h, ImageIO::ColorModel model, int type, bool alpha = false) {
+    QString writeImage(const QString& name, int w, int h, ImageIO::ColorModel model, int type,
+                       bool alpha = false) {
         ImageIO::ImageRecord img;
         img.width = w, img.height = h, img.model = model, img.sampleType = type, img.hasAlpha = alpha;
         img.allocate();
@@ -81,7 +83,8 @@ TEST_F(RenderCli, BadUsageExitsTwoWithOneLineReason) {
         {{"--effect", "Rain", in}, "no output file given"},
         {{"--effect", "Hail", in, "-o", out}, "unknown effect 'Hail'"},
         {{"--effect", "Ice", in, "-o", out}, "effect 'Ice' is not available yet"},
-        {{"--effect", "Rain", "--preset", "ORVEX Hail", in, "-o", out}, "effect Rain has no preset 'ORVEX Hail'"},
+        {{"--effect", "Rain", "--preset", "ORVEX Hail", in, "-o", out},
+         "effect Rain has no preset 'ORVEX Hail'"},
         {{"--effect", "Rain", "--set", "Wind=3", in, "-o", out}, "unknown parameter 'Wind' of Rain"},
         {{"--effect", "Rain", "--set", "Den", in, "-o", out}, "--set expects KEY=VALUE"},
         {{"--effect", "Rain", "--set", "Den=lots", in, "-o", out}, "'lots' is not a valid value for Den"},
@@ -119,7 +122,8 @@ TEST_F(RenderCli, FailuresExitOneAndLeaveNoFile) {
 
 TEST_F(RenderCli, ClampedValuesAreReportedAndTheRunSucceeds) {
     const QString in = writeImage("in.png", 80, 60, ImageIO::ColorModel::RGB, -1);
-    const Result r = run({"--effect", "Rain", "--set", "Den=50", "--set", "SizeRain=0.5", in, "-o", path("o.png")});
+    const Result r =
+        run({"--effect", "Rain", "--set", "Den=50", "--set", "SizeRain=0.5", in, "-o", path("o.png")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("Den=50 is out of range, clamped to 20")) << r.err.toStdString();
     EXPECT_TRUE(QFile::exists(path("o.png")));
@@ -142,8 +146,8 @@ TEST_F(RenderCli, KeepsModelDepthAndUntouchedPixels) {
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 12; ++x) mask.row(y)[x] = 255;
     ImageIO::saveImage(mask, path("mask.png"));
-    r = run({"--effect", "Rain", "--preset", "ORVEX Wall of Rain", "--selection", path("mask.png"), deep, "-o",
-             path("deep_out.png")});
+    r = run({"--effect", "Rain", "--preset", "ORVEX Wall of Rain", "--selection", path("mask.png"), deep,
+             "-o", path("deep_out.png")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("selection 12x9 resampled to 120x90"));
     b = ImageIO::loadImage(path("deep_out.png"));

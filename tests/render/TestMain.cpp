@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -16,7 +16,9 @@ template <class T> struct SampleMath;
 
 template <> struct SampleMath<uint8_t> {
     static float unit(uint8_t v) { return float(v) * (1.0f / 255.0f); }
-    static uint8_t colour(float co, float ar) { return co >= ar ? 255 : uint8_t(int(co / ar * 255.0f + 0.5f)); }
+    static uint8_t colour(float co, float ar) {
+        return co >= ar ? 255 : uint8_t(int(co / ar * 255.0f + 0.5f));
+    }
     static uint8_t fromUnit(float v) { return uint8_t(int(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f)); }
 };
 

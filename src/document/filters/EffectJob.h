@@ -25,7 +25,7 @@ public:
 
 struct EffectJobSpec {
     QString effect;
-    QString preset;                            // empty: the effect's defaults
+    QString preset;                           // empty: the effect's defaults
     QList<QPair<QString, QString>> overrides; // settings key (or member name), value text
 };
 

@@ -8,7 +8,8 @@ namespace Orvex::Document::Filters {
 using namespace DataStorage;
 
 int32_t checkRgbaPlanes(const PixelPlane& source, const PixelPlane& result) {
-    if (source.size() != result.size()) throw std::invalid_argument("Source and result planes differ in size");
+    if (source.size() != result.size())
+        throw std::invalid_argument("Source and result planes differ in size");
     const Ref<DataChannel> red = source.channel(ChannelRed);
     if (!red || !source.hasChannel(ChannelGreen) || !source.hasChannel(ChannelBlue))
         throw std::invalid_argument("The working plane is not RGB");

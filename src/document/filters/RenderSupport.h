@@ -33,8 +33,8 @@ RectI grown(const RectI& rect, int by, SizeI clipTo);
 
 // Row access to one tile of the result's red, green, blue and alpha channels (alpha may be null).
 template <class T> struct RgbaTile {
-    RectI area;    // the part of the walked rectangle inside this tile (image coordinates)
-    int x0 = 0;    // the tile's top-left pixel
+    RectI area; // the part of the walked rectangle inside this tile (image coordinates)
+    int x0 = 0; // the tile's top-left pixel
     int y0 = 0;
     DataStorage::TileReadWrite* cursors[4] = {};
     T* row(int component, int y) const {
@@ -78,10 +78,14 @@ void forEachRgbaTile(DataStorage::PixelPlane& result, const RectI& rect, const R
 // Calls fn.template operator()<T>() for the sample type code (-1, -2, -3).
 template <class Fn> decltype(auto) dispatchSampleType(int32_t type, Fn&& fn) {
     switch (type) {
-    case DataStorage::TypeU8: return fn(uint8_t{});
-    case DataStorage::TypeU16: return fn(uint16_t{});
-    case DataStorage::TypeF32: return fn(float{});
-    default: throw std::invalid_argument("Unsupported sample type of the working planes");
+    case DataStorage::TypeU8:
+        return fn(uint8_t{});
+    case DataStorage::TypeU16:
+        return fn(uint16_t{});
+    case DataStorage::TypeF32:
+        return fn(float{});
+    default:
+        throw std::invalid_argument("Unsupported sample type of the working planes");
     }
 }
 

@@ -23,19 +23,26 @@ namespace {
 
 CMM::ColorSpace spaceOf(ColorModel model) {
     switch (model) {
-    case ColorModel::Grey: return CMM::ColorSpace::Grey;
-    case ColorModel::RGB: return CMM::ColorSpace::RGB;
-    case ColorModel::CMYK: return CMM::ColorSpace::CMYK;
-    case ColorModel::Lab: return CMM::ColorSpace::Lab;
+    case ColorModel::Grey:
+        return CMM::ColorSpace::Grey;
+    case ColorModel::RGB:
+        return CMM::ColorSpace::RGB;
+    case ColorModel::CMYK:
+        return CMM::ColorSpace::CMYK;
+    case ColorModel::Lab:
+        return CMM::ColorSpace::Lab;
     }
     return CMM::ColorSpace::Unknown;
 }
 
-PixelFormat rgbFormat(int type, bool alpha) { return PixelFormat::fromMask(alpha ? MaskRGBA : MaskRGB, type); }
+PixelFormat rgbFormat(int type, bool alpha) {
+    return PixelFormat::fromMask(alpha ? MaskRGBA : MaskRGB, type);
+}
 
 CMM::ProfilePtr imageProfile(const ImageRecord& image) {
     CMM::ProfilePtr embedded;
-    if (!image.iccProfile.empty()) embedded = CMM::Profile::fromICC(image.iccProfile.data(), image.iccProfile.size());
+    if (!image.iccProfile.empty())
+        embedded = CMM::Profile::fromICC(image.iccProfile.data(), image.iccProfile.size());
     return CMM::profileOrDefault(embedded, spaceOf(image.model));
 }
 
@@ -44,9 +51,15 @@ void convertSamples(const uint8_t* in, int inType, uint8_t* out, int outType, si
     for (size_t i = 0; i < count; ++i) {
         double v;
         switch (inType) {
-        case -1: v = in[i] / 255.0; break;
-        case -2: v = reinterpret_cast<const uint16_t*>(in)[i] / 65535.0; break;
-        default: v = reinterpret_cast<const float*>(in)[i]; break;
+        case -1:
+            v = in[i] / 255.0;
+            break;
+        case -2:
+            v = reinterpret_cast<const uint16_t*>(in)[i] / 65535.0;
+            break;
+        default:
+            v = reinterpret_cast<const float*>(in)[i];
+            break;
         }
         switch (outType) {
         case -1:
@@ -54,10 +67,12 @@ void convertSamples(const uint8_t* in, int inType, uint8_t* out, int outType, si
                                   : uint8_t(std::clamp(int(v * 255.0 + 0.5), 0, 255));
             break;
         case -2:
-            reinterpret_cast<uint16_t*>(out)[i] = inType == -1 ? uint16_t(in[i] * 257)
-                                                               : uint16_t(std::clamp(int(v * 65535.0 + 0.5), 0, 65535));
+            reinterpret_cast<uint16_t*>(out)[i] =
+                inType == -1 ? uint16_t(in[i] * 257) : uint16_t(std::clamp(int(v * 65535.0 + 0.5), 0, 65535));
             break;
-        default: reinterpret_cast<float*>(out)[i] = float(v); break;
+        default:
+            reinterpret_cast<float*>(out)[i] = float(v);
+            break;
         }
     }
 }
@@ -66,7 +81,8 @@ void convertSamples(const uint8_t* in, int inType, uint8_t* out, int outType, si
 
 Ref<PixelPlane> planeFromImage(const ImageRecord& image) {
     const bool alpha = image.hasAlpha;
-    Ref<PixelPlane> plane(new PixelPlane(alpha ? MaskRGBA : MaskRGB, image.sampleType, SizeI{image.width, image.height}));
+    Ref<PixelPlane> plane(
+        new PixelPlane(alpha ? MaskRGBA : MaskRGB, image.sampleType, SizeI{image.width, image.height}));
     const PixelFormat format = rgbFormat(image.sampleType, alpha);
     if (image.model == ColorModel::RGB) {
         setData(*plane, plane->bounds(), image.samples.data(), unsigned(image.rowBytes()), format);
@@ -74,7 +90,8 @@ Ref<PixelPlane> planeFromImage(const ImageRecord& image) {
     }
     const CMM::PixelLayout in{spaceOf(image.model), image.sampleType, alpha};
     const CMM::PixelLayout out{CMM::ColorSpace::RGB, image.sampleType, alpha};
-    const CMM::Transform toRgb(imageProfile(image), in, CMM::Profile::defaultProfile(CMM::ColorSpace::RGB), out);
+    const CMM::Transform toRgb(imageProfile(image), in, CMM::Profile::defaultProfile(CMM::ColorSpace::RGB),
+                               out);
     std::vector<uint8_t> rgb(out.pixelBytes() * size_t(image.width) * size_t(image.height));
     toRgb.apply(image.samples.data(), image.rowBytes(), rgb.data(), out.pixelBytes() * size_t(image.width),
                 image.width, image.height);
@@ -98,7 +115,8 @@ ImageRecord imageFromPlane(const PixelPlane& result, const PixelPlane& source, c
     getData(source, source.bounds(), before.data(), 0, format);
     const CMM::PixelLayout in{CMM::ColorSpace::RGB, original.sampleType, alpha};
     const CMM::PixelLayout out{spaceOf(original.model), original.sampleType, alpha};
-    const CMM::Transform back(CMM::Profile::defaultProfile(CMM::ColorSpace::RGB), in, imageProfile(original), out);
+    const CMM::Transform back(CMM::Profile::defaultProfile(CMM::ColorSpace::RGB), in, imageProfile(original),
+                              out);
     const size_t px = format.pixelSize(), outPx = image.pixelBytes(), origPx = original.pixelBytes();
     for (int y = 0; y < original.height; ++y) {
         const uint8_t* now = rgb.data() + rgbRow * size_t(y);
@@ -121,7 +139,8 @@ Ref<DataChannel> selectionFromImage(const ImageRecord& maskImage, int width, int
         setData(*channel, channel->bounds(), mask.samples.data(), unsigned(mask.rowBytes()));
         return channel;
     }
-    const QImage small(mask.samples.data(), mask.width, mask.height, int(mask.rowBytes()), QImage::Format_Grayscale8);
+    const QImage small(mask.samples.data(), mask.width, mask.height, int(mask.rowBytes()),
+                       QImage::Format_Grayscale8);
     const QImage scaled = small.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                               .convertToFormat(QImage::Format_Grayscale8);
     if (scaled.isNull()) throw RenderError("cannot resample the selection");
@@ -156,7 +175,8 @@ QString adaptForFormat(ImageRecord& image, ImageIO::FileFormat format) {
         for (int x = 0; x < image.width; ++x)
             convertSamples(image.row(y) + size_t(x) * inChannels * inSample, image.sampleType,
                            out.row(y) + size_t(x) * outChannels * outSample, type, size_t(outChannels));
-    if (type != image.sampleType) changes << QStringLiteral("samples converted to %1").arg(type == -1 ? "8-bit" : "16-bit");
+    if (type != image.sampleType)
+        changes << QStringLiteral("samples converted to %1").arg(type == -1 ? "8-bit" : "16-bit");
     if (alpha != image.hasAlpha) changes << QStringLiteral("transparency dropped");
     image = std::move(out);
     return changes.join(QStringLiteral(", "));

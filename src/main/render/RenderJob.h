@@ -18,7 +18,7 @@ namespace Orvex::Render {
 
 using DataStorage::DataChannel;
 using DataStorage::PixelPlane;
-using DataStorage::Ref;
+using Orvex::Ref;
 
 struct RenderRequest {
     QString input;
@@ -53,7 +53,7 @@ QString adaptForFormat(ImageIO::ImageRecord& image, ImageIO::FileFormat format);
 struct RenderHooks {
     const std::atomic<bool>* cancel = nullptr;
     std::function<void(double fraction)> progress; // called from a watcher thread, about 10 times a second
-    std::function<void(const QString& note)> note;  // clamped values, format adaptations
+    std::function<void(const QString& note)> note; // clamped values, format adaptations
 };
 
 // Runs the whole request. Throws EffectJobError (usage) or RenderError / std::exception (failure).

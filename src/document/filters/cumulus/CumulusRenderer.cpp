@@ -14,7 +14,9 @@ using namespace DataStorage;
 
 namespace {
 
-inline int roundHalfAway(double v) { return int(std::lround(v)); }
+inline int roundHalfAway(double v) {
+    return int(std::lround(v));
+}
 
 // Mirrors a coordinate into 0 ... n - 1 so that noise read past the grid's edge continues smoothly.
 inline int mirrored(int v, int n) {
@@ -40,29 +42,89 @@ CloudGrid CloudGrid::forImage(int w, int h) {
     return g;
 }
 
-bool CumulusRenderer::buildNoise(int size, const CloudGrid& grid, std::vector<float>& noise, const RunContext& context) {
+namespace {
+
+// One octave's lattice positions and kernel weights along an axis: for each cell the rounded lattice
+// index and the five weights K(|index - 2 + k - position|), as the cubic value noise defines them.
+struct AxisWeights {
+    std::vector<int32_t> centre;
+    std::vector<double> weight; // 5 per cell
+};
+
+} // namespace
+
+bool CumulusRenderer::buildNoise(int size, const CloudGrid& grid, std::vector<float>& noise,
+                                 const RunContext& context) {
     noise.assign(size_t(grid.width) * size_t(grid.height), 0.0f);
-    double octaveScale[5], octaveWeight[5], weightSum = 0;
-    for (int o = 0; o < 5; ++o) {
-        octaveScale[o] = std::pow(0.4, o);
+    constexpr int Octaves = 5;
+    double octaveWeight[Octaves], weightSum = 0;
+    AxisWeights rows[Octaves], cols[Octaves];
+    for (int o = 0; o < Octaves; ++o) {
+        const double scale = std::pow(0.4, o);
         octaveWeight[o] = std::pow(0.7, o);
         weightSum += octaveWeight[o];
+        // f1 = 2.5 y / c / size, f2 = x / c / size, computed as in the definition.
+        rows[o].centre.resize(size_t(grid.height));
+        rows[o].weight.resize(size_t(grid.height) * 5);
+        cols[o].centre.resize(size_t(grid.width));
+        cols[o].weight.resize(size_t(grid.width) * 5);
+        for (int y = 0; y < grid.height; ++y) {
+            const double pos = 2.5 * y / scale / size;
+            const int32_t r = int32_t(std::round(pos));
+            rows[o].centre[size_t(y)] = r;
+            for (int k = 0; k < 5; ++k)
+                rows[o].weight[size_t(y) * 5 + size_t(k)] = Common::cubicKernel(double(r - 2 + k) - pos);
+        }
+        for (int x = 0; x < grid.width; ++x) {
+            const double pos = x / scale / size;
+            const int32_t r = int32_t(std::round(pos));
+            cols[o].centre[size_t(x)] = r;
+            for (int k = 0; k < 5; ++k)
+                cols[o].weight[size_t(x) * 5 + size_t(k)] = Common::cubicKernel(double(r - 2 + k) - pos);
+        }
     }
+    // Each row sums, per octave, hash x row weight x column weight over the 5 x 5 lattice points in
+    // the same order as the value noise itself, with the lattice hashes of the row computed once.
     MT::parallelFor(
         0, uint32_t(grid.height),
         [&](uint32_t first, uint32_t last) {
+            std::vector<double> hashes;
+            std::vector<double> sums(size_t(grid.width));
             for (uint32_t y = first; y < last; ++y) {
                 if (context.cancelled()) return;
-                float* row = noise.data() + size_t(y) * size_t(grid.width);
-                for (int x = 0; x < grid.width; ++x) {
-                    double v = 0;
-                    for (int o = 0; o < 5; ++o) {
-                        const double f1 = 2.5 * y / octaveScale[o] / size;
-                        const double f2 = x / octaveScale[o] / size;
-                        v += octaveWeight[o] * Common::cubicValueNoise(f1, f2, 29);
+                std::fill(sums.begin(), sums.end(), 0.0);
+                for (int o = 0; o < Octaves; ++o) {
+                    const int32_t ri = rows[o].centre[y];
+                    const double* rw = &rows[o].weight[size_t(y) * 5];
+                    const int32_t jFirst = cols[o].centre.front() - 2, jLast = cols[o].centre.back() + 2;
+                    const size_t span = size_t(jLast - jFirst + 1);
+                    const bool cached = span <= size_t(grid.width) * 5;
+                    if (cached) {
+                        hashes.resize(span * 5);
+                        for (int a = 0; a < 5; ++a)
+                            if (rw[a] != 0.0)
+                                for (size_t j = 0; j < span; ++j)
+                                    hashes[size_t(a) * span + j] =
+                                        Common::valueNoiseHash(ri - 2 + a, jFirst + int32_t(j), 29);
                     }
-                    row[x] = float(v / weightSum);
+                    for (int x = 0; x < grid.width; ++x) {
+                        const int32_t ci = cols[o].centre[size_t(x)];
+                        const double* cw = &cols[o].weight[size_t(x) * 5];
+                        double sum = 0.0;
+                        for (int a = 0; a < 5; ++a) {
+                            if (rw[a] == 0.0) continue;
+                            for (int b = 0; b < 5; ++b) {
+                                const double h = cached
+                                                     ? hashes[size_t(a) * span + size_t(ci - 2 + b - jFirst)]
+                                                     : Common::valueNoiseHash(ri - 2 + a, ci - 2 + b, 29);
+                                sum += h * rw[a] * cw[b];
+                            }
+                        }
+                        sums[size_t(x)] += octaveWeight[o] * sum;
+                    }
                 }
+                float* row = noise.data() + size_t(y) * size_t(grid.width);
+                for (int x = 0; x < grid.width; ++x) row[x] = float(sums[size_t(x)] / weightSum);
                 context.advance();
             }
         },
@@ -113,7 +175,8 @@ RunOutcome CumulusRenderer::process(CumulusParams& p, const PixelPlane& source, 
             const uint8_t* row = bytes.data() + size_t(y - selection.top) * size_t(selection.width());
             const int gy = std::min(GH - 1, int(y / s));
             for (int x = selection.left; x < selection.right; ++x)
-                if (row[x - selection.left]) soft[size_t(gy) * size_t(GW) + size_t(std::min(GW - 1, int(x / s)))] = 1.0f;
+                if (row[x - selection.left])
+                    soft[size_t(gy) * size_t(GW) + size_t(std::min(GW - 1, int(x / s)))] = 1.0f;
         }
     }
     int left = GW, top = GH, right = -1, bottom = -1;
@@ -189,8 +252,8 @@ RunOutcome CumulusRenderer::process(CumulusParams& p, const PixelPlane& source, 
         Common::recursiveGaussianBlur(box, GW, boxW, boxH, sigma, sigma);
         context.advance();
 
-        const RectI pixels = RectI{roundHalfAway(lx0 * s), roundHalfAway(ly0 * s), roundHalfAway((lx1 + 1) * s),
-                                   roundHalfAway((ly1 + 1) * s)}
+        const RectI pixels = RectI{roundHalfAway(lx0 * s), roundHalfAway(ly0 * s),
+                                   roundHalfAway((lx1 + 1) * s), roundHalfAway((ly1 + 1) * s)}
                                  .intersected(RectI{0, 0, W, H});
         if (pixels.isEmpty()) {
             context.advance(3);
@@ -218,9 +281,10 @@ RunOutcome CumulusRenderer::process(CumulusParams& p, const PixelPlane& source, 
                         if (!(cover > 0.0f)) continue;
                         const float n = noiseRow[mirrored(int(px * invS) + e.ox, GW)];
                         const float shade = (n - 0.55f) * k1 + v;
-                        composeOver<T>(r[px], g[px], b[px], a ? a + px : nullptr, std::clamp(red - shade, 0.0f, 1.0f),
-                                       std::clamp(green - shade, 0.0f, 1.0f), std::clamp(blue - shade, 0.0f, 1.0f),
-                                       cover);
+                        composeOver<T>(r[px], g[px], b[px], a ? a + px : nullptr,
+                                       std::clamp(red - shade, 0.0f, 1.0f),
+                                       std::clamp(green - shade, 0.0f, 1.0f),
+                                       std::clamp(blue - shade, 0.0f, 1.0f), cover);
                     }
                 }
             });

@@ -17,12 +17,13 @@ struct CloudGrid {
 // dense enough, softened, shaded from the chosen colour and laid over the image.
 class CumulusRenderer : public TypedRenderer<CumulusParams, CumulusRenderer> {
 public:
-    RunOutcome process(CumulusParams& lastRun, const DataStorage::PixelPlane& source, const MaskChannels& masks,
-                       DataStorage::PixelPlane& result, const RunContext& context);
+    RunOutcome process(CumulusParams& lastRun, const DataStorage::PixelPlane& source,
+                       const MaskChannels& masks, DataStorage::PixelPlane& result, const RunContext& context);
 
     // The normalised noise field (0 ... 1, largest value 1) of a grid for a noise size; false when
     // cancelled.
-    static bool buildNoise(int noiseSize, const CloudGrid& grid, std::vector<float>& noise, const RunContext& context);
+    static bool buildNoise(int noiseSize, const CloudGrid& grid, std::vector<float>& noise,
+                           const RunContext& context);
 
     const std::vector<float>& noiseCache() const { return m_noise; }
     int noiseBuilds() const { return m_noiseBuilds; }

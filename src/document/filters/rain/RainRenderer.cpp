@@ -15,7 +15,8 @@ namespace {
 constexpr int BandRows = 64;
 
 // Writes one streak into the rows [rowBegin, rowEnd) of the field (whose origin is `origin`).
-void paintStreak(const RainStreak& s, int rowBegin, int rowEnd, float* field, int fieldWidth, const RectI& origin) {
+void paintStreak(const RainStreak& s, int rowBegin, int rowEnd, float* field, int fieldWidth,
+                 const RectI& origin) {
     const float dC = s.bx - s.ax, dR = s.by - s.ay;
     const int top = std::max(s.top, rowBegin), bottom = std::min(s.bottom, rowEnd - 1);
     for (int r = top; r <= bottom; ++r) {
@@ -87,7 +88,8 @@ bool RainRenderer::layoutStreaks(const RainParams& p, int W, int H, const RectI&
 }
 
 bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& region,
-                               const std::vector<uint8_t>& selection, StreakField& field, const RunContext& context) {
+                               const std::vector<uint8_t>& selection, StreakField& field,
+                               const RunContext& context) {
     std::vector<RainStreak> streaks;
     if (!layoutStreaks(p, W, H, region, selection, streaks, context)) return false;
     // The blur spreads the streaks by three box radii; the field covers that much beyond the region.
@@ -118,7 +120,8 @@ bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& r
                 if (context.cancelled()) return;
                 const int rowBegin = field.rect.top + int(b) * BandRows;
                 const int rowEnd = std::min(field.rect.bottom, rowBegin + BandRows);
-                for (uint32_t i : bandStreaks[b]) paintStreak(streaks[i], rowBegin, rowEnd, field.values.data(), fw, field.rect);
+                for (uint32_t i : bandStreaks[b])
+                    paintStreak(streaks[i], rowBegin, rowEnd, field.values.data(), fw, field.rect);
             }
         },
         1, context.maxWorkers > 0 ? uint32_t(context.maxWorkers) : 0u);
@@ -130,8 +133,8 @@ bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& r
     return !context.cancelled();
 }
 
-RunOutcome RainRenderer::process(RainParams& p, const PixelPlane& source, const MaskChannels& masks, PixelPlane& result,
-                                 const RunContext& context) {
+RunOutcome RainRenderer::process(RainParams& p, const PixelPlane& source, const MaskChannels& masks,
+                                 PixelPlane& result, const RunContext& context) {
     p.clampForRun();
     const int32_t type = checkRgbaPlanes(source, result);
     copySourceToResult(source, result);
@@ -169,8 +172,9 @@ RunOutcome RainRenderer::process(RainParams& p, const PixelPlane& source, const 
                 T* g = tile.row(1, y);
                 T* b = tile.row(2, y);
                 T* a = tile.row(3, y);
-                const float* weight =
-                    field.values.data() + size_t(y - field.rect.top) * size_t(field.rect.width()) - field.rect.left;
+                const float* weight = field.values.data() +
+                                      size_t(y - field.rect.top) * size_t(field.rect.width()) -
+                                      field.rect.left;
                 for (int x = tile.area.left; x < tile.area.right; ++x)
                     composeOver<T>(r[x], g[x], b[x], a ? a + x : nullptr, 1.0f, 1.0f, 1.0f,
                                    std::clamp(weight[x], 0.0f, 1.0f) * k);

@@ -10,7 +10,9 @@ struct StreakField {
     RectI rect;
     std::vector<float> values; // rect.width() x rect.height(), row-major
     float at(int x, int y) const {
-        return rect.contains(x, y) ? values[size_t(y - rect.top) * size_t(rect.width()) + size_t(x - rect.left)] : 0.f;
+        return rect.contains(x, y)
+                   ? values[size_t(y - rect.top) * size_t(rect.width()) + size_t(x - rect.left)]
+                   : 0.f;
     }
 };
 
@@ -39,7 +41,8 @@ public:
     // Draws and blurs the streaks of `params` over `region` of a width x height image, with the
     // selection's bytes over that region. False when cancelled.
     static bool drawStreaks(const RainParams& params, int width, int height, const RectI& region,
-                            const std::vector<uint8_t>& selection, StreakField& field, const RunContext& context);
+                            const std::vector<uint8_t>& selection, StreakField& field,
+                            const RunContext& context);
 
     const StreakField& streakCache() const { return m_streakCache; }
     int drawingCount() const { return m_drawings; } // completed drawings, for tests and diagnostics
