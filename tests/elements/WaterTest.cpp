@@ -156,8 +156,10 @@ WaterSurface render(const WaterParams& p, const WaterPicture& picture, WaterMaps
     buildWaterMaps(picture.width, picture.height, p.horizonAngle, maps, {});
     std::vector<float> field;
     buildWaveField(maps, p, field, {});
+    static std::vector<float> slopeX, slopeY; // the surface refers to them
+    computeSlopes(maps, field, p, slopeX, slopeY, {});
     WaterSurface s;
-    prepareSurface(maps, field, picture, p, s, {});
+    prepareSurface(maps, slopeX, slopeY, picture, s);
     makeBottom(maps, picture, p, s, {});
     reflectScene(maps, picture, p, s, {});
     mixSurface(maps, p, s, {});

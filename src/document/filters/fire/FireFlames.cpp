@@ -35,6 +35,11 @@ FireGeometry FireGeometry::forImage(int width, int height) {
 
 namespace {
 
+// The composition ignores flame values below this, so the parts of a tongue that stay below it
+// everywhere (the far tails of its blur) need not be merged into the canvas: a sample whose four
+// neighbours are all below it is below it too.
+constexpr float kVisible = 0.0001f;
+
 inline double unit(int r) {
     return r / 32767.0;
 }
@@ -51,6 +56,7 @@ struct Tongue {
     // Filled by the tongue pass.
     std::size_t bufferOffset = 0; // the box with a one-cell border of zeros, (bw + 2) x (bh + 2)
     float rootNx = 0, rootNy = 0;
+    int hx0 = 0, hy0 = 0, hx1 = 0, hy1 = 0; // cells of the box at or above kVisible, grown by one
     int ax0 = 0, ay0 = 0, ax1 = 0, ay1 = 0; // canvas pixels touched, right and bottom exclusive
 };
 
@@ -125,11 +131,31 @@ void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx
         }
     }
 
+    int hotLeft = t.bx1, hotRight = t.bx0 - 1, hotTop = t.by1, hotBottom = t.by0 - 1;
+    for (int row = 0; row < bh; ++row) {
+        const float* line = origin + std::size_t(row) * pw;
+        for (int col = 0; col < bw; ++col)
+            if (line[col] >= kVisible) {
+                hotLeft = std::min(hotLeft, t.bx0 + col);
+                hotRight = std::max(hotRight, t.bx0 + col);
+                hotTop = std::min(hotTop, t.by0 + row);
+                hotBottom = std::max(hotBottom, t.by0 + row);
+            }
+    }
+    t.rootNx = nx.at(t.rootX, t.rootY);
+    t.rootNy = ny.at(t.rootX, t.rootY);
+    if (hotRight < hotLeft) { // nothing visible
+        t.ax0 = t.ax1 = t.ay0 = t.ay1 = 0;
+        return;
+    }
+    t.hx0 = hotLeft - 1;
+    t.hx1 = hotRight + 2;
+    t.hy0 = hotTop - 1;
+    t.hy1 = hotBottom + 2;
+
     // The grid cells whose displaced position falls into the box. The displacement of a cell is
     // (Nx(p) - Nx(root)) dx, at most the field's range times |dx|, so cells further out cannot
     // qualify and the scan is limited to them.
-    t.rootNx = nx.at(t.rootX, t.rootY);
-    t.rootNy = ny.at(t.rootX, t.rootY);
     const int growX = int(std::fabs(2.0 * t.sway)) + 1, growY = int(t.stretch) + 1;
     const int reachX = int(std::ceil(nxRange * std::fabs(t.sway))) + 2;
     const int reachY = int(std::ceil(nyRange * t.stretch)) + 2;
@@ -144,7 +170,7 @@ void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx
         for (int col = sx0; col <= sx1; ++col) {
             const int ix = int((nxRow[col] - t.rootNx) * t.sway + col);
             const int iy = int((nyRow[col] - t.rootNy) * t.stretch + row);
-            if (ix >= t.bx0 && ix < t.bx1 && iy >= t.by0 && iy < t.by1) {
+            if (ix >= t.hx0 && ix < t.hx1 && iy >= t.hy0 && iy < t.hy1) {
                 left = std::min(left, col);
                 right = std::max(right, col);
                 top = std::min(top, row);
@@ -174,7 +200,10 @@ void rasterBand(const std::vector<Tongue>& tongues, std::size_t first, std::size
         const int pw = t.bx1 - t.bx0 + 2, ph = t.by1 - t.by0 + 2;
         const float dx = float(t.sway), dy = float(t.stretch);
         const float offX = float(t.bx0) - 1.0f, offY = float(t.by0) - 1.0f;
-        const float limitX = float(pw - 1), limitY = float(ph - 1);
+        // Samples outside the visible part (grown by one cell) of the padded box stay below kVisible.
+        const float lowX = float(t.hx0) - offX, lowY = float(t.hy0) - offY;
+        const float limitX = float(t.hx1 - 1) - offX, limitY = float(t.hy1 - 1) - offY;
+        (void)ph;
         for (int cy = y0; cy < y1; ++cy) {
             const std::size_t rowStart = std::size_t(cy) * cw;
             const float gy = rowGrid[cy];
@@ -185,7 +214,7 @@ void rasterBand(const std::vector<Tongue>& tongues, std::size_t first, std::size
                 const float sx = std::clamp((nxRow[cx] - t.rootNx) * dx + columnGrid[cx], 0.0f, maxX) - offX;
                 const float sy = std::clamp((nyRow[cx] - t.rootNy) * dy + gy, 0.0f, maxY) - offY;
                 // Outside the padded box the tongue buffer is zero.
-                if (!(sx >= 0.0f && sy >= 0.0f && sx < limitX && sy < limitY)) continue;
+                if (!(sx >= lowX && sy >= lowY && sx < limitX && sy < limitY)) continue;
                 const int ix = int(sx), iy = int(sy);
                 const float fx = sx - float(ix), fy = sy - float(iy);
                 const float* p = box + std::size_t(iy) * pw + ix;
@@ -335,13 +364,19 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             1, workers);
         if (cancelled()) return FlameOutcome::Cancelled;
 
+        // Bands are dealt out round-robin so that every worker gets its share of the flames, which
+        // gather where the selection is.
         constexpr int kBandRows = 8;
         const uint32_t bands = uint32_t((ch + kBandRows - 1) / kBandRows);
+        const uint32_t lanes = std::min<uint32_t>(bands, 64);
         MT::parallelFor(
-            0, bands,
+            0, lanes,
             [&](uint32_t first, uint32_t last) {
-                rasterBand(batch, 0, batch.size(), boxes.data(), g, canvasNx, canvasNy, columnGrid, rowGrid,
-                           canvas, int(first) * kBandRows, std::min(ch, int(last) * kBandRows));
+                for (uint32_t lane = first; lane < last; ++lane)
+                    for (uint32_t band = lane; band < bands; band += lanes)
+                        rasterBand(batch, 0, batch.size(), boxes.data(), g, canvasNx, canvasNy, columnGrid,
+                                   rowGrid, canvas, int(band) * kBandRows,
+                                   std::min(ch, int(band + 1) * kBandRows));
             },
             1, workers);
         done += int64_t(batch.size());

@@ -29,16 +29,15 @@ template <class T> constexpr T opaque() {
 }
 
 // The picture at the working scale: the mean of each s x s block (the last blocks may be smaller).
-WaterPicture pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorkers) {
-    WaterPicture picture;
+void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorkers, WaterPicture& picture) {
     picture.width = grid.width;
     picture.height = grid.height;
-    picture.rgb.assign(std::size_t(grid.width) * grid.height * 3, 0);
+    picture.rgb.resize(std::size_t(grid.width) * grid.height * 3);
     const PixelFormat rgb16 = PixelFormat::fromMask(MaskRGB, TypeU16);
     if (!grid.reduced()) {
         getData(source, RectI{0, 0, grid.width, grid.height}, picture.rgb.data(), unsigned(grid.width * 6),
                 rgb16);
-        return picture;
+        return;
     }
     const int s = grid.scale, W = grid.imageWidth, H = grid.imageHeight;
     MT::parallelFor(
@@ -63,7 +62,6 @@ WaterPicture pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int 
             }
         },
         4, uint32_t(std::max(0, maxWorkers)));
-    return picture;
 }
 
 // Writes the surface into the result's rows below the picture's horizon row. `row(y)` gives the
@@ -116,21 +114,22 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
     hooks.maxWorkers = context.maxWorkers;
 
     // Stage1: which samples are water, and where they lie on the water plane.
-    context.beginPhase(0.1, 1);
-    WaterMaps maps;
-    buildWaterMaps(grid.width, grid.height, lastRun.horizonAngle, maps, hooks);
-    context.advance();
-    if (context.cancelled()) return RunOutcome::Cancelled;
-
     // Stage11: the wave field, unless the cache holds it for this geometry and grid.
     const bool cached = m_cacheValid && m_cacheKey.sameWaveKey(lastRun) && m_cacheWidth == grid.width &&
                         m_cacheHeight == grid.height;
+    // Stage1: the water map; the plane coordinates only when the wave field is to be computed.
+    context.beginPhase(0.1, 1);
+    WaterMaps& maps = m_maps;
+    buildWaterMaps(grid.width, grid.height, lastRun.horizonAngle, maps, hooks, !cached);
+    context.advance();
+    if (context.cancelled()) return RunOutcome::Cancelled;
+
     if (!cached) {
         context.beginPhase(0.3, 1);
         m_cacheValid = false;
-        std::vector<float> field;
-        if (!buildWaveField(maps, lastRun, field, hooks)) return RunOutcome::Cancelled;
-        m_waveCache = std::move(field);
+        if (!buildWaveField(maps, lastRun, m_waveCache, hooks)) return RunOutcome::Cancelled;
+        computeSlopes(maps, m_waveCache, lastRun, m_slopeX, m_slopeY, hooks);
+        if (context.cancelled()) return RunOutcome::Cancelled;
         m_cacheKey = lastRun;
         m_cacheWidth = grid.width;
         m_cacheHeight = grid.height;
@@ -141,10 +140,12 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
 
     // Stage2: the picture at the working scale and the slopes of the surface.
     context.beginPhase(0.1, 1);
-    const WaterPicture picture = pictureOnGrid(source, grid, context.maxWorkers);
-    WaterSurface surface;
-    prepareSurface(maps, m_waveCache, picture, lastRun, surface, hooks);
+    pictureOnGrid(source, grid, context.maxWorkers, m_picture);
+    const WaterPicture& picture = m_picture;
+    WaterSurface& surface = m_surface;
+    prepareSurface(maps, m_slopeX, m_slopeY, picture, surface);
     maps.across = {}; // the coordinate maps are not needed any more
+    maps.depth = {};
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
@@ -163,7 +164,6 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
     for (const Stage& stage : stages) {
         context.beginPhase(0.1, 1);
         stage.run(maps, picture, lastRun, surface, hooks);
-        if (&stage == &stages[1]) surface.reflection = {}; // consumed by the mix
         context.advance();
         if (context.cancelled()) return RunOutcome::Cancelled;
     }

@@ -27,6 +27,11 @@ private:
     WaterParams m_cacheKey;
     int m_cacheWidth = 0, m_cacheHeight = 0;
     std::vector<float> m_waveCache;
+    std::vector<float> m_slopeX, m_slopeY; // derived from the wave field, cached with it
+    // Working buffers kept between runs, so that repeated runs of one size allocate nothing.
+    WaterMaps m_maps;
+    WaterPicture m_picture;
+    WaterSurface m_surface;
     int m_waveFields = 0;
     WaterGrid m_lastGrid;
 };

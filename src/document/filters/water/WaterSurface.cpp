@@ -139,7 +139,8 @@ std::vector<Wave> drawWaveSet(const WaterParams& p) {
     return waves;
 }
 
-void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks) {
+void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks,
+                    bool coordinates) {
     maps.width = width;
     maps.height = height;
     maps.horizonRow = WaterParams::horizonRow(angle, height);
@@ -157,8 +158,15 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
             break;
         }
     const int rows = maps.waterRows();
-    maps.across.assign(std::size_t(rows) * width, 0.0f);
-    maps.depth.assign(std::size_t(rows) * width, 0.0f);
+    if (!coordinates) {
+        maps.across.clear();
+        maps.depth.clear();
+        forRows(maps.firstRow, height, hooks,
+                [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
+        return;
+    }
+    maps.across.resize(std::size_t(rows) * width);
+    maps.depth.resize(std::size_t(rows) * width);
     forRows(maps.firstRow, height, hooks, [&](int y) {
         const double t = g.t(height, y), d = g.denominator(height, y);
         const float depth = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
@@ -175,7 +183,7 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
 bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<float>& field,
                     const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
-    field.assign(std::size_t(std::max(0, rows)) * std::max(0, width), 0.0f);
+    field.resize(std::size_t(std::max(0, rows)) * std::max(0, width));
     if (rows <= 0 || width <= 0) return !hooks.isCancelled();
     const std::vector<Wave> waves = drawWaveSet(p);
     struct WaveTerm {
@@ -267,17 +275,12 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     return !hooks.isCancelled();
 }
 
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterPicture& picture,
-                    const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
+void computeSlopes(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
+                   std::vector<float>& slopeX, std::vector<float>& slopeY, const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
-    s.width = width;
-    s.height = maps.height;
-    s.firstRow = maps.firstRow;
-    s.horizonRow = maps.horizonRow;
-    s.focal = 0.75 * std::max(maps.width, maps.height);
     const std::size_t n = std::size_t(std::max(0, rows)) * std::max(0, width);
-    s.slopeX.assign(n, 0.0f);
-    s.slopeY.assign(n, 0.0f);
+    slopeX.resize(n);
+    slopeY.resize(n);
     if (n == 0) return;
 
     // Slopes on the water plane from differences of the field. Far away one grid step spans more
@@ -299,10 +302,23 @@ void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, cons
         for (int x = 0; x < width; ++x) {
             const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
             const double dX = double(maps.across[row + rr]) - maps.across[row + l];
-            s.slopeX[row + x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
-            s.slopeY[row + x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
+            slopeX[row + x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
+            slopeY[row + x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
         }
     });
+}
+
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, const std::vector<float>& slopeY,
+                    const WaterPicture& picture, WaterSurface& s) {
+    const int width = maps.width;
+    s.width = width;
+    s.height = maps.height;
+    s.firstRow = maps.firstRow;
+    s.horizonRow = maps.horizonRow;
+    s.focal = 0.75 * std::max(maps.width, maps.height);
+    s.slopeX = slopeX.data();
+    s.slopeY = slopeY.data();
+    if (maps.waterRows() <= 0 || width <= 0) return;
 
     // The sky beyond the top edge: the top rows of the picture, averaged and blurred widely.
     s.skyTop.assign(std::size_t(width) * 3, 0.0f);
@@ -332,7 +348,7 @@ void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, cons
 void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
                 const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
-    s.under.assign(std::size_t(std::max(0, rows)) * std::max(0, width) * 3, 0);
+    s.under.resize(std::size_t(std::max(0, rows)) * std::max(0, width) * 3);
     if (rows <= 0) return;
     float water[3];
     colourOf(p.waterColor, water);
@@ -369,7 +385,7 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                   const WaterHooks& hooks) {
     (void)p;
     const int width = maps.width, rows = maps.waterRows();
-    s.reflection.assign(std::size_t(std::max(0, rows)) * std::max(0, width) * 3, 0);
+    s.reflection.resize(std::size_t(std::max(0, rows)) * std::max(0, width) * 3);
     if (rows <= 0) return;
     const float horizonLine = float(s.horizonRow) + 0.5f;
     const float sceneBottom = float(std::clamp(s.horizonRow, 0, picture.height - 1));

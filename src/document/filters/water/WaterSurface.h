@@ -54,8 +54,10 @@ struct WaterHooks {
 };
 
 // Stage1: the water map and the perspective coordinates for the horizon angle.
+// Without `coordinates` only the water map is built (the coordinates serve the wave field and its
+// slopes, which are cached together).
 void buildWaterMaps(int width, int height, double horizonAngleDegrees, WaterMaps& maps,
-                    const WaterHooks& hooks);
+                    const WaterHooks& hooks, bool coordinates = true);
 
 // Stage11: the wave field over the water rows (0 outside the water). Returns false when cancelled.
 bool buildWaveField(const WaterMaps& maps, const WaterParams& params, std::vector<float>& field,
@@ -71,18 +73,23 @@ struct WaterPicture {
 // scaled to 16 bits).
 struct WaterSurface {
     int width = 0, height = 0, firstRow = 0, horizonRow = 0;
-    double focal = 1;                  // the picture's focal length in grid samples
-    std::vector<float> slopeX, slopeY; // the water's slope along X and Y, water rows
-    std::vector<uint16_t> under;       // what is seen through the water, then the surface, RGB
-    std::vector<uint16_t> reflection;  // the reflected scene, RGB, water rows
-    std::vector<float> skyTop;         // the sky beyond the top of the picture, RGB per column
-    float ambient = 0.5f;              // brightness of the scene above the horizon
+    double focal = 1;              // the picture's focal length in grid samples
+    const float* slopeX = nullptr; // the water's slope along X and Y, water rows (see computeSlopes)
+    const float* slopeY = nullptr;
+    std::vector<uint16_t> under;      // what is seen through the water, then the surface, RGB
+    std::vector<uint16_t> reflection; // the reflected scene, RGB, water rows
+    std::vector<float> skyTop;        // the sky beyond the top of the picture, RGB per column
+    float ambient = 0.5f;             // brightness of the scene above the horizon
 };
 
-// Stage2: slopes of the wave field on the water plane, faded where the grid cannot resolve them,
-// and the sky colour used beyond the top of the picture.
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterPicture& picture,
-                    const WaterParams& params, WaterSurface& surface, const WaterHooks& hooks);
+// The slopes of the wave field on the water plane (water rows), faded where the grid cannot
+// resolve them. They depend on the wave field's key only and are cached with it.
+void computeSlopes(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& params,
+                   std::vector<float>& slopeX, std::vector<float>& slopeY, const WaterHooks& hooks);
+// Stage2: the surface's geometry, the sky colour used beyond the top of the picture and the light
+// of the scene; the slopes are taken from the given buffers (water rows x width each).
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, const std::vector<float>& slopeY,
+                    const WaterPicture& picture, WaterSurface& surface);
 // MakeBottom: the picture below the horizon seen through the water, refracted by the slopes and
 // lost in the water colour with depth.
 void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
