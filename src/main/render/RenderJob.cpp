@@ -286,111 +286,110 @@ Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const 
     if (output.hasAlpha && !back->hasChannel(ChannelAlpha)) back->addChannel(ChannelAlpha, type);
     setData(*back, back->bounds(), output.samples.data(), unsigned(output.rowBytes()), outFormat);
     return back;
-    bool horizonAngleFromText(const QString& text, int height, double& angle, QString* message,
-                              QString* note) {
-        QString t = text.trimmed();
-        bool ok = false;
-        if (t.endsWith(QStringLiteral("deg"), Qt::CaseInsensitive)) {
-            angle = t.chopped(3).trimmed().toDouble(&ok);
-            if (!ok || !std::isfinite(angle)) {
-                if (message) *message = QStringLiteral("--horizon: '%1' is not an angle").arg(text);
-                return false;
-            }
-            if (angle < 0.0 || angle > 90.0) {
-                const double clamped = std::clamp(angle, 0.0, 90.0);
-                if (note)
-                    *note = QStringLiteral("horizon angle %1 is out of range, clamped to %2")
-                                .arg(angle)
-                                .arg(clamped);
-                angle = clamped;
-            }
-            return true;
-        }
-        int row = t.toInt(&ok);
-        if (!ok) {
-            if (message)
-                *message =
-                    QStringLiteral("--horizon expects a row (305) or an angle (45deg), not '%1'").arg(text);
+}
+
+bool horizonAngleFromText(const QString& text, int height, double& angle, QString* message, QString* note) {
+    QString t = text.trimmed();
+    bool ok = false;
+    if (t.endsWith(QStringLiteral("deg"), Qt::CaseInsensitive)) {
+        angle = t.chopped(3).trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(angle)) {
+            if (message) *message = QStringLiteral("--horizon: '%1' is not an angle").arg(text);
             return false;
         }
-        if (row > height - 1) {
+        if (angle < 0.0 || angle > 90.0) {
+            const double clamped = std::clamp(angle, 0.0, 90.0);
             if (note)
                 *note =
-                    QStringLiteral("horizon row %1 is below the image: taken as its bottom row (no water)")
-                        .arg(row);
-            row = height - 1;
+                    QStringLiteral("horizon angle %1 is out of range, clamped to %2").arg(angle).arg(clamped);
+            angle = clamped;
         }
-        angle = WaterParams::horizonAngleForRow(row, height);
         return true;
     }
-
-    void runRender(const RenderRequest& request, const RenderHooks& hooks) {
-        // User presets live in the per-user settings store, below the effect process's group.
-        QSettings qsettings(QStringLiteral("ORVEX"), QStringLiteral("Elemorama"));
-        TSettings<QSettings> store(&qsettings);
-        const SettingsGroupRO root(&store, QStringLiteral("Filters/OXF/Elemorama"));
-        EffectJob job = prepareEffectJob(request.spec, &root);
-        if (hooks.note)
-            for (const QString& n : job.notes) hooks.note(n);
-
-        const ImageIO::FileFormat outFormat = ImageIO::formatForName(request.output);
-        if (outFormat == ImageIO::FileFormat::Unknown)
-            throw EffectJobError(
-                QStringLiteral("cannot tell the output format from '%1' (use .png, .jpg, .tif or .ppm/.pgm)")
-                    .arg(request.output)
-                    .toStdString());
-
-        ImageRecord image;
-        try {
-            image = ImageIO::loadImage(request.input);
-        } catch (const std::exception& e) {
-            throw RenderError(e.what());
-        }
-        if (!request.horizon.isEmpty()) {
-            if (job.effectId != EffectId::Water)
-                throw EffectJobError("--horizon applies to the Water effect only");
-            double angle = 0.0;
-            QString message, note;
-            if (!horizonAngleFromText(request.horizon, image.height, angle, &message, &note))
-                throw EffectJobError(message.toStdString());
-            if (hooks.note && !note.isEmpty()) hooks.note(note);
-            job.params->setByKey(QStringLiteral("horizonAngle"), QString::number(angle, 'g', 9), nullptr,
-                                 nullptr);
-        }
-        Ref<PixelPlane> source = planeFromImage(image);
-        Ref<PixelPlane> result(new PixelPlane(source->channelMask(), image.sampleType, source->size()));
-        Ref<DataChannel> mask;
-        if (request.selection.isEmpty()) {
-            mask = fullSelection(image.width, image.height);
-        } else {
-            ImageRecord maskImage;
-            try {
-                maskImage = ImageIO::loadImage(request.selection);
-            } catch (const std::exception& e) {
-                throw RenderError(e.what());
-            }
-            if (hooks.note && (maskImage.width != image.width || maskImage.height != image.height))
-                hooks.note(QStringLiteral("selection %1x%2 resampled to %3x%4")
-                               .arg(maskImage.width)
-                               .arg(maskImage.height)
-                               .arg(image.width)
-                               .arg(image.height));
-            mask = selectionFromImage(maskImage, image.width, image.height);
-        }
-
-        renderRgb(job, *source, mask.get(), *result, request.threads, hooks);
-
-        ImageRecord output = imageFromPlane(*result, *source, image);
-        const QString adapted = adaptForFormat(output, outFormat);
-        if (!adapted.isEmpty() && hooks.note) hooks.note(adapted);
-        ImageIO::SaveOptions options;
-        options.jpegQuality = request.jpegQuality;
-        options.format = outFormat;
-        try {
-            ImageIO::saveImage(output, request.output, options);
-        } catch (const std::exception& e) {
-            throw RenderError(e.what());
-        }
+    int row = t.toInt(&ok);
+    if (!ok) {
+        if (message)
+            *message =
+                QStringLiteral("--horizon expects a row (305) or an angle (45deg), not '%1'").arg(text);
+        return false;
     }
+    if (row > height - 1) {
+        if (note)
+            *note = QStringLiteral("horizon row %1 is below the image: taken as its bottom row (no water)")
+                        .arg(row);
+        row = height - 1;
+    }
+    angle = WaterParams::horizonAngleForRow(row, height);
+    return true;
+}
+
+void runRender(const RenderRequest& request, const RenderHooks& hooks) {
+    // User presets live in the per-user settings store, below the effect process's group.
+    QSettings qsettings(QStringLiteral("ORVEX"), QStringLiteral("Elemorama"));
+    TSettings<QSettings> store(&qsettings);
+    const SettingsGroupRO root(&store, QStringLiteral("Filters/OXF/Elemorama"));
+    EffectJob job = prepareEffectJob(request.spec, &root);
+    if (hooks.note)
+        for (const QString& n : job.notes) hooks.note(n);
+
+    const ImageIO::FileFormat outFormat = ImageIO::formatForName(request.output);
+    if (outFormat == ImageIO::FileFormat::Unknown)
+        throw EffectJobError(
+            QStringLiteral("cannot tell the output format from '%1' (use .png, .jpg, .tif or .ppm/.pgm)")
+                .arg(request.output)
+                .toStdString());
+
+    ImageRecord image;
+    try {
+        image = ImageIO::loadImage(request.input);
+    } catch (const std::exception& e) {
+        throw RenderError(e.what());
+    }
+    if (!request.horizon.isEmpty()) {
+        if (job.effectId != EffectId::Water)
+            throw EffectJobError("--horizon applies to the Water effect only");
+        double angle = 0.0;
+        QString message, note;
+        if (!horizonAngleFromText(request.horizon, image.height, angle, &message, &note))
+            throw EffectJobError(message.toStdString());
+        if (hooks.note && !note.isEmpty()) hooks.note(note);
+        job.params->setByKey(QStringLiteral("horizonAngle"), QString::number(angle, 'g', 9), nullptr,
+                             nullptr);
+    }
+    Ref<PixelPlane> source = planeFromImage(image);
+    Ref<PixelPlane> result(new PixelPlane(source->channelMask(), image.sampleType, source->size()));
+    Ref<DataChannel> mask;
+    if (request.selection.isEmpty()) {
+        mask = fullSelection(image.width, image.height);
+    } else {
+        ImageRecord maskImage;
+        try {
+            maskImage = ImageIO::loadImage(request.selection);
+        } catch (const std::exception& e) {
+            throw RenderError(e.what());
+        }
+        if (hooks.note && (maskImage.width != image.width || maskImage.height != image.height))
+            hooks.note(QStringLiteral("selection %1x%2 resampled to %3x%4")
+                           .arg(maskImage.width)
+                           .arg(maskImage.height)
+                           .arg(image.width)
+                           .arg(image.height));
+        mask = selectionFromImage(maskImage, image.width, image.height);
+    }
+
+    renderRgb(job, *source, mask.get(), *result, request.threads, hooks);
+
+    ImageRecord output = imageFromPlane(*result, *source, image);
+    const QString adapted = adaptForFormat(output, outFormat);
+    if (!adapted.isEmpty() && hooks.note) hooks.note(adapted);
+    ImageIO::SaveOptions options;
+    options.jpegQuality = request.jpegQuality;
+    options.format = outFormat;
+    try {
+        ImageIO::saveImage(output, request.output, options);
+    } catch (const std::exception& e) {
+        throw RenderError(e.what());
+    }
+}
 
 } // namespace Orvex::Render
