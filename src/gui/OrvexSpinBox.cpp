@@ -1,8 +1,10 @@
 #include "gui/OrvexSpinBox.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QTimerEvent>
 
@@ -36,6 +38,8 @@ void OrvexSpinBoxBase::adopt(QAbstractSpinBox* box) {
     box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     box->setAccelerated(true);
     box->installEventFilter(this);
+    m_edit = box->findChild<QLineEdit*>();
+    if (m_edit) m_edit->installEventFilter(this);
     setFocusProxy(box);
 }
 
@@ -44,11 +48,26 @@ bool OrvexSpinBoxBase::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::FocusIn) {
             m_hasFocus = true;
             // A click places the text cursor; select everything after it has, so that typing
-            // replaces the value.
-            if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason)
+            // replaces the value. The press and the release of a real click may be handled in
+            // different passes of the event loop, and the release may clear a selection made in
+            // between, so the selection is made again once the click is complete.
+            if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {
+                m_selectOnRelease = true;
                 QTimer::singleShot(0, m_abstractBox, &QAbstractSpinBox::selectAll);
+            }
         } else if (event->type() == QEvent::FocusOut) {
             m_hasFocus = false;
+            m_selectOnRelease = false;
+        }
+    } else if (watched == m_edit) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            m_pressPos = static_cast<QMouseEvent*>(event)->pos();
+        } else if (event->type() == QEvent::MouseButtonRelease && m_selectOnRelease) {
+            m_selectOnRelease = false;
+            // A drag over the text selects what the user chose; a plain click selects everything.
+            const QPoint moved = static_cast<QMouseEvent*>(event)->pos() - m_pressPos;
+            if (moved.manhattanLength() < QApplication::startDragDistance())
+                QTimer::singleShot(0, m_abstractBox, &QAbstractSpinBox::selectAll);
         }
     }
     return QWidget::eventFilter(watched, event);

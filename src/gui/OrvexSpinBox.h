@@ -33,6 +33,9 @@ protected:
     void restartTicks();
 
     QAbstractSpinBox* m_abstractBox = nullptr;
+    QWidget* m_edit = nullptr;
+    QPoint m_pressPos;
+    bool m_selectOnRelease = false; // focus came with a click: select all once it is complete
     bool m_throttle = true;
     bool m_hasFocus = false;
     bool m_stepping = false; // inside stepBy: arrow keys, wheel, arrow buttons

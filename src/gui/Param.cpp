@@ -120,7 +120,12 @@ void ParamBase::timerEvent(QTimerEvent* event) {
 
 void ParamBase::offerTypingFocus(OrvexSpinBoxBase* spinBox) {
     QAbstractSpinBox* box = spinBox->abstractBox();
-    if (!isVisible() || box->hasFocus()) return;
+    if (box->hasFocus()) {
+        // Each new value rewrites the text and drops the selection: select it again.
+        box->selectAll();
+        return;
+    }
+    if (!isVisible()) return;
     if (!m_slider->rect().contains(m_slider->mapFromGlobal(QCursor::pos()))) return;
     box->setFocus(Qt::OtherFocusReason);
     box->selectAll();

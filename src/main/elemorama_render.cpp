@@ -100,9 +100,14 @@ int main(int argc, char** argv) {
                                      QStringLiteral("n"));
     const QCommandLineOption quality(QStringLiteral("quality"),
                                      QStringLiteral("JPEG quality 1-100 (default 95)."), QStringLiteral("q"));
+    const QCommandLineOption horizon(
+        QStringLiteral("horizon"),
+        QStringLiteral("Water: the horizon as an image row (305; negative: above the image) or an angle "
+                       "(45deg; 90deg is the bottom row)."),
+        QStringLiteral("row|angle"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress bar and no notes."));
-    parser.addOptions({help, effect, preset, set, selection, output, list, threads, quality, quiet});
+    parser.addOptions({help, effect, preset, set, selection, output, list, threads, quality, horizon, quiet});
     parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("The image to process."));
     if (!parser.parse(QCoreApplication::arguments())) return fail(2, parser.errorText());
     if (parser.isSet(help)) {
@@ -126,6 +131,7 @@ int main(int argc, char** argv) {
     request.input = inputs.first();
     request.output = parser.value(output);
     request.selection = parser.value(selection);
+    request.horizon = parser.value(horizon);
     request.spec.effect = parser.value(effect);
     request.spec.preset = parser.value(preset);
     for (const QString& assignment : parser.values(set)) {

@@ -1,5 +1,8 @@
 #include "ui/OptionsUI.h"
 
+#include "app/OrvexApplication.h"
+#include "settings/Settings.h"
+
 #include "gui/ColorButton.h"
 #include "gui/InterfaceChoices.h"
 #include "gui/Param.h"
@@ -16,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -61,6 +65,23 @@ int opacityFromAlpha(int alpha) {
 }
 
 } // namespace
+
+OptionsContext OptionsContext::fromApplication() {
+    OrvexApplication* app = OrvexApplication::instance();
+    if (!app) {
+        static SettingsMap standIn;
+        return OptionsContext(SettingsGroupRW(&standIn, QString()));
+    }
+    OptionsContext context(app->settingsGroup());
+    context.currentLanguage = app->currentLanguage();
+    context.supportedLanguages = app->supportedLanguages();
+    context.currentScale = app->styleScale();
+    if (QStyle* style = QApplication::style()) context.currentStyle = style->objectName();
+    context.switchLanguage = [app](const QString& code) { app->switchLanguage(code); };
+    return context;
+}
+
+OptionsUI::OptionsUI(QWidget* parent) : OptionsUI(OptionsContext::fromApplication(), parent) {}
 
 OptionsUI::OptionsUI(const OptionsContext& context, QWidget* parent) : QDialog(parent), m_context(context) {
     setObjectName(QStringLiteral("OptionsUIClass"));

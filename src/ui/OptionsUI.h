@@ -27,6 +27,10 @@ namespace Orvex::UI {
 struct OptionsContext {
     explicit OptionsContext(const SettingsGroupRW& group) : settings(group) {}
 
+    // The application's settings group (below the run's prefix during a run), its language state
+    // and its style. Without an application object: an in-memory store and no language switch.
+    static OptionsContext fromApplication();
+
     SettingsGroupRW settings;
     QString currentLanguage = QStringLiteral("en");
     QString supportedLanguages = QStringLiteral("en de fr es ru it pt jp");
@@ -50,6 +54,8 @@ public:
     static constexpr bool kDefaultLockPanel = true;
     static QString defaultShowHints() { return QStringLiteral("right"); }
 
+    // Over the application object (OptionsContext::fromApplication()).
+    explicit OptionsUI(QWidget* parent = nullptr);
     explicit OptionsUI(const OptionsContext& context, QWidget* parent = nullptr);
     ~OptionsUI() override;
 

@@ -12,6 +12,7 @@
 #include <limits>
 
 using namespace Orvex::GUI;
+using Orvex::Testing::dragTo;
 using Orvex::Testing::showActive;
 using Orvex::Testing::waitUntil;
 
@@ -161,4 +162,23 @@ TEST(OrvexDoubleSpinBox, NonFiniteInputIsIgnoredOrClamped) {
     box.setRange(2.0, -2.0);
     EXPECT_DOUBLE_EQ(box.minimum(), -2.0);
     EXPECT_EQ(box.decimals(), 3);
+}
+
+TEST(OrvexSpinBox, RealClickWithAJitterSelectsTheWholeText) {
+    BoxWindow w;
+    w.box->setValue(456);
+    ASSERT_TRUE(showActive(w.window));
+    QLineEdit* edit = w.box->lineEdit();
+    w.other->setFocus();
+    // A real click: press and release reach the box in separate passes of the event loop, and the
+    // hand moves the pointer by a pixel in between (which would extend a selection from the press).
+    const QPoint at(edit->width() - 4 - edit->fontMetrics().horizontalAdvance("56"), edit->height() / 2);
+    QTest::mousePress(edit, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::qWait(20);
+    dragTo(edit, at + QPoint(1, 0));
+    QTest::qWait(20);
+    QTest::mouseRelease(edit, Qt::LeftButton, Qt::NoModifier, at + QPoint(1, 0));
+    ASSERT_TRUE(waitUntil([&] { return edit->selectedText() == QString("456"); }));
+    QTest::keyClicks(w.box->box(), "9");
+    EXPECT_EQ(w.box->value(), 9) << "typing replaces the value";
 }

@@ -3,6 +3,7 @@
 #include "gui/Param.h"
 #include "WidgetTestSupport.h"
 
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -442,4 +443,31 @@ TEST(ParamThrottle, ANestedTickDoesNotEmitWhileAnotherTickIsEmitting) {
     ASSERT_TRUE(
         waitUntil([&] { return secondChanged.count() == 1; })); // reported once the outer emission is over
     EXPECT_EQ(secondChanged.at(0).at(0).toInt(), 70);
+}
+
+TEST(ParamTyping, AfterDraggingTheSliderTypingReplacesTheValue) {
+    Panel<Param> panel;
+    Param* param = panel.control;
+    param->setRange(0, 100);
+    param->setValue(20);
+    ASSERT_TRUE(showActive(panel.window));
+    ParamSlider* slider = param->slider();
+    QSignalSpy finalized(param, SIGNAL(finalizedValue(int)));
+    const QPoint start = handleCentre(slider);
+    QCursor::setPos(slider->mapToGlobal(start)); // the pointer is over the slider while dragging
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, start);
+    for (int v : {30, 40, 50}) {
+        dragTo(slider, {slider->xOfValue(v), start.y()});
+        QTest::qWait(10);
+    }
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, {slider->xOfValue(50), start.y()});
+    ASSERT_EQ(finalized.count(), 1);
+    QAbstractSpinBox* box = param->spinBox()->box();
+    ASSERT_TRUE(box->hasFocus()) << "the spin box takes the keyboard while the slider moves";
+    EXPECT_EQ(param->spinBox()->lineEdit()->selectedText(), QString("50"));
+    QTest::keyClicks(box, "33");
+    QTest::keyClick(box, Qt::Key_Return);
+    ASSERT_EQ(finalized.count(), 2);
+    EXPECT_EQ(finalized.last().at(0).toInt(), 33);
+    EXPECT_EQ(slider->value(), 33);
 }

@@ -241,3 +241,12 @@ TEST(OptionsUI, UnknownCurrentLanguageSelectsTheFirstAndNoSwitcherIsFine) {
     dialog.okButton()->click(); // no language switcher handed in
     EXPECT_TRUE(store.contains("undoCount")) << "an empty prefix writes at the top level";
 }
+
+TEST(OptionsUI, WithoutAnApplicationObjectItStillWorks) {
+    // A plain QApplication (this binary's): an in-memory stand-in store, no language switch.
+    OptionsUI dialog;
+    dialog.historySpin()->setValue(35);
+    dialog.okButton()->click();
+    OptionsUI again;
+    EXPECT_EQ(again.historySpin()->value(), 35);
+}

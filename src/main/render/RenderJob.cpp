@@ -1,5 +1,7 @@
 #include "main/render/RenderJob.h"
 
+#include "document/filters/water/WaterParams.h"
+
 #include "cmm/CMM.h"
 #include "datastorage/PixelFormat.h"
 #include "settings/Settings.h"
@@ -8,7 +10,9 @@
 #include <QImage>
 #include <QSettings>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -182,6 +186,41 @@ QString adaptForFormat(ImageRecord& image, ImageIO::FileFormat format) {
     return changes.join(QStringLiteral(", "));
 }
 
+bool horizonAngleFromText(const QString& text, int height, double& angle, QString* message, QString* note) {
+    QString t = text.trimmed();
+    bool ok = false;
+    if (t.endsWith(QStringLiteral("deg"), Qt::CaseInsensitive)) {
+        angle = t.chopped(3).trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(angle)) {
+            if (message) *message = QStringLiteral("--horizon: '%1' is not an angle").arg(text);
+            return false;
+        }
+        if (angle < 0.0 || angle > 90.0) {
+            const double clamped = std::clamp(angle, 0.0, 90.0);
+            if (note)
+                *note =
+                    QStringLiteral("horizon angle %1 is out of range, clamped to %2").arg(angle).arg(clamped);
+            angle = clamped;
+        }
+        return true;
+    }
+    int row = t.toInt(&ok);
+    if (!ok) {
+        if (message)
+            *message =
+                QStringLiteral("--horizon expects a row (305) or an angle (45deg), not '%1'").arg(text);
+        return false;
+    }
+    if (row > height - 1) {
+        if (note)
+            *note = QStringLiteral("horizon row %1 is below the image: taken as its bottom row (no water)")
+                        .arg(row);
+        row = height - 1;
+    }
+    angle = WaterParams::horizonAngleForRow(row, height);
+    return true;
+}
+
 void runRender(const RenderRequest& request, const RenderHooks& hooks) {
     // User presets live in the per-user settings store, below the effect process's group.
     QSettings qsettings(QStringLiteral("ORVEX"), QStringLiteral("Elemorama"));
@@ -203,6 +242,17 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         image = ImageIO::loadImage(request.input);
     } catch (const std::exception& e) {
         throw RenderError(e.what());
+    }
+    if (!request.horizon.isEmpty()) {
+        if (job.effectId != EffectId::Water)
+            throw EffectJobError("--horizon applies to the Water effect only");
+        double angle = 0.0;
+        QString message, note;
+        if (!horizonAngleFromText(request.horizon, image.height, angle, &message, &note))
+            throw EffectJobError(message.toStdString());
+        if (hooks.note && !note.isEmpty()) hooks.note(note);
+        job.params->setByKey(QStringLiteral("horizonAngle"), QString::number(angle, 'g', 9), nullptr,
+                             nullptr);
     }
     Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), image.sampleType, source->size()));

@@ -27,7 +27,14 @@ struct RenderRequest {
     Document::Filters::EffectJobSpec spec;
     int threads = 0;
     int jpegQuality = 95;
+    // The water's horizon: a row of the image ("305", rows above the image are negative) or an
+    // angle ("45deg"); empty keeps the record's angle.
+    QString horizon;
 };
+
+// The horizon angle for a `horizon` text on an image of `height` rows; false with a message for an
+// unreadable text. A row below the image is taken as the bottom row and `note` says so.
+bool horizonAngleFromText(const QString& text, int height, double& angle, QString* message, QString* note);
 
 // A failure of the run (exit code 1); usage problems are Document::Filters::EffectJobError (2).
 class RenderError : public std::runtime_error {

@@ -3,6 +3,8 @@
 //   widget_gallery                      shows the gallery window
 //   widget_gallery --screenshot DIR     writes one PNG per control and per page into DIR and quits
 //                                       (works headless with QT_QPA_PLATFORM=offscreen)
+//   widget_gallery --trace              prints every report of the controls with its time, to check
+//                                       by hand how they report under a real mouse and keyboard
 #include "Gallery.h"
 #include "gui/GUI.h"
 
@@ -10,6 +12,8 @@
 #include <QCheckBox>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -164,6 +168,56 @@ QWidget* buildPanel(std::vector<Shot>& shots, const QString& tag) {
     return panel;
 }
 
+// Prints the keys the application receives and where they go.
+class KeyTracer : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            auto* widget = static_cast<QWidget*>(watched);
+            QTextStream(stdout) << "key " << key->key() << " '" << key->text() << "' to "
+                                << widget->metaObject()->className() << " " << widget->objectName() << Qt::endl;
+        }
+        return false;
+    }
+};
+
+void traceReports(const std::vector<Shot>& shots) {
+    qApp->installEventFilter(new KeyTracer(qApp));
+    static QElapsedTimer clock;
+    clock.start();
+    auto print = [](const QString& name, const char* what, const QString& value) {
+        QTextStream(stdout) << clock.elapsed() << " ms  " << name << "  " << what << "  " << value
+                            << Qt::endl;
+    };
+    for (const Shot& shot : shots) {
+        const QString name = shot.name;
+        if (auto* p = qobject_cast<Param*>(shot.widget)) {
+            QObject::connect(p, &Param::valueChanged,
+                             [=](int v) { print(name, "valueChanged", QString::number(v)); });
+            QObject::connect(p, &Param::finalizedValue,
+                             [=](int v) { print(name, "finalizedValue", QString::number(v)); });
+        } else if (auto* d = qobject_cast<ParamDbl*>(shot.widget)) {
+            QObject::connect(d, &ParamDbl::valueChanged,
+                             [=](double v) { print(name, "valueChanged", QString::number(v)); });
+            QObject::connect(d, &ParamDbl::finalizedValue,
+                             [=](double v) { print(name, "finalizedValue", QString::number(v)); });
+        } else if (auto* b = qobject_cast<ColorButton*>(shot.widget)) {
+            QObject::connect(b, &ColorButton::valueChanged,
+                             [=](int v) { print(name, "valueChanged", QString::number(quint32(v), 16)); });
+        } else if (auto* f = qobject_cast<ColorFraction*>(shot.widget)) {
+            QObject::connect(f, &ColorFraction::editingFinished, [=] {
+                print(name, "editingFinished",
+                      QStringLiteral("%1/%2/%3").arg(f->fraction(0)).arg(f->fraction(1)).arg(f->fraction(2)));
+            });
+        } else if (auto* h = qobject_cast<HueSlider*>(shot.widget)) {
+            QObject::connect(h, &ParamSlider::finalizedValue,
+                             [=](int v) { print(name, "finalizedValue", QString::number(v)); });
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -175,6 +229,8 @@ int main(int argc, char** argv) {
     QCommandLineOption screenshot("screenshot", "Write a PNG of every control and page into DIR, then quit.",
                                   "DIR");
     parser.addOption(screenshot);
+    QCommandLineOption trace("trace", "Print every valueChanged / finalizedValue with its time in ms.");
+    parser.addOption(trace);
     parser.process(app);
 
     std::vector<Shot> shots;
@@ -195,6 +251,8 @@ int main(int argc, char** argv) {
 #ifdef ELEMORAMA_GALLERY_WITH_UI
     addUiPages(window, shots);
 #endif
+
+    if (parser.isSet(trace)) traceReports(shots);
 
     window.adjustSize();
     window.show();

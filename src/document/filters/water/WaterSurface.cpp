@@ -431,19 +431,27 @@ void addGlare(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, cons
     const Vec3 sun{std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
                    std::sin(elevation)};
     const float strength = p.glareBrightness / 99.0f;
+    // Two lobes around the sun's mirror direction: a small one that lights single wave facets
+    // (sparkles) and a soft one, taller than wide, that draws the path of light towards the viewer.
+    const double sparkle = 0.8 * kPi / 180.0, pathWide = 2.0 * kPi / 180.0, pathTall = 6.0 * kPi / 180.0;
+    const double reach = std::cos(4.0 * pathTall);
+    const double sunAzimuth = std::atan2(sun.x, sun.y), sunElevation = std::asin(sun.z);
     forRows(0, rows, hooks, [&](int r) {
         const int y = maps.firstRow + r;
         for (int x = 0; x < width; ++x) {
             const std::size_t i = std::size_t(r) * width + x;
             const Vec3 view = viewRay(s, x, y);
             const Vec3 normal = surfaceNormal(s, i);
-            const double c = dot(normalized(reflect(view, normal)), sun);
-            if (c <= 0.0) continue;
-            // A sharp core for the sun's image on each facet and a soft halo around the path.
-            const double c2 = c * c, c4 = c2 * c2, c8 = c4 * c4, c16 = c8 * c8, c32 = c16 * c16,
-                         c64 = c32 * c32;
-            const double c256 = c64 * c64 * c64 * c64, c1024 = c256 * c256 * c256 * c256;
-            const float amount = strength * fresnel(view, normal) * float(3.0 * c1024 + 0.25 * c256);
+            const Vec3 mirrored = normalized(reflect(view, normal));
+            const double c = dot(mirrored, sun);
+            if (c < reach) continue;
+            const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
+            const double dAz = std::atan2(mirrored.x, mirrored.y) - sunAzimuth;
+            const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - sunElevation;
+            const double lobe = 3.0 * std::exp(-angle2 / (2.0 * sparkle * sparkle)) +
+                                0.45 * std::exp(-dAz * dAz / (2.0 * pathWide * pathWide) -
+                                                dEl * dEl / (2.0 * pathTall * pathTall));
+            const float amount = strength * fresnel(view, normal) * float(lobe);
             if (amount <= 1e-4f) continue;
             uint16_t* out = &s.under[i * 3];
             for (int k = 0; k < 3; ++k) out[k] = fromUnit(toUnit(out[k]) + glare[k] * amount);
