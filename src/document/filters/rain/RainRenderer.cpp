@@ -5,6 +5,7 @@
 #include "document/filters/common/Random.h"
 
 #include <cmath>
+#include <limits>
 
 namespace Orvex::Document::Filters {
 
@@ -22,7 +23,25 @@ void paintStreak(const RainStreak& s, int rowBegin, int rowEnd, float* field, in
     for (int r = top; r <= bottom; ++r) {
         float* out = field + size_t(r - origin.top) * size_t(fieldWidth) - origin.left;
         const float pr = float(r);
-        for (int c = s.left; c <= s.right; ++c) {
+        // The streak is a capsule (a convex set), so each row meets it in one run of columns: the
+        // run of the infinite band around the line, widened by the end caps. Only that run (plus a
+        // pixel of slack for rounding) is tested; pixels outside it are farther than w anyway.
+        float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+        if (std::fabs(dR) > 1e-6f) {
+            const float xl = s.ax + (pr - s.ay) * dC / dR;
+            const float half = s.radius * s.length / std::fabs(dR);
+            lo = xl - half, hi = xl + half;
+        } else if (s.length > 0 && std::fabs((pr - s.ay) * dC) / s.length <= s.radius) {
+            lo = -hi, hi = -lo;
+        }
+        if (std::fabs(pr - s.ay) <= s.radius)
+            lo = std::min(lo, s.ax - s.radius), hi = std::max(hi, s.ax + s.radius);
+        if (std::fabs(pr - s.by) <= s.radius)
+            lo = std::min(lo, s.bx - s.radius), hi = std::max(hi, s.bx + s.radius);
+        if (!(lo <= hi)) continue;
+        const int first = int(std::max(float(s.left), std::floor(lo) - 1.0f));
+        const int last = int(std::min(float(s.right), std::ceil(hi) + 1.0f));
+        for (int c = first; c <= last; ++c) {
             const float pc = float(c);
             const float t1 = (pc - s.ax) * dC + (pr - s.ay) * dR;
             const float t2 = (pc - s.bx) * dC + (pr - s.by) * dR;
@@ -120,8 +139,12 @@ bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& r
                 if (context.cancelled()) return;
                 const int rowBegin = field.rect.top + int(b) * BandRows;
                 const int rowEnd = std::min(field.rect.bottom, rowBegin + BandRows);
-                for (uint32_t i : bandStreaks[b])
-                    paintStreak(streaks[i], rowBegin, rowEnd, field.values.data(), fw, field.rect);
+                // Long streaks at high density make bands slow; a cancel is noticed within 256 streaks.
+                const std::vector<uint32_t>& list = bandStreaks[b];
+                for (size_t k = 0; k < list.size(); ++k) {
+                    if ((k & 255) == 255 && context.cancelled()) return;
+                    paintStreak(streaks[list[k]], rowBegin, rowEnd, field.values.data(), fw, field.rect);
+                }
             }
         },
         1, context.maxWorkers > 0 ? uint32_t(context.maxWorkers) : 0u);
