@@ -59,12 +59,15 @@ void paintStreak(const RainStreak& s, int rowBegin, int rowEnd, float* field, in
 
 } // namespace
 
+int RainRenderer::dropCount(const RainParams& p, int W, int H) {
+    return int(float(p.density) * float(double(W) * double(H)) / 1000.0f);
+}
+
 bool RainRenderer::layoutStreaks(const RainParams& p, int W, int H, const RectI& region,
                                  const std::vector<uint8_t>& selection, std::vector<RainStreak>& streaks,
                                  const RunContext& context) {
     streaks.clear();
-    const int drops = int(float(p.density) * float(double(W) * double(H)) / 1000.0f);
-    context.beginPhase(0.8, std::max(drops, 1));
+    const int drops = dropCount(p, W, H);
     Common::cLcgRandom random(101);
     const float lengthFactor = float(p.length) / 100.0f;
     const float dispersionFactor = float(p.dispersion) / 100.0f;
@@ -109,6 +112,10 @@ bool RainRenderer::layoutStreaks(const RainParams& p, int W, int H, const RectI&
 bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& region,
                                const std::vector<uint8_t>& selection, StreakField& field,
                                const RunContext& context) {
+    // The drawing phase counts one step per drop for the serial layout and three per drop, spread
+    // over the bands, for the painting, which is the larger part of the work.
+    const int64_t drops = dropCount(p, W, H);
+    context.beginPhase(0.8, 4 * std::max<int64_t>(drops, 1));
     std::vector<RainStreak> streaks;
     if (!layoutStreaks(p, W, H, region, selection, streaks, context)) return false;
     // The blur spreads the streaks by three box radii; the field covers that much beyond the region.
@@ -145,6 +152,7 @@ bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& r
                     if ((k & 255) == 255 && context.cancelled()) return;
                     paintStreak(streaks[list[k]], rowBegin, rowEnd, field.values.data(), fw, field.rect);
                 }
+                context.advance(3 * drops * (b + 1) / bands - 3 * drops * b / bands);
             }
         },
         1, context.maxWorkers > 0 ? uint32_t(context.maxWorkers) : 0u);
