@@ -28,7 +28,8 @@ public:
     /// An empty 0 x 0 channel of type -1.
     DataChannel();
     /// All samples 0. A type of element size 0 throws std::runtime_error
-    /// ("DataChannel with element size = 0"); negative sides count as 0.
+    /// ("DataChannel with element size = 0"); negative sides count as 0; a size whose tile table
+    /// would pass 2^31 entries throws std::length_error ("DataChannel size too large").
     DataChannel(SizeI size, int32_t type);
     DataChannel(int width, int height, int32_t type) : DataChannel(SizeI{width, height}, type) {}
     /// Same size, samples converted to `type`. Equal types (and solid tiles) share tiles; a pair that
