@@ -7,13 +7,15 @@
 //                        cShiftRegister20 (the 20-bit shift register of the frost crust)
 //   BoxGaussian.h        three-pass box-mixture Gaussian over float buffers (boxGaussianBlur,
 //                        BoxMixture, boxMixturePass)
+//   ChannelBlur.h        the same blur over a grown region of a tiled channel
+//                        (boxGaussianBlurChannel, boxGaussianMargin)
 //   RecursiveGaussian.h  Young - van Vliet recursive Gaussian (recursiveGaussianBlur,
 //                        recursiveGaussianLine, YoungVanVliet)
 //   Noise.h              value-noise hash and 5 x 5 cubic interpolation (valueNoiseHash,
 //                        cubicKernel, cubicValueNoise); 3-D gradient noise (cGradientNoise3)
 //   ColorSpaces.h        sRGB <-> L*a*b* (D65) and lightness scaling; RGB <-> HSL and hue shift
 //   Bilinear.h           bilinear sampling with position clamping to 0 ... size - 1.01
-//   Parallel.h           forEachChunk: the chunked loop the blurs run on
+//   Parallel.h           forEachChunk: the blurs' chunked loop on the jobs pool
 //
 // Principles:
 // - Buffers belong to the caller; the helpers keep no state beyond their arguments (the gradient
@@ -26,6 +28,7 @@
 
 #include "document/filters/common/Bilinear.h"
 #include "document/filters/common/BoxGaussian.h"
+#include "document/filters/common/ChannelBlur.h"
 #include "document/filters/common/ColorSpaces.h"
 #include "document/filters/common/Noise.h"
 #include "document/filters/common/Random.h"

@@ -1,31 +1,19 @@
 #pragma once
-// Splits [0, count) into chunks and runs fn(begin, end) for each. The helpers of this folder only
-// ever write disjoint lines per chunk, so the chunks may run on any threads in any order.
+// Splits [0, count) into chunks of at least `grain` indices and runs fn(begin, end) for each on the
+// process-wide jobs pool (the caller works too). The helpers of this folder only ever write
+// disjoint lines per chunk, so the chunks may run on any threads in any order.
 
-#include <algorithm>
-#include <thread>
-#include <vector>
+#include "mt/JobsPool.h"
+
+#include <cstdint>
 
 namespace Orvex::Document::Filters::Common {
 
 template <class Fn> void forEachChunk(int count, int grain, Fn&& fn) {
     if (count <= 0) return;
-    grain = std::max(1, grain);
-    const int chunks = (count + grain - 1) / grain;
-    const int workers = std::min<int>(chunks, std::max(1u, std::thread::hardware_concurrency()));
-    if (workers <= 1) {
-        fn(0, count);
-        return;
-    }
-    // Static interleaved split: chunk c goes to worker c % workers.
-    std::vector<std::thread> threads;
-    threads.reserve(workers - 1);
-    auto work = [&](int worker) {
-        for (int c = worker; c < chunks; c += workers) fn(c * grain, std::min(count, (c + 1) * grain));
-    };
-    for (int w = 1; w < workers; ++w) threads.emplace_back(work, w);
-    work(0);
-    for (auto& t : threads) t.join();
+    MT::parallelFor(
+        0, uint32_t(count), [&](uint32_t begin, uint32_t end) { fn(int(begin), int(end)); },
+        uint32_t(grain > 0 ? grain : 1));
 }
 
 } // namespace Orvex::Document::Filters::Common

@@ -34,8 +34,13 @@ bool WaterParams::sameWaveKey(const WaterParams& o) const {
 int WaterParams::horizonRow(double a, int h) {
     const double rad = a * M_PI / 180.0;
     const double s = std::sin(rad);
-    if (s <= 0) return 0;
-    return int(std::trunc((h - 1) - 0.5 * (h - 1) * std::cos(rad) / s));
+    // A horizon far above the picture (angles near 0) is kept a million rows up.
+    if (!(s > 1e-9)) return -1000000;
+    // The small allowance keeps rows that are whole numbers in exact arithmetic from dropping to
+    // the row above through rounding (45 degrees must give the middle row, and a row must survive
+    // the round trip through the angle stored as a float).
+    const double row = (h - 1) - 0.5 * (h - 1) * std::cos(rad) / s + 1e-3;
+    return int(std::trunc(std::max(row, -1000000.0)));
 }
 
 double WaterParams::horizonAngleForRow(int y, int h) {

@@ -1,0 +1,34 @@
+#pragma once
+#include "document/filters/RenderSupport.h"
+#include "document/filters/water/WaterSurface.h"
+
+namespace Orvex::Document::Filters {
+
+// Water: a wavy water surface below the horizon, reflecting the scene above it, showing the
+// picture below the horizon through water that grows opaque with depth, and lit by a glare.
+//
+// Stages, in order, with their share of the progress: "Stage1" (0.1) water map and perspective;
+// "Stage11" (0.3) the wave field; "Stage2" (0.1) the picture at the working scale and the slopes;
+// "MakeBottom" (0.1) the view into the water; "Stage3" (0.1) the reflection; "Stage4" (0.1) the
+// Fresnel mix; "Stage5" (0.1) the glare; "Stage6" (0.1) the surface written into the result; live
+// runs of large pictures then "rescale_dc" (0.1) and "rescale_pp" (0.3) bring the surface back to
+// full size. The wave field is cached under the geometry fields and the working grid's size, so
+// depth, glare and colour changes skip "Stage11".
+class WaterRenderer : public TypedRenderer<WaterParams, WaterRenderer> {
+public:
+    RunOutcome process(WaterParams& lastRun, const DataStorage::PixelPlane& source, const MaskChannels& masks,
+                       DataStorage::PixelPlane& result, const RunContext& context);
+
+    int waveFieldCount() const { return m_waveFields; } // completed "Stage11" runs
+    const WaterGrid& lastGrid() const { return m_lastGrid; }
+
+private:
+    bool m_cacheValid = false;
+    WaterParams m_cacheKey;
+    int m_cacheWidth = 0, m_cacheHeight = 0;
+    std::vector<float> m_waveCache;
+    int m_waveFields = 0;
+    WaterGrid m_lastGrid;
+};
+
+} // namespace Orvex::Document::Filters

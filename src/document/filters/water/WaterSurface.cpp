@@ -1,0 +1,462 @@
+#include "document/filters/water/WaterSurface.h"
+
+#include "document/filters/common/BoxGaussian.h"
+#include "document/filters/common/Noise.h"
+#include "document/filters/common/Random.h"
+#include "mt/JobsPool.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Orvex::Document::Filters {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kEyeHeight = 401.0; // the viewer's height over the water plane
+constexpr double kMinDenominator = 0.0005;
+constexpr int32_t kRippleHash = 23;
+
+// How strongly the slopes of the wave field bend the light.
+constexpr double kSlopeGain = 0.8;
+// Refraction shift of the bottom, in picture rows per unit of slope and row below the horizon.
+constexpr double kRefraction = 0.12;
+// Reflectance of the water seen from straight above; it rises to 1 at grazing view.
+constexpr double kBaseReflectance = 0.3;
+
+template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, Fn&& fn) {
+    if (last <= first) return;
+    MT::parallelFor(
+        uint32_t(first), uint32_t(last),
+        [&](uint32_t begin, uint32_t end) {
+            if (hooks.isCancelled()) return;
+            for (uint32_t y = begin; y < end; ++y) fn(int(y));
+        },
+        4, uint32_t(std::max(0, hooks.maxWorkers)));
+}
+
+struct RowGeometry {
+    double s = 0, cosA = 1, sinA = 0;
+    RowGeometry(int height, double angleDegrees) {
+        s = height > 2 ? 2.0 / (height - 2) : 0.0;
+        const double a = angleDegrees * kPi / 180.0;
+        cosA = std::cos(a);
+        sinA = std::sin(a);
+    }
+    double t(int height, int y) const { return s * ((height - 1) - y); }
+    double denominator(int height, int y) const { return cosA - t(height, y) * sinA; }
+};
+
+inline float toUnit(uint16_t v) {
+    return v * (1.0f / 65535.0f);
+}
+inline uint16_t fromUnit(float v) {
+    return uint16_t(std::clamp(v, 0.0f, 1.0f) * 65535.0f + 0.5f);
+}
+
+// Bilinear RGB sample of the picture at (x, y), both clamped into [0, width - 1] x [rowLo, rowHi].
+inline void samplePicture(const WaterPicture& p, float x, float y, float rowLo, float rowHi, float out[3]) {
+    x = std::clamp(x, 0.0f, float(p.width - 1));
+    y = std::clamp(y, rowLo, rowHi);
+    const int ix = int(x), iy = int(y);
+    const int ix1 = std::min(ix + 1, p.width - 1), iy1 = std::min(iy + 1, p.height - 1);
+    const float fx = x - ix, fy = y - iy;
+    const uint16_t* r0 = &p.rgb[(std::size_t(iy) * p.width) * 3];
+    const uint16_t* r1 = &p.rgb[(std::size_t(iy1) * p.width) * 3];
+    for (int c = 0; c < 3; ++c) {
+        const float top = r0[ix * 3 + c] + fx * (float(r0[ix1 * 3 + c]) - r0[ix * 3 + c]);
+        const float bottom = r1[ix * 3 + c] + fx * (float(r1[ix1 * 3 + c]) - r1[ix * 3 + c]);
+        out[c] = (top + fy * (bottom - top)) * (1.0f / 65535.0f);
+    }
+}
+
+struct Vec3 {
+    double x, y, z;
+};
+inline Vec3 normalized(Vec3 v) {
+    const double n = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return n > 0 ? Vec3{v.x / n, v.y / n, v.z / n} : Vec3{0, 0, 1};
+}
+inline double dot(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// The reflection is drawn as seen by a level camera whose horizon is the horizon line: a flat
+// surface then mirrors the picture exactly about that line, and a tilted one shifts the mirror
+// image by twice its tilt. The view ray of sample (x, y), camera axes x right, y forward, z up:
+inline Vec3 viewRay(const WaterSurface& s, int x, int y) {
+    const double horizonLine = s.horizonRow + 0.5;
+    return normalized({x - s.width * 0.5, s.focal, -(y - horizonLine)});
+}
+inline Vec3 surfaceNormal(const WaterSurface& s, std::size_t i) {
+    return normalized({-kSlopeGain * s.slopeX[i], -kSlopeGain * s.slopeY[i], 1.0});
+}
+inline Vec3 reflect(const Vec3& v, const Vec3& n) {
+    const double k = 2.0 * dot(v, n);
+    return {v.x - k * n.x, v.y - k * n.y, v.z - k * n.z};
+}
+inline float fresnel(const Vec3& view, const Vec3& normal) {
+    const double c = std::clamp(-dot(view, normal), 0.0, 1.0);
+    const double m = 1.0 - c;
+    return float(kBaseReflectance + (1.0 - kBaseReflectance) * m * m * m);
+}
+
+void colourOf(uint32_t argb, float out[3]) {
+    out[0] = ((argb >> 16) & 0xFF) / 255.0f;
+    out[1] = ((argb >> 8) & 0xFF) / 255.0f;
+    out[2] = (argb & 0xFF) / 255.0f;
+}
+
+} // namespace
+
+int WaterGrid::liveScale(int imageWidth, int imageHeight) {
+    const double s = std::round(std::sqrt(double(imageWidth) * double(imageHeight) / 1000000.0));
+    return std::max(1, int(s));
+}
+
+WaterGrid WaterGrid::forRun(int imageWidth, int imageHeight, bool live) {
+    WaterGrid g;
+    g.imageWidth = imageWidth;
+    g.imageHeight = imageHeight;
+    g.scale = live ? liveScale(imageWidth, imageHeight) : 1;
+    g.width = (imageWidth + g.scale - 1) / g.scale;
+    g.height = (imageHeight + g.scale - 1) / g.scale;
+    return g;
+}
+
+std::vector<Wave> drawWaveSet(const WaterParams& p) {
+    Common::cLcgRandom random(101);
+    std::vector<Wave> waves;
+    const int height = std::max(1, p.height), length = std::max(1, p.length);
+    for (int i = 0; i < p.density; ++i) {
+        Wave w;
+        w.amplitude = ((random.next() % height) + height) / 10.0;
+        w.directionDegrees = (random.next() % (p.dispersal + 1)) + p.direction - p.dispersal / 2;
+        w.wavelength = length + 2 * (random.next() % length);
+        w.phase = ((random.next() % 26) / 100.0) * 2.0 * kPi;
+        waves.push_back(w);
+    }
+    return waves;
+}
+
+void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks) {
+    maps.width = width;
+    maps.height = height;
+    maps.horizonRow = WaterParams::horizonRow(angle, height);
+    maps.water.assign(std::size_t(std::max(0, width)) * std::max(0, height), 0);
+    maps.firstRow = height;
+    if (width <= 0 || height <= 2) {
+        maps.across.clear();
+        maps.depth.clear();
+        return;
+    }
+    const RowGeometry g(height, angle);
+    for (int y = std::max(0, maps.horizonRow + 1); y < height; ++y)
+        if (g.denominator(height, y) > kMinDenominator) {
+            maps.firstRow = y;
+            break;
+        }
+    const int rows = maps.waterRows();
+    maps.across.assign(std::size_t(rows) * width, 0.0f);
+    maps.depth.assign(std::size_t(rows) * width, 0.0f);
+    forRows(maps.firstRow, height, hooks, [&](int y) {
+        const double t = g.t(height, y), d = g.denominator(height, y);
+        const float depth = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
+        float* across = &maps.across[std::size_t(y - maps.firstRow) * width];
+        float* depthRow = &maps.depth[std::size_t(y - maps.firstRow) * width];
+        for (int x = 0; x < width; ++x) {
+            across[x] = float(kEyeHeight * g.s * (x - width / 2.0) / d);
+            depthRow[x] = depth;
+        }
+        std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255));
+    });
+}
+
+bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<float>& field,
+                    const WaterHooks& hooks) {
+    const int width = maps.width, rows = maps.waterRows();
+    field.assign(std::size_t(std::max(0, rows)) * std::max(0, width), 0.0f);
+    if (rows <= 0 || width <= 0) return !hooks.isCancelled();
+    const std::vector<Wave> waves = drawWaveSet(p);
+    struct WaveTerm {
+        double ax, ay, amplitude, phase;
+    };
+    std::vector<WaveTerm> terms;
+    for (const Wave& w : waves) {
+        const double theta = w.directionDegrees * kPi / 180.0;
+        terms.push_back(
+            {std::cos(theta) / w.wavelength, std::sin(theta) / w.wavelength, w.amplitude, w.phase});
+    }
+    const double rippleWeight = p.microwaves / 10.0;
+    const double length = std::max(1, p.length);
+
+    forRows(maps.firstRow, maps.height, hooks, [&](int y) {
+        const std::size_t offset = std::size_t(y - maps.firstRow) * width;
+        const float* across = &maps.across[offset];
+        const float* depth = &maps.depth[offset];
+        const uint8_t* water = &maps.water[std::size_t(y) * width];
+        float* out = &field[offset];
+        std::vector<double> sum(width, 0.0);
+
+        // The waves: along a row the phase of each wave grows linearly with x, so the sine is
+        // advanced by rotation and re-anchored every 64 samples.
+        const double x0 = across[0],
+                     dx = width > 1 ? double(across[width - 1] - across[0]) / (width - 1) : 0.0;
+        for (const WaveTerm& w : terms) {
+            const double step = w.ax * dx;
+            const double cs = std::cos(step), sn = std::sin(step);
+            for (int start = 0; start < width; start += 64) {
+                const double phase = w.ax * (x0 + dx * start) + w.ay * depth[0] + w.phase;
+                double s = std::sin(phase), c = std::cos(phase);
+                const int end = std::min(width, start + 64);
+                for (int x = start; x < end; ++x) {
+                    const double s2 = s * s;
+                    sum[x] += w.amplitude * s2 * s2 * s;
+                    const double ns = s * cs + c * sn;
+                    c = c * cs - s * sn;
+                    s = ns;
+                }
+            }
+        }
+
+        // The ripples: three octaves of value noise. The lattice rows depend on the row only, so
+        // their weighted sums are formed once per lattice column, unless the lattice is finer than
+        // the grid (close to the horizon), where the noise is evaluated per sample.
+        if (rippleWeight > 0.0) {
+            std::vector<double> columns;
+            for (int octave = 0; octave < 3; ++octave) {
+                const double scale = double(1 << octave) / length;
+                const double f1 = depth[0] * scale;
+                const double fLo = (x0)*scale, fHi = (x0 + dx * (width - 1)) * scale;
+                if (!(std::fabs(f1) < 1e9) || !(std::fabs(fLo) < 1e9) || !(std::fabs(fHi) < 1e9)) continue;
+                const int32_t jLo = int32_t(std::round(std::min(fLo, fHi))) - 2;
+                const int32_t jHi = int32_t(std::round(std::max(fLo, fHi))) + 2;
+                const int64_t count = int64_t(jHi) - jLo + 1;
+                if (count <= int64_t(4) * width + 16) {
+                    const int32_t i0 = int32_t(std::round(f1));
+                    double rowWeight[5];
+                    for (int a = 0; a < 5; ++a) rowWeight[a] = Common::cubicKernel(double(i0 - 2 + a) - f1);
+                    columns.assign(std::size_t(count), 0.0);
+                    for (int64_t j = 0; j < count; ++j) {
+                        double v = 0.0;
+                        for (int a = 0; a < 5; ++a)
+                            if (rowWeight[a] != 0.0)
+                                v += rowWeight[a] *
+                                     Common::valueNoiseHash(i0 - 2 + a, int32_t(jLo + j), kRippleHash);
+                        columns[std::size_t(j)] = v;
+                    }
+                    for (int x = 0; x < width; ++x) {
+                        const double f2 = double(across[x]) * scale;
+                        const int32_t j0 = int32_t(std::round(f2));
+                        double v = 0.0;
+                        for (int b = 0; b < 5; ++b) {
+                            const int32_t j = j0 - 2 + b;
+                            v += columns[std::size_t(j - jLo)] * Common::cubicKernel(double(j) - f2);
+                        }
+                        sum[x] += rippleWeight * v / 3.0;
+                    }
+                } else {
+                    for (int x = 0; x < width; ++x)
+                        sum[x] += rippleWeight *
+                                  Common::cubicValueNoise(f1, double(across[x]) * scale, kRippleHash) / 3.0;
+                }
+            }
+        }
+        for (int x = 0; x < width; ++x) out[x] = water[x] > 254 ? float(sum[x]) : 0.0f;
+    });
+    return !hooks.isCancelled();
+}
+
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterPicture& picture,
+                    const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
+    const int width = maps.width, rows = maps.waterRows();
+    s.width = width;
+    s.height = maps.height;
+    s.firstRow = maps.firstRow;
+    s.horizonRow = maps.horizonRow;
+    s.focal = 0.75 * std::max(maps.width, maps.height);
+    const std::size_t n = std::size_t(std::max(0, rows)) * std::max(0, width);
+    s.slopeX.assign(n, 0.0f);
+    s.slopeY.assign(n, 0.0f);
+    if (n == 0) return;
+
+    // Slopes on the water plane from differences of the field. Far away one grid step spans more
+    // water than the finest waves and ripples: there the differences only alias, so the slopes
+    // fade out as a step grows past half the finest detail.
+    const double finest = std::max(1.0, p.length / (p.microwaves > 0 ? 4.0 : 1.0));
+    forRows(0, rows, hooks, [&](int r) {
+        const std::size_t row = std::size_t(r) * width;
+        const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
+        const double dDepth =
+            double(maps.depth[std::size_t(up) * width]) - maps.depth[std::size_t(down) * width];
+        const double stepY = std::fabs(dDepth) / std::max(1, down - up);
+        const double stepX = width > 1 ? std::fabs(double(maps.across[row + 1]) - maps.across[row]) : 0.0;
+        const double fadeY = std::exp(-std::pow(stepY / (0.5 * finest), 2.0));
+        const double fadeX = std::exp(-std::pow(stepX / (0.5 * finest), 2.0));
+        const float* here = &field[row];
+        const float* above = &field[std::size_t(up) * width];
+        const float* below = &field[std::size_t(down) * width];
+        for (int x = 0; x < width; ++x) {
+            const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
+            const double dX = double(maps.across[row + rr]) - maps.across[row + l];
+            s.slopeX[row + x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
+            s.slopeY[row + x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
+        }
+    });
+
+    // The sky beyond the top edge: the top rows of the picture, averaged and blurred widely.
+    s.skyTop.assign(std::size_t(width) * 3, 0.0f);
+    const int band = std::max(1, std::min(std::max(1, maps.horizonRow), picture.height / 20 + 1));
+    std::vector<float> channel(width);
+    for (int c = 0; c < 3; ++c) {
+        for (int x = 0; x < width; ++x) {
+            double sum = 0.0;
+            for (int y = 0; y < band; ++y) sum += picture.rgb[(std::size_t(y) * picture.width + x) * 3 + c];
+            channel[x] = float(sum / band / 65535.0);
+        }
+        Common::boxGaussianBlur(channel.data(), width, 1, width / 8.0, 0.0);
+        for (int x = 0; x < width; ++x) s.skyTop[std::size_t(x) * 3 + c] = channel[x];
+    }
+    // The brightness of the scene above the horizon lights the body of the water.
+    const int sceneRows = std::clamp(maps.horizonRow + 1, 0, picture.height);
+    double light = 0.0;
+    int64_t count = 0;
+    for (int y = 0; y < sceneRows; y += 4)
+        for (int x = 0; x < picture.width; x += 4, ++count) {
+            const uint16_t* px = &picture.rgb[(std::size_t(y) * picture.width + x) * 3];
+            light += (0.2126 * px[0] + 0.7152 * px[1] + 0.0722 * px[2]) / 65535.0;
+        }
+    s.ambient = count ? float(std::clamp(light / count * 1.2, 0.05, 1.0)) : 0.5f;
+}
+
+void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
+                const WaterHooks& hooks) {
+    const int width = maps.width, rows = maps.waterRows();
+    s.under.assign(std::size_t(std::max(0, rows)) * std::max(0, width) * 3, 0);
+    if (rows <= 0) return;
+    float water[3];
+    colourOf(p.waterColor, water);
+    const float depth = p.depth / 100.0f;
+    float body[3], tint[3];
+    for (int c = 0; c < 3; ++c) {
+        body[c] = water[c] * s.ambient * 0.8f;
+        tint[c] = 1.0f + (water[c] - 1.0f) * 0.5f * (0.3f + depth);
+    }
+    const float horizonLine = float(s.horizonRow) + 0.5f;
+    const float firstRow = float(maps.firstRow);
+    forRows(0, rows, hooks, [&](int r) {
+        const int y = maps.firstRow + r;
+        const float below = float(y) - horizonLine;
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = std::size_t(r) * width + x;
+            const Vec3 view = viewRay(s, x, y);
+            // Light through shallow water bends with the slope, more so close to the viewer.
+            const float shift = float(kRefraction * kSlopeGain) * below;
+            float bottom[3];
+            samplePicture(picture, float(x) - s.slopeX[i] * shift, float(y) + s.slopeY[i] * shift, firstRow,
+                          float(picture.height - 1), bottom);
+            // The longer the path through the water, the more of the water's own colour is seen.
+            const float path = 1.0f / float(std::max(0.02, -view.z));
+            const float opacity = depth >= 1.0f ? 1.0f : 1.0f - std::pow(1.0f - depth, path);
+            uint16_t* out = &s.under[i * 3];
+            for (int c = 0; c < 3; ++c)
+                out[c] = fromUnit(bottom[c] * tint[c] * (1.0f - opacity) + body[c] * opacity);
+        }
+    });
+}
+
+void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
+                  const WaterHooks& hooks) {
+    (void)p;
+    const int width = maps.width, rows = maps.waterRows();
+    s.reflection.assign(std::size_t(std::max(0, rows)) * std::max(0, width) * 3, 0);
+    if (rows <= 0) return;
+    const float horizonLine = float(s.horizonRow) + 0.5f;
+    const float sceneBottom = float(std::clamp(s.horizonRow, 0, picture.height - 1));
+    const float skyFade = 1.0f / std::max(1.0f, 0.3f * float(picture.height));
+    forRows(0, rows, hooks, [&](int r) {
+        const int y = maps.firstRow + r;
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = std::size_t(r) * width + x;
+            const Vec3 mirrored = reflect(viewRay(s, x, y), surfaceNormal(s, i));
+            const double forward = std::max(1e-3, mirrored.y);
+            const double up = std::max(0.0, mirrored.z);
+            const float sx = float(s.width * 0.5 + s.focal * mirrored.x / forward);
+            const float sy = float(horizonLine - s.focal * up / forward);
+            float colour[3];
+            samplePicture(picture, sx, sy, 0.0f, sceneBottom, colour);
+            if (sy < 0.0f) {
+                // Above the picture: fade into the colour of the sky at the top edge.
+                const float k = std::min(1.0f, -sy * skyFade);
+                const int column = std::clamp(int(sx), 0, width - 1);
+                for (int c = 0; c < 3; ++c)
+                    colour[c] += (s.skyTop[std::size_t(column) * 3 + c] - colour[c]) * k;
+            }
+            uint16_t* out = &s.reflection[i * 3];
+            for (int c = 0; c < 3; ++c) out[c] = fromUnit(colour[c]);
+        }
+    });
+}
+
+void mixSurface(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
+    const int width = maps.width, rows = maps.waterRows();
+    if (rows <= 0) return;
+    float water[3];
+    colourOf(p.waterColor, water);
+    // Reflections on water lose a little light and take a trace of the water's colour.
+    float reflectTint[3];
+    for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
+    forRows(0, rows, hooks, [&](int r) {
+        const int y = maps.firstRow + r;
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = std::size_t(r) * width + x;
+            const float f = fresnel(viewRay(s, x, y), surfaceNormal(s, i));
+            uint16_t* under = &s.under[i * 3];
+            const uint16_t* mirrored = &s.reflection[i * 3];
+            for (int c = 0; c < 3; ++c)
+                under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + toUnit(mirrored[c]) * reflectTint[c] * f);
+        }
+    });
+}
+
+void addGlare(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
+    const int width = maps.width, rows = maps.waterRows();
+    if (rows <= 0 || p.glareBrightness <= 0) return;
+    float glare[3];
+    colourOf(p.glareColor, glare);
+    // The sun: the vertical shift lowers it from high in the sky (0) to the horizon (90), the
+    // horizontal shift swings it from the left (0) through straight ahead (90) to the right (180).
+    const double elevation = (90.0 - p.glareVerticalShift) * 0.5 * kPi / 180.0;
+    const double azimuth = (p.glareHorizontalShift - 90.0) * 0.5 * kPi / 180.0;
+    const Vec3 sun{std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
+                   std::sin(elevation)};
+    const float strength = p.glareBrightness / 99.0f;
+    // Two lobes around the sun's mirror direction: a small one that lights single wave facets
+    // (sparkles) and a soft one, taller than wide, that draws the path of light towards the viewer.
+    const double sparkle = 0.8 * kPi / 180.0, pathWide = 2.0 * kPi / 180.0, pathTall = 6.0 * kPi / 180.0;
+    const double reach = std::cos(4.0 * pathTall);
+    const double sunAzimuth = std::atan2(sun.x, sun.y), sunElevation = std::asin(sun.z);
+    forRows(0, rows, hooks, [&](int r) {
+        const int y = maps.firstRow + r;
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = std::size_t(r) * width + x;
+            const Vec3 view = viewRay(s, x, y);
+            const Vec3 normal = surfaceNormal(s, i);
+            const Vec3 mirrored = normalized(reflect(view, normal));
+            const double c = dot(mirrored, sun);
+            if (c < reach) continue;
+            const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
+            const double dAz = std::atan2(mirrored.x, mirrored.y) - sunAzimuth;
+            const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - sunElevation;
+            const double lobe = 3.0 * std::exp(-angle2 / (2.0 * sparkle * sparkle)) +
+                                0.45 * std::exp(-dAz * dAz / (2.0 * pathWide * pathWide) -
+                                                dEl * dEl / (2.0 * pathTall * pathTall));
+            const float amount = strength * fresnel(view, normal) * float(lobe);
+            if (amount <= 1e-4f) continue;
+            uint16_t* out = &s.under[i * 3];
+            for (int k = 0; k < 3; ++k) out[k] = fromUnit(toUnit(out[k]) + glare[k] * amount);
+        }
+    });
+}
+
+} // namespace Orvex::Document::Filters

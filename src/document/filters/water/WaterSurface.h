@@ -1,0 +1,100 @@
+#pragma once
+// The water effect's computation on plain buffers of the working grid: the geometry (horizon,
+// working scale, perspective), the wave set and the wave field, and the stages that turn the wave
+// field and the picture into a water surface. WaterRenderer wires these to the planes, the
+// progress stages and the wave cache.
+//
+// Rows of the grid run top to bottom; the water is every row below the horizon row. Buffers that
+// only concern the water (the coordinate maps, the wave field, the surface colours) hold the water
+// rows only, starting at `firstRow`. Every pass is a pure function of its inputs per pixel, split
+// into row bands on the jobs pool, so results do not depend on the worker count.
+
+#include "document/filters/water/WaterParams.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace Orvex::Document::Filters {
+
+// The working grid of a run: live runs of large pictures compute one sample per s x s block.
+struct WaterGrid {
+    int imageWidth = 0, imageHeight = 0;
+    int scale = 1; // image pixels per grid sample along each axis
+    int width = 0, height = 0;
+
+    // s = round(sqrt(W H / 1e6)), at least 1; normal runs always work at full size.
+    static int liveScale(int imageWidth, int imageHeight);
+    static WaterGrid forRun(int imageWidth, int imageHeight, bool live);
+    bool reduced() const { return scale > 1; }
+};
+
+// One wave of the wave set.
+struct Wave {
+    double amplitude = 0, directionDegrees = 0, wavelength = 1, phase = 0;
+};
+// `density` waves drawn from the effect's generator seeded with 101.
+std::vector<Wave> drawWaveSet(const WaterParams& params);
+
+// Stage1's output: which samples are water and where they lie on the water plane.
+struct WaterMaps {
+    int width = 0, height = 0;
+    int horizonRow = 0;         // on the grid; may be negative (horizon above the picture)
+    int firstRow = 0;           // first row holding water (height when there is none)
+    std::vector<uint8_t> water; // whole grid: 255 water, 0 not
+    std::vector<float> across;  // X, water rows only
+    std::vector<float> depth;   // Y, water rows only
+    int waterRows() const { return height - firstRow; }
+};
+
+struct WaterHooks {
+    std::function<bool()> cancelled;
+    int maxWorkers = 0;
+    bool isCancelled() const { return cancelled && cancelled(); }
+};
+
+// Stage1: the water map and the perspective coordinates for the horizon angle.
+void buildWaterMaps(int width, int height, double horizonAngleDegrees, WaterMaps& maps,
+                    const WaterHooks& hooks);
+
+// Stage11: the wave field over the water rows (0 outside the water). Returns false when cancelled.
+bool buildWaveField(const WaterMaps& maps, const WaterParams& params, std::vector<float>& field,
+                    const WaterHooks& hooks);
+
+// The picture at the working scale: interleaved RGB, 16-bit, width x height.
+struct WaterPicture {
+    int width = 0, height = 0;
+    std::vector<uint16_t> rgb;
+};
+
+// What the later stages share: per-row tables and the surface buffers (water rows, RGB 0 ... 1
+// scaled to 16 bits).
+struct WaterSurface {
+    int width = 0, height = 0, firstRow = 0, horizonRow = 0;
+    double focal = 1;                  // the picture's focal length in grid samples
+    std::vector<float> slopeX, slopeY; // the water's slope along X and Y, water rows
+    std::vector<uint16_t> under;       // what is seen through the water, then the surface, RGB
+    std::vector<uint16_t> reflection;  // the reflected scene, RGB, water rows
+    std::vector<float> skyTop;         // the sky beyond the top of the picture, RGB per column
+    float ambient = 0.5f;              // brightness of the scene above the horizon
+};
+
+// Stage2: slopes of the wave field on the water plane, faded where the grid cannot resolve them,
+// and the sky colour used beyond the top of the picture.
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterPicture& picture,
+                    const WaterParams& params, WaterSurface& surface, const WaterHooks& hooks);
+// MakeBottom: the picture below the horizon seen through the water, refracted by the slopes and
+// lost in the water colour with depth.
+void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
+                WaterSurface& surface, const WaterHooks& hooks);
+// Stage3: the scene above the horizon reflected by the moving surface.
+void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
+                  WaterSurface& surface, const WaterHooks& hooks);
+// Stage4: reflection and the view into the water mixed by the angle of view (Fresnel).
+void mixSurface(const WaterMaps& maps, const WaterParams& params, WaterSurface& surface,
+                const WaterHooks& hooks);
+// Stage5: the glare of the sun on the waves.
+void addGlare(const WaterMaps& maps, const WaterParams& params, WaterSurface& surface,
+              const WaterHooks& hooks);
+
+} // namespace Orvex::Document::Filters

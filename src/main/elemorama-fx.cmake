@@ -1,0 +1,3 @@
+# elemorama-fx: the effect process, started by a master with --master-link=<pad>.
+add_executable(elemorama-fx ${CMAKE_CURRENT_LIST_DIR}/elemorama_fx.cpp)
+target_link_libraries(elemorama-fx PRIVATE elemorama_oxf)

@@ -1,0 +1,4 @@
+# elemorama: our own master and stand-alone host (elemorama edit IN -o OUT ...).
+add_executable(elemorama ${CMAKE_CURRENT_LIST_DIR}/elemorama_host.cpp)
+target_link_libraries(elemorama PRIVATE elemorama_oxf elemorama_imageio)
+add_dependencies(elemorama elemorama-fx)

@@ -1,0 +1,7 @@
+// The effect process. Batch processing and the effect window plug into the host link here
+// (Orvex::OXF::setBatchProcessor, Orvex::OXF::setWindowRunner) before the entry runs.
+#include "oxf/OXF.h"
+
+int main(int argc, char** argv) {
+    return Orvex::OXF::mainOXF(argc, argv);
+}

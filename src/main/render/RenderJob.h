@@ -1,0 +1,69 @@
+#pragma once
+// The batch renderer's work: image files in, one effect with a preset and overrides, a selection
+// mask, image file out. Shared by elemorama-render and its tests.
+//
+// Images of any colour model are rendered in RGB(A) of their own sample type: grey, CMYK and Lab go
+// through the colour-management layer to RGB and back, and pixels the effect left unchanged keep
+// their original samples exactly. The output is written atomically, so a failed run leaves no file.
+
+#include "datastorage/DataChannel.h"
+#include "datastorage/PixelPlane.h"
+#include "document/filters/EffectJob.h"
+#include "imageio/ImageIO.h"
+
+#include <atomic>
+#include <functional>
+
+namespace Orvex::Render {
+
+using DataStorage::DataChannel;
+using DataStorage::PixelPlane;
+using Orvex::Ref;
+
+struct RenderRequest {
+    QString input;
+    QString output;
+    QString selection; // empty: the whole image
+    Document::Filters::EffectJobSpec spec;
+    int threads = 0;
+    int jpegQuality = 95;
+    // The water's horizon: a row of the image ("305", rows above the image are negative) or an
+    // angle ("45deg"); empty keeps the record's angle.
+    QString horizon;
+};
+
+// The horizon angle for a `horizon` text on an image of `height` rows; false with a message for an
+// unreadable text. A row below the image is taken as the bottom row and `note` says so.
+bool horizonAngleFromText(const QString& text, int height, double& angle, QString* message, QString* note);
+
+// A failure of the run (exit code 1); usage problems are Document::Filters::EffectJobError (2).
+class RenderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The image as an RGB plane (alpha when the image has one) of the image's sample type.
+Ref<PixelPlane> planeFromImage(const ImageIO::ImageRecord& image);
+// The plane back in the model and sample type of `original`; pixels equal in `source` and `result`
+// keep the original's samples.
+ImageIO::ImageRecord imageFromPlane(const PixelPlane& result, const PixelPlane& source,
+                                    const ImageIO::ImageRecord& original);
+// An 8-bit selection of width x height from any image (alpha, grey or luminance), resampled
+// smoothly when its size differs.
+Ref<DataChannel> selectionFromImage(const ImageIO::ImageRecord& mask, int width, int height);
+// The whole image selected.
+Ref<DataChannel> fullSelection(int width, int height);
+// Converts the record so that the file format can hold it (JPEG: 8-bit without alpha; PNG and PPM:
+// no float; PPM: no alpha). Returns what was changed, empty when nothing.
+QString adaptForFormat(ImageIO::ImageRecord& image, ImageIO::FileFormat format);
+
+struct RenderHooks {
+    const std::atomic<bool>* cancel = nullptr;
+    std::function<void(double fraction)> progress; // called from a watcher thread, about 10 times a second
+    std::function<void(const QString& note)> note; // clamped values, format adaptations
+};
+
+// Runs the whole request. Throws EffectJobError (usage) or RenderError / std::exception (failure).
+void runRender(const RenderRequest& request, const RenderHooks& hooks = {});
+
+} // namespace Orvex::Render

@@ -1,0 +1,192 @@
+// elemorama-render as a user meets it: options, messages, exit codes, files in and out.
+#include "document/filters/PresetFile.h"
+#include "document/filters/rain/RainParams.h"
+#include "imageio/ImageIO.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+using namespace Orvex;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out, err;
+};
+
+class RenderCli : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    Result run(const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.path()); // a private settings store
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-render"), args);
+        EXPECT_TRUE(p.waitForFinished(120000));
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    // A w x h image with a gradient; grey, RGB or RGB with alpha, 8 or 16 bits.
+    QString writeImage(const QString& name, int w, int h, ImageIO::ColorModel model, int type,
+                       bool alpha = false) {
+        ImageIO::ImageRecord img;
+        img.width = w, img.height = h, img.model = model, img.sampleType = type, img.hasAlpha = alpha;
+        img.allocate();
+        const int n = img.channels();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < n; ++c) {
+                    const int v = (x * 3 + y * 5 + c * 40) % 256;
+                    if (type == -1)
+                        img.row(y)[(x * n + c)] = uint8_t(v);
+                    else
+                        reinterpret_cast<uint16_t*>(img.row(y))[x * n + c] = uint16_t(v * 257 + c);
+                }
+        ImageIO::saveImage(img, path(name));
+        return path(name);
+    }
+};
+
+} // namespace
+
+TEST_F(RenderCli, HelpAndListDescribeEffectsAndPresets) {
+    Result r = run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("--effect"));
+    EXPECT_TRUE(r.out.contains("--selection"));
+    r = run({"--list"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("Rain\n"));
+    EXPECT_TRUE(r.out.contains("preset \"ORVEX Storm\""));
+    EXPECT_TRUE(r.out.contains("Den=0..20"));
+    EXPECT_TRUE(r.out.contains("Ice  (not available yet)"));
+    EXPECT_TRUE(r.out.contains("Snow  (not available yet)"));
+}
+
+TEST_F(RenderCli, BadUsageExitsTwoWithOneLineReason) {
+    const QString in = writeImage("in.png", 64, 48, ImageIO::ColorModel::RGB, -1);
+    const QString out = path("out.png");
+    struct Case {
+        QStringList args;
+        QString message;
+    } cases[] = {
+        {{in, "-o", out}, "no effect given"},
+        {{"--effect", "Rain", in}, "no output file given"},
+        {{"--effect", "Hail", in, "-o", out}, "unknown effect 'Hail'"},
+        {{"--effect", "Ice", in, "-o", out}, "effect 'Ice' is not available yet"},
+        {{"--effect", "Rain", "--preset", "ORVEX Hail", in, "-o", out},
+         "effect Rain has no preset 'ORVEX Hail'"},
+        {{"--effect", "Rain", "--set", "Wind=3", in, "-o", out}, "unknown parameter 'Wind' of Rain"},
+        {{"--effect", "Rain", "--set", "Den", in, "-o", out}, "--set expects KEY=VALUE"},
+        {{"--effect", "Rain", "--set", "Den=lots", in, "-o", out}, "'lots' is not a valid value for Den"},
+        {{"--effect", "Rain", in, "-o", path("out.webp")}, "cannot tell the output format"},
+        {{"--bogus"}, "Unknown option"},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.startsWith("elemorama-render: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(out));
+}
+
+TEST_F(RenderCli, FailuresExitOneAndLeaveNoFile) {
+    QFile broken(path("broken.png"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG\r\n\x1a\n this is not really a png");
+    broken.close();
+    const QString out = path("out.png");
+    Result r = run({"--effect", "Rain", broken.fileName(), "-o", out});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(QFile::exists(out));
+    r = run({"--effect", "Rain", path("missing.png"), "-o", out});
+    EXPECT_EQ(r.exitCode, 1);
+    const QString in = writeImage("in.png", 64, 48, ImageIO::ColorModel::RGB, -1);
+    r = run({"--effect", "Rain", "--selection", broken.fileName(), in, "-o", out});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(QFile::exists(out));
+    r = run({"--effect", "Rain", in, "-o", path("no/such/dir/out.png")});
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST_F(RenderCli, ClampedValuesAreReportedAndTheRunSucceeds) {
+    const QString in = writeImage("in.png", 80, 60, ImageIO::ColorModel::RGB, -1);
+    const Result r =
+        run({"--effect", "Rain", "--set", "Den=50", "--set", "SizeRain=0.5", in, "-o", path("o.png")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Den=50 is out of range, clamped to 20")) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(path("o.png")));
+}
+
+TEST_F(RenderCli, KeepsModelDepthAndUntouchedPixels) {
+    // Grey 8-bit in, density 0: the file's samples come back exactly (through RGB and back).
+    const QString grey = writeImage("grey.pgm", 90, 70, ImageIO::ColorModel::Grey, -1);
+    Result r = run({"--effect", "Rain", "--set", "Den=0", grey, "-o", path("grey_out.pgm")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    auto a = ImageIO::loadImage(grey), b = ImageIO::loadImage(path("grey_out.pgm"));
+    EXPECT_EQ(b.model, ImageIO::ColorModel::Grey);
+    EXPECT_EQ(a.samples, b.samples);
+
+    // 16-bit RGBA PNG with a smaller mask: resampled, 16-bit alpha output, changes only at the top.
+    const QString deep = writeImage("deep.png", 120, 90, ImageIO::ColorModel::RGB, -2, true);
+    ImageIO::ImageRecord mask;
+    mask.width = 12, mask.height = 9, mask.model = ImageIO::ColorModel::Grey;
+    mask.allocate();
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 12; ++x) mask.row(y)[x] = 255;
+    ImageIO::saveImage(mask, path("mask.png"));
+    r = run({"--effect", "Rain", "--preset", "ORVEX Wall of Rain", "--selection", path("mask.png"), deep,
+             "-o", path("deep_out.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("selection 12x9 resampled to 120x90"));
+    b = ImageIO::loadImage(path("deep_out.png"));
+    a = ImageIO::loadImage(deep);
+    EXPECT_EQ(b.sampleType, -2);
+    EXPECT_TRUE(b.hasAlpha);
+    ASSERT_EQ(a.byteSize(), b.byteSize());
+    EXPECT_NE(a.samples, b.samples);
+    // Rows well below the selection and its margin are untouched.
+    const int lastChangedRow = [&] {
+        int last = -1;
+        for (int y = 0; y < 90; ++y)
+            if (memcmp(a.row(y), b.row(y), a.rowBytes()) != 0) last = y;
+        return last;
+    }();
+    EXPECT_GT(lastChangedRow, 10);
+    EXPECT_LT(lastChangedRow, 30 + 2 * 60);
+
+    // JPEG output of a 16-bit image is converted to 8 bits and says so.
+    r = run({"--effect", "Rain", deep, "-o", path("deep.jpg")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("samples converted to 8-bit"));
+    EXPECT_TRUE(r.err.contains("transparency dropped"));
+}
+
+TEST_F(RenderCli, UserPresetsFromTheSettingsStore) {
+    {
+        QSettings settings(dir.filePath("ORVEX/Elemorama.conf"), QSettings::IniFormat);
+        Document::Filters::RainParams p;
+        p.density = 0;
+        settings.setValue("Filters/OXF/Elemorama/Filters/Rain/Presets/versionPreset", 2);
+        settings.setValue("Filters/OXF/Elemorama/Filters/Rain/Presets/presetCount", 1);
+        settings.setValue("Filters/OXF/Elemorama/Filters/Rain/Presets/preset1",
+                          Document::Filters::presetToText(p.toPreset("Dry spell")));
+    }
+    Result r = run({"--list"});
+    EXPECT_TRUE(r.out.contains("user preset \"Dry spell\"")) << r.out.toStdString();
+    const QString in = writeImage("in.ppm", 50, 40, ImageIO::ColorModel::RGB, -1);
+    r = run({"--effect", "Rain", "--preset", "Dry spell", in, "-o", path("out.ppm")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(ImageIO::loadImage(in).samples, ImageIO::loadImage(path("out.ppm")).samples);
+}
