@@ -12,6 +12,8 @@
 #include "datastorage/BaseDataProcessing.h"
 #include "datastorage/CombinerLanes.h"
 
+#include <type_traits>
+
 namespace Orvex::DataStorage {
 
 namespace Blend {
@@ -91,6 +93,8 @@ template <class F, class V> inline V compositeElement(V cb, V ab, V cs, V as) {
     V co;
     if constexpr (IsPremultipliedSum<F>::value)
         co = vmin(V(1.0f), cb * ab + cs * as);
+    else if constexpr (std::is_same_v<F, internalFuncNormal>)
+        co = cs * as + cb * ab * (V(1.0f) - as); // B = Cs turns the rule into source-over
     else
         co = cs * as * (V(1.0f) - ab) + cb * ab * (V(1.0f) - as) + ab * as * F::apply(cb, cs);
     return select(ar == V(0.0f), cb, co / ar);

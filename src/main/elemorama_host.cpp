@@ -13,17 +13,23 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace Orvex;
 
 namespace {
 
 const char* const Usage =
-    "usage: elemorama edit IN -o OUT [--selection MASK] [--batch] [--params FILE] [--timeout SECONDS]\n"
+    "usage: elemorama edit IN -o OUT [--selection MASK] [--batch] [--effect NAME [--preset NAME]\n"
+    "                               [--set KEY=VALUE]...] [--params FILE] [--timeout SECONDS]\n"
     "\n"
     "Opens IN (PNG, JPEG, TIFF, PPM/PGM), lets the effect process edit it and writes OUT (its type\n"
     "from its extension). MASK is an image of IN's size: its alpha, or its grey level, selects.\n"
     "  --batch          run without a window (adds a top-level `batch` node to the parameters)\n"
+    "  --effect NAME    with --batch: apply this effect (Rain, Cumulus, ...; implies --batch)\n"
+    "  --preset NAME    the effect's built-in or user preset\n"
+    "  --set KEY=VALUE  a parameter by its settings key (repeatable), e.g. --set Den=8\n"
     "  --params FILE    parameter text (INFO format) sent with the run and printed back\n"
     "  --timeout S      give up when the effect process does not answer for S seconds\n"
     "                   (default: 600 with --batch, no limit otherwise)\n"
@@ -36,6 +42,16 @@ void onSignal(int sig) {
     if (g_child > 0) kill(g_child, SIGKILL);
     signal(sig, SIG_DFL);
     raise(sig);
+}
+
+// A value as an INFO-format token: quoted, with quotes and backslashes escaped.
+std::string infoQuoted(const std::string& value) {
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
 }
 
 int fail(const std::string& text) {
@@ -51,6 +67,8 @@ int main(int argc, char** argv) {
         return argc >= 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) ? 0 : 2;
     }
     std::string input, output, selectionPath, paramsPath, fx = OXF::effectProcessBesideSelf();
+    std::string effect, preset;
+    std::vector<std::pair<std::string, std::string>> overrides;
     bool batch = false;
     int timeout = -1;
     for (int i = 2; i < argc; ++i) {
@@ -70,7 +88,17 @@ int main(int argc, char** argv) {
                 fx = next();
             else if (arg == "--batch")
                 batch = true;
-            else if (arg == "--timeout")
+            else if (arg == "--effect")
+                effect = next(), batch = true;
+            else if (arg == "--preset")
+                preset = next();
+            else if (arg == "--set") {
+                const std::string assignment = next();
+                const size_t at = assignment.find('=');
+                if (at == 0 || at == std::string::npos)
+                    throw std::runtime_error("--set expects KEY=VALUE, not " + assignment);
+                overrides.emplace_back(assignment.substr(0, at), assignment.substr(at + 1));
+            } else if (arg == "--timeout")
                 timeout = std::stoi(next());
             else if (!arg.empty() && arg[0] == '-')
                 throw std::runtime_error("unknown option " + arg);
@@ -108,6 +136,20 @@ int main(int argc, char** argv) {
             QFile file(QString::fromLocal8Bit(paramsPath.c_str()));
             if (!file.open(QIODevice::ReadOnly)) return fail("cannot read " + paramsPath);
             params = file.readAll().toStdString();
+        }
+        if (!effect.empty()) {
+            // The batch node of the effect engine: effect, preset and the settings keys to set.
+            std::string node = "batch\n{\n    effect " + infoQuoted(effect) + "\n";
+            if (!preset.empty()) node += "    preset " + infoQuoted(preset) + "\n";
+            if (!overrides.empty()) {
+                node += "    set\n    {\n";
+                for (const auto& [key, value] : overrides)
+                    node += "        " + infoQuoted(key) + " " + infoQuoted(value) + "\n";
+                node += "    }\n";
+            }
+            params = node + "}\n" + params;
+        } else if (!preset.empty() || !overrides.empty()) {
+            return fail("--preset and --set need --effect");
         }
         if (batch && params.find("batch") == std::string::npos) params = "batch\n" + params;
 

@@ -15,7 +15,6 @@
 
 using namespace Orvex::GUI;
 using Orvex::Testing::dragTo;
-using Orvex::Testing::hoverTo;
 using Orvex::Testing::showActive;
 
 namespace {
@@ -193,16 +192,4 @@ TEST(ColorFraction, PressOnASegmentBringsTheNearestDivider) {
     EXPECT_DOUBLE_EQ(bar.divider1(), 0.2);
     EXPECT_NEAR(bar.divider2(), 0.7, 0.011);
     EXPECT_EQ(finished.count(), 1);
-    hoverTo(&bar, at);
-}
-
-TEST(HueSlider, TrackRunsRoundTheHueWheel) {
-    HueSlider slider;
-    const QVector<QColor> colors = slider.trackColors();
-    ASSERT_EQ(colors.size(), 7);
-    EXPECT_EQ(colors.first(), QColor(255, 0, 0));
-    EXPECT_EQ(colors.last(), QColor(255, 0, 0));
-    EXPECT_EQ(colors[2], QColor(0, 255, 0));
-    EXPECT_EQ(slider.minimum(), 0);
-    EXPECT_EQ(slider.maximum(), 359);
 }

@@ -157,12 +157,13 @@ TEST(Link, HandshakeRunsAndQuit) {
     EXPECT_FALSE(QFile::exists(QString::fromStdString(session.padPath()))); // the name is gone once linked
     ImageRecord image = makeImage(33, 17, ColorModel::RGB, -1, false);
     const ImageRecord original = image;
+    // A batch node that names no effect leaves the image as it is (the effect engine serves `effect`).
     for (int run = 0; run < 3; ++run) {
         const MasterReply reply =
-            runOn(session, image, "batch\n{\n    effect rain\n    set { Amount 40 }\n}\n");
+            runOn(session, image, "batch\n{\n    label rain\n    set { Amount 40 }\n}\n");
         EXPECT_EQ(reply.status, 0) << reply.error;
         EXPECT_EQ(reply.params,
-                  writeParameterText(parseParameterText("batch { effect rain\nset { Amount 40 } }")));
+                  writeParameterText(parseParameterText("batch { label rain\nset { Amount 40 } }")));
         EXPECT_EQ(image.samples, original.samples);
     }
     // A run without parameters replies with none.

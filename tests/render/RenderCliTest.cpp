@@ -190,3 +190,43 @@ TEST_F(RenderCli, UserPresetsFromTheSettingsStore) {
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(ImageIO::loadImage(in).samples, ImageIO::loadImage(path("out.ppm")).samples);
 }
+
+TEST_F(RenderCli, BatchRunsOverTheLinkMatchTheRenderer) {
+    const QString in = writeImage("in.png", 160, 100, ImageIO::ColorModel::RGB, -1);
+    ImageIO::ImageRecord sky;
+    sky.width = 160, sky.height = 100, sky.model = ImageIO::ColorModel::Grey;
+    sky.allocate();
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 160; ++x) sky.row(y)[x] = 255;
+    ImageIO::saveImage(sky, path("sky.png"));
+    Result r = run({"--effect", "Rain", "--preset", "ORVEX Storm", "--set", "Den=8", "--selection",
+                    path("sky.png"), in, "-o", path("render.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path());
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama"),
+               {"edit", in, "-o", path("link.png"), "--effect", "Rain", "--preset", "ORVEX Storm", "--set",
+                "Den=8", "--selection", path("sky.png")});
+    ASSERT_TRUE(host.waitForFinished(120000));
+    ASSERT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    const auto viaRender = ImageIO::loadImage(path("render.png"));
+    auto viaLink = ImageIO::loadImage(path("link.png"));
+    ASSERT_EQ(viaLink.width, 160);
+    // The link may hand back an opaque alpha channel; compare the colour samples.
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(viaRender.row(y)[x * viaRender.channels() + c],
+                          viaLink.row(y)[x * viaLink.channels() + c])
+                    << x << "," << y;
+
+    host.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama"),
+               {"edit", in, "-o", path("bad.png"), "--effect", "Hail"});
+    ASSERT_TRUE(host.waitForFinished(120000));
+    EXPECT_NE(host.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(host.readAllStandardError()).contains("unknown effect 'Hail'"));
+    EXPECT_FALSE(QFile::exists(path("bad.png")));
+}

@@ -79,17 +79,6 @@ TEST(EvalProgressBar, ModesShowOneButtonEach) {
     EXPECT_EQ(bar.mode(), EvalProgressBar::CancelMode);
 }
 
-TEST(EvalProgressBar, ButtonsEmitTheirSignals) {
-    ProgressData progress;
-    EvalProgressBar bar(&progress);
-    QSignalSpy canceled(&bar, SIGNAL(Canceled()));
-    QSignalSpy commited(&bar, SIGNAL(Commited()));
-    bar.buttonCancel()->click();
-    bar.buttonCommit()->click();
-    EXPECT_EQ(canceled.count(), 1);
-    EXPECT_EQ(commited.count(), 1);
-}
-
 TEST(EvalProgressBar, WorksWithoutARecordAndWhenItIsTakenAway) {
     ProgressData progress;
     EvalProgressBar bar(&progress);

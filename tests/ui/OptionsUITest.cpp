@@ -209,16 +209,6 @@ TEST(OptionsUI, DefaultResetsTheControlsButNotTheLanguage) {
     EXPECT_EQ(f.switchedTo, QStringList{"it"});
 }
 
-TEST(OptionsUI, FilledModeTogglesTheColourControls) {
-    Fixture f;
-    OptionsUI dialog(f.context());
-    dialog.filledButton()->setChecked(true);
-    EXPECT_TRUE(dialog.colorButton()->isEnabled());
-    EXPECT_TRUE(dialog.opacityControl()->isEnabled());
-    dialog.marchingAntsButton()->setChecked(true);
-    EXPECT_FALSE(dialog.colorButton()->isEnabled());
-}
-
 TEST(OptionsUI, RecentFilesWhenShown) {
     Fixture f;
     f.set("RecentFilesCount", 4);

@@ -186,6 +186,108 @@ QString adaptForFormat(ImageRecord& image, ImageIO::FileFormat format) {
     return changes.join(QStringLiteral(", "));
 }
 
+namespace {
+
+uint32_t modelMask(ColorModel model) {
+    switch (model) {
+    case ColorModel::Grey:
+        return channelBit(ChannelGrey);
+    case ColorModel::RGB:
+        return MaskRGB;
+    case ColorModel::CMYK:
+        return MaskCMYKA & ~channelBit(ChannelAlpha);
+    case ColorModel::Lab:
+        return MaskLabA & ~channelBit(ChannelAlpha);
+    }
+    return 0;
+}
+
+// Renders `source` (RGB) with the job, reporting progress through the hooks.
+void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask, PixelPlane& result,
+               int threads, const RenderHooks& hooks) {
+    PhaseProgress progress;
+    RunContext context;
+    context.cancelFlag = hooks.cancel;
+    context.progress = &progress;
+    context.maxWorkers = threads;
+    MaskChannels masks;
+    masks.mask = mask;
+    std::atomic<bool> done{false};
+    std::thread watcher;
+    if (hooks.progress)
+        watcher = std::thread([&] {
+            while (!done.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (!done.load()) hooks.progress(progress.fraction());
+            }
+        });
+    RunOutcome outcome = RunOutcome::Done;
+    try {
+        outcome = job.renderer->processAny(*job.params, source, masks, result, context);
+    } catch (...) {
+        done = true;
+        if (watcher.joinable()) watcher.join();
+        throw;
+    }
+    done = true;
+    if (watcher.joinable()) watcher.join();
+    if (outcome == RunOutcome::Cancelled) throw RenderError("cancelled");
+    if (hooks.progress) hooks.progress(1.0);
+}
+
+} // namespace
+
+Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const std::vector<uint8_t>& icc,
+                                const DataChannel* selection, const EffectJobSpec& spec,
+                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks) {
+    EffectJob job = prepareEffectJob(spec, settingsRoot);
+    if (hooks.note)
+        for (const QString& n : job.notes) hooks.note(n);
+    const int32_t type = host.commonType();
+    if (type != TypeU8 && type != TypeU16 && type != TypeF32)
+        throw RenderError("the host image has mixed or unsupported sample types");
+    // Through an image record, so that every colour model takes the same road as files do.
+    ImageRecord image;
+    image.width = host.width(), image.height = host.height(), image.model = model, image.sampleType = type;
+    image.hasAlpha = host.hasChannel(ChannelAlpha);
+    image.iccProfile = icc;
+    image.allocate();
+    const uint32_t mask = modelMask(model) | (image.hasAlpha ? channelBit(ChannelAlpha) : 0u);
+    const PixelFormat format = PixelFormat::fromMask(mask, type);
+    getData(host, host.bounds(), image.samples.data(), unsigned(image.rowBytes()), format);
+
+    Ref<PixelPlane> source = planeFromImage(image);
+    Ref<PixelPlane> result(new PixelPlane(source->channelMask(), type, source->size()));
+    Ref<DataChannel> selected;
+    if (!selection) {
+        selected = fullSelection(image.width, image.height);
+    } else if (selection->type() == TypeU8) {
+        selected = Ref<DataChannel>(new DataChannel(selection->size(), TypeU8));
+        copyChannel(*selected, *selection, selection->bounds());
+    } else {
+        // Any selected sample counts, however faint (a converting copy to 8 bits would round small
+        // 16-bit values to 0).
+        const DataChannel asFloat(*selection, TypeF32);
+        selected = Ref<DataChannel>(new DataChannel(selection->size(), TypeU8));
+        std::vector<float> row(size_t(selection->width()));
+        std::vector<uint8_t> bytes(row.size());
+        for (int y = 0; y < selection->height(); ++y) {
+            getData(asFloat, RectI{0, y, selection->width(), y + 1}, row.data(), 0);
+            for (size_t x = 0; x < row.size(); ++x)
+                bytes[x] = row[x] > 0 ? uint8_t(std::clamp(int(row[x] * 255.0f + 0.5f), 1, 255)) : 0;
+            setData(*selected, RectI{0, y, selection->width(), y + 1}, bytes.data(), 0);
+        }
+    }
+    renderRgb(job, *source, selected.get(), *result, 0, hooks);
+    const ImageRecord output = imageFromPlane(*result, *source, image);
+    Ref<PixelPlane> back(new PixelPlane(host.channelMask(), type, host.size()));
+    const PixelFormat outFormat =
+        PixelFormat::fromMask(modelMask(model) | (output.hasAlpha ? channelBit(ChannelAlpha) : 0u), type);
+    if (output.hasAlpha && !back->hasChannel(ChannelAlpha)) back->addChannel(ChannelAlpha, type);
+    setData(*back, back->bounds(), output.samples.data(), unsigned(output.rowBytes()), outFormat);
+    return back;
+}
+
 bool horizonAngleFromText(const QString& text, int height, double& angle, QString* message, QString* note) {
     QString t = text.trimmed();
     bool ok = false;
@@ -275,35 +377,7 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         mask = selectionFromImage(maskImage, image.width, image.height);
     }
 
-    PhaseProgress progress;
-    RunContext context;
-    context.cancelFlag = hooks.cancel;
-    context.progress = &progress;
-    context.maxWorkers = request.threads;
-    MaskChannels masks;
-    masks.mask = mask.get();
-
-    std::atomic<bool> done{false};
-    std::thread watcher;
-    if (hooks.progress)
-        watcher = std::thread([&] {
-            while (!done.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                if (!done.load()) hooks.progress(progress.fraction());
-            }
-        });
-    RunOutcome outcome = RunOutcome::Done;
-    try {
-        outcome = job.renderer->processAny(*job.params, *source, masks, *result, context);
-    } catch (...) {
-        done = true;
-        if (watcher.joinable()) watcher.join();
-        throw;
-    }
-    done = true;
-    if (watcher.joinable()) watcher.join();
-    if (outcome == RunOutcome::Cancelled) throw RenderError("cancelled");
-    if (hooks.progress) hooks.progress(1.0);
+    renderRgb(job, *source, mask.get(), *result, request.threads, hooks);
 
     ImageRecord output = imageFromPlane(*result, *source, image);
     const QString adapted = adaptForFormat(output, outFormat);

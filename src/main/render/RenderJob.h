@@ -14,6 +14,10 @@
 #include <atomic>
 #include <functional>
 
+namespace Orvex {
+class SettingsGroupRO;
+}
+
 namespace Orvex::Render {
 
 using DataStorage::DataChannel;
@@ -62,6 +66,15 @@ struct RenderHooks {
     std::function<void(double fraction)> progress; // called from a watcher thread, about 10 times a second
     std::function<void(const QString& note)> note; // clamped values, format adaptations
 };
+
+// The effect of `spec` on a plane in a host's colour model (grey 1, RGB 2-4, CMYK 5-8 or Lab 9-11,
+// optional alpha 13, one sample type), with an optional selection (any sample type, 0 = not
+// selected; null selects everything). Returns a plane of the same model, type and channels.
+// `settingsRoot` holds the user presets (null: built-in only). Throws like runRender.
+Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ImageIO::ColorModel model,
+                                const std::vector<uint8_t>& icc, const DataChannel* selection,
+                                const Document::Filters::EffectJobSpec& spec,
+                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks = {});
 
 // Runs the whole request. Throws EffectJobError (usage) or RenderError / std::exception (failure).
 void runRender(const RenderRequest& request, const RenderHooks& hooks = {});

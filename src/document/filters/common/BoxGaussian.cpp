@@ -78,20 +78,6 @@ void boxMixturePass(const float* in, std::ptrdiff_t inStep, float* out, std::ptr
 
 namespace {
 
-void blurRows(const float* src, std::ptrdiff_t srcStride, float* dst, std::ptrdiff_t dstStride, int width,
-              int height, const BoxMixture& m) {
-    forEachChunk(height, 16, [&](int begin, int end) {
-        std::vector<float> a(width), b(width);
-        for (int y = begin; y < end; ++y) {
-            const float* in = src + y * srcStride;
-            float* out = dst + y * dstStride;
-            boxMixturePass(in, 1, a.data(), 1, width, m);
-            boxMixturePass(a.data(), 1, b.data(), 1, width, m);
-            boxMixturePass(b.data(), 1, out, 1, width, m);
-        }
-    });
-}
-
 // One pass down the columns [x0, x0 + cols) of a strip held row-major with `cols` floats per row;
 // the running sums advance across the whole strip row at a time, so every read is contiguous.
 void columnPass(const float* in, float* out, int cols, int n, const PassWeights& pw, double* narrow,
@@ -116,6 +102,33 @@ void columnPass(const float* in, float* out, int cols, int n, const PassWeights&
             wide[c] += double(addW[c]) - subW[c];
         }
     }
+}
+
+// Rows are blurred a group at a time, transposed into a strip, so that the running sums of
+// neighbouring rows advance side by side (the same code as the columns).
+void blurRows(const float* src, std::ptrdiff_t srcStride, float* dst, std::ptrdiff_t dstStride, int width,
+              int height, const BoxMixture& m) {
+    const PassWeights pw = weightsOf(m);
+    const int groups = (height + kColumnStrip - 1) / kColumnStrip;
+    forEachChunk(groups, 1, [&](int begin, int end) {
+        std::vector<float> a(std::size_t(width) * kColumnStrip), b(a.size());
+        std::vector<double> narrow(kColumnStrip), wide(kColumnStrip);
+        for (int g = begin; g < end; ++g) {
+            const int y0 = g * kColumnStrip;
+            const int rows = std::min(kColumnStrip, height - y0);
+            for (int r = 0; r < rows; ++r) {
+                const float* line = src + (y0 + r) * srcStride;
+                for (int x = 0; x < width; ++x) a[std::size_t(x) * rows + r] = line[x];
+            }
+            columnPass(a.data(), b.data(), rows, width, pw, narrow.data(), wide.data());
+            columnPass(b.data(), a.data(), rows, width, pw, narrow.data(), wide.data());
+            columnPass(a.data(), b.data(), rows, width, pw, narrow.data(), wide.data());
+            for (int r = 0; r < rows; ++r) {
+                float* line = dst + (y0 + r) * dstStride;
+                for (int x = 0; x < width; ++x) line[x] = b[std::size_t(x) * rows + r];
+            }
+        }
+    });
 }
 
 void blurColumns(const float* src, std::ptrdiff_t srcStride, float* dst, std::ptrdiff_t dstStride, int width,

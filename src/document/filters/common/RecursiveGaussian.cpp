@@ -92,13 +92,23 @@ void recursiveGaussianBlur(float* data, std::ptrdiff_t stride, int width, int he
     if (width <= 0 || height <= 0 || !data) return;
     YoungVanVliet cx, cy;
     if (YoungVanVliet::forSigma(sigmaX, cx)) {
-        forEachChunk(height, 16, [&](int begin, int end) {
-            std::vector<double> buf(width);
-            for (int y = begin; y < end; ++y) {
-                float* line = data + y * stride;
-                std::copy(line, line + width, buf.begin());
-                filterLine(buf.data(), width, cx);
-                for (int x = 0; x < width; ++x) line[x] = float(buf[x]);
+        // Rows are filtered a group at a time, transposed into a strip, so that the recursions of
+        // neighbouring rows run side by side instead of waiting on each other's latency.
+        const int groups = (height + kColumnStrip - 1) / kColumnStrip;
+        forEachChunk(groups, 1, [&](int begin, int end) {
+            std::vector<double> strip(std::size_t(width) * kColumnStrip);
+            for (int g = begin; g < end; ++g) {
+                const int y0 = g * kColumnStrip;
+                const int rows = std::min(kColumnStrip, height - y0);
+                for (int r = 0; r < rows; ++r) {
+                    const float* line = data + (y0 + r) * stride;
+                    for (int x = 0; x < width; ++x) strip[std::size_t(x) * rows + r] = line[x];
+                }
+                filterStrip(strip.data(), rows, width, cx);
+                for (int r = 0; r < rows; ++r) {
+                    float* line = data + (y0 + r) * stride;
+                    for (int x = 0; x < width; ++x) line[x] = float(strip[std::size_t(x) * rows + r]);
+                }
             }
         });
     }

@@ -259,28 +259,72 @@ RunOutcome CumulusRenderer::process(CumulusParams& p, const PixelPlane& source, 
             context.advance(3);
             continue;
         }
+        // Per-column and per-row lookups of the image-resolution pass: the bilinear sample position in
+        // the layer box (clamped as the shared sampler clamps) and the mirrored noise column.
         const float ratioX = float(boxW) / float(pixels.width());
         const float ratioY = float(boxH) / float(pixels.height());
         const float invS = float(1.0 / s);
+        std::vector<int> column0(size_t(pixels.width())), column1(size_t(pixels.width())),
+            noiseColumn(size_t(pixels.width()));
+        std::vector<float> columnFraction(size_t(pixels.width()));
+        for (int px = pixels.left; px < pixels.right; ++px) {
+            const size_t c = size_t(px - pixels.left);
+            const float gx =
+                Common::clampSamplePosition((float(px - pixels.left) + 0.5f) * ratioX - 0.5f, boxW);
+            column0[c] = int(gx);
+            column1[c] = std::min(column0[c] + 1, boxW - 1);
+            columnFraction[c] = gx - float(column0[c]);
+            noiseColumn[c] = mirrored(int(px * invS) + e.ox, GW);
+        }
+        const bool opaque = !result.hasChannel(ChannelAlpha);
         dispatchSampleType(type, [&](auto sample) {
             using T = decltype(sample);
+            // Per grid row of the box, the columns whose value could move a sample (see composeOver);
+            // a pixel interpolates four cells, so it is skipped when all four lie outside the spans.
+            const float significant = opaque ? SampleMath<T>::negligible : 0.0f;
+            std::vector<int> spanFirst(size_t(boxH), boxW), spanLast(size_t(boxH), -1);
+            for (int y = 0; y < boxH; ++y) {
+                const float* row = box + size_t(y) * size_t(GW);
+                int first = 0, last = boxW - 1;
+                while (first < boxW && !(std::fabs(row[first]) > significant)) ++first;
+                while (last >= first && !(std::fabs(row[last]) > significant)) --last;
+                spanFirst[size_t(y)] = first, spanLast[size_t(y)] = last;
+            }
             forEachRgbaTile<T>(result, pixels, context, [&](const RgbaTile<T>& tile) {
                 for (int py = tile.area.top; py < tile.area.bottom; ++py) {
                     T* r = tile.row(0, py);
                     T* g = tile.row(1, py);
                     T* b = tile.row(2, py);
                     T* a = tile.row(3, py);
-                    const float gy = (float(py - pixels.top) + 0.5f) * ratioY - 0.5f;
+                    const float gy =
+                        Common::clampSamplePosition((float(py - pixels.top) + 0.5f) * ratioY - 0.5f, boxH);
+                    const int row0 = int(gy), row1 = std::min(row0 + 1, boxH - 1);
+                    const float fy = gy - float(row0);
+                    const float* upper = box + size_t(row0) * size_t(GW);
+                    const float* lower = box + size_t(row1) * size_t(GW);
                     const int ny = mirrored(int(py * invS) + e.oy, GH);
                     const float v = float((py * invS - e.yc + e.ry) * 0.5 / e.ry) * k2;
                     const float* noiseRow = noise.data() + size_t(ny) * size_t(GW);
-                    for (int px = tile.area.left; px < tile.area.right; ++px) {
-                        const float gx = (float(px - pixels.left) + 0.5f) * ratioX - 0.5f;
-                        const float cover =
-                            std::clamp(Common::sampleBilinear(box, GW, boxW, boxH, gx, gy), 0.0f, 1.0f);
+                    const int first = std::min(spanFirst[size_t(row0)], spanFirst[size_t(row1)]);
+                    const int last = std::max(spanLast[size_t(row0)], spanLast[size_t(row1)]);
+                    if (first > last) continue;
+                    const int pxFirst =
+                        std::max(tile.area.left,
+                                 pixels.left + int(std::lower_bound(column1.begin(), column1.end(), first) -
+                                                   column1.begin()));
+                    const int pxEnd =
+                        std::min(tile.area.right,
+                                 pixels.left + int(std::upper_bound(column0.begin(), column0.end(), last) -
+                                                   column0.begin()));
+                    for (int px = pxFirst; px < pxEnd; ++px) {
+                        const size_t c = size_t(px - pixels.left);
+                        const int x0 = column0[c], x1 = column1[c];
+                        const float fx = columnFraction[c];
+                        const float top = upper[x0] + fx * (upper[x1] - upper[x0]);
+                        const float bottom = lower[x0] + fx * (lower[x1] - lower[x0]);
+                        const float cover = std::clamp(top + fy * (bottom - top), 0.0f, 1.0f);
                         if (!(cover > 0.0f)) continue;
-                        const float n = noiseRow[mirrored(int(px * invS) + e.ox, GW)];
-                        const float shade = (n - 0.55f) * k1 + v;
+                        const float shade = (noiseRow[noiseColumn[c]] - 0.55f) * k1 + v;
                         composeOver<T>(r[px], g[px], b[px], a ? a + px : nullptr,
                                        std::clamp(red - shade, 0.0f, 1.0f),
                                        std::clamp(green - shade, 0.0f, 1.0f),

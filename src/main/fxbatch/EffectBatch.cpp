@@ -1,0 +1,65 @@
+#include "main/fxbatch/EffectBatch.h"
+
+#include "main/render/RenderJob.h"
+#include "settings/Settings.h"
+#include "settings/SettingsGroup.h"
+
+#include <QSettings>
+
+namespace Orvex::FxBatch {
+
+using namespace Orvex::Document::Filters;
+
+namespace {
+
+ImageIO::ColorModel modelOf(int8_t colorMode) {
+    switch (colorMode) {
+    case OXF::ModeGrey:
+        return ImageIO::ColorModel::Grey;
+    case OXF::ModeCMYK:
+        return ImageIO::ColorModel::CMYK;
+    case OXF::ModeLab:
+        return ImageIO::ColorModel::Lab;
+    default:
+        return ImageIO::ColorModel::RGB;
+    }
+}
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s).trimmed();
+}
+
+} // namespace
+
+Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input) {
+    const auto& node = input.batch;
+    EffectJobSpec spec;
+    spec.effect = text(node.get<std::string>("effect", ""));
+    if (spec.effect.isEmpty()) return {};
+    spec.preset = text(node.get<std::string>("preset", ""));
+    if (const auto set = node.get_child_optional("set"))
+        for (const auto& [key, value] : *set) spec.overrides.push_back({text(key), text(value.data())});
+
+    QSettings qsettings(QStringLiteral("ORVEX"), QStringLiteral("Elemorama"));
+    TSettings<QSettings> store(&qsettings);
+    const SettingsGroupRO root(&store, QStringLiteral("Filters/OXF/Elemorama"));
+    std::vector<uint8_t> icc;
+    if (const CMM::ProfilePtr profile = OXF::DocumentProfile()) {
+        const QByteArray bytes = profile->iccBytes();
+        icc.assign(bytes.begin(), bytes.end());
+    }
+    Render::RenderHooks hooks;
+    hooks.note = [](const QString& note) { qWarning("batch: %s", qPrintable(note)); };
+    try {
+        return Render::renderHostPlane(*input.source, modelOf(input.request.colorMode), icc,
+                                       input.selection.get(), spec, &root, hooks);
+    } catch (const EffectJobError& e) {
+        throw std::runtime_error(e.what());
+    }
+}
+
+void install() {
+    OXF::setBatchProcessor(processBatch);
+}
+
+} // namespace Orvex::FxBatch

@@ -1,0 +1,28 @@
+#pragma once
+// The effect engine behind the link's window-less runs: the run's `batch` node names the effect,
+// optionally a preset, and a `set` node of settings keys with their values, e.g.
+//
+//   batch
+//   {
+//       effect Rain
+//       preset "ORVEX Storm"
+//       set
+//       {
+//           Den 8
+//       }
+//   }
+//
+// The effect is applied to the host image with the host selection (the whole image without one).
+
+#include "oxf/BatchRun.h"
+
+namespace Orvex::FxBatch {
+
+// The processor for OXF::setBatchProcessor. Throws std::runtime_error with a one-line reason for
+// an unknown effect, preset or key, or a failed render; a batch node without `effect` returns the
+// image unchanged (null).
+Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input);
+
+void install();
+
+} // namespace Orvex::FxBatch
