@@ -3,7 +3,13 @@
 #include "main/fxbatch/EffectBatch.h"
 #include "oxf/OXF.h"
 
+#include <malloc.h>
+
 int main(int argc, char** argv) {
+    // Images come and go in tiles: keep freed heap memory instead of returning it to the system and
+    // faulting it in again on the next run.
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    mallopt(M_TOP_PAD, 64 << 20);
     Orvex::FxBatch::install();
     return Orvex::OXF::mainOXF(argc, argv);
 }

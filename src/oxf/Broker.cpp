@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -366,11 +367,17 @@ bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeco
 
 bool Broker::send_data_block(const void* buffer, size_t size) {
     if (!buffer) return false;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    return send_data_stream(size, [bytes](uint8_t* block, size_t offset, size_t length) {
+        memcpy(block, bytes + offset, length);
+    });
+}
+
+bool Broker::send_data_stream(size_t size, const BlockWriter& fill) {
     if (size > OXFDataPad::MaxDataStreamSize)
         throw std::runtime_error("Broker: data size > RpcMsgPad::MaxDataStreamSize");
     LinkLog::trace("sending data stream (size:%d)\n", int(size));
     if (size == 0) return true;
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
     const uint32_t clearToSend = m_master ? S2M_ClearToSend : M2S_ClearToSend;
     size_t sent = 0;
     for (uint32_t block = 0; sent < size; ++block) {
@@ -379,18 +386,26 @@ bool Broker::send_data_block(const void* buffer, size_t size) {
         m_pad->msg_block_ = block;
         const uint32_t chunk = uint32_t(std::min<size_t>(size - sent, OXFDataPad::MaxDataSize));
         LinkLog::trace("data stream : block # %d size %d\n", int(block), int(chunk));
-        if (!send_message(m_master ? M2S_DataStream : S2M_DataStream, bytes + sent, chunk, 0)) return false;
+        fill(m_pad->data, sent, chunk);
+        if (!send_message(m_master ? M2S_DataStream : S2M_DataStream, m_pad->data, chunk, 0)) return false;
         sent += chunk;
     }
     return true;
 }
 
 bool Broker::receive_data_block(void* buffer, size_t size) {
-    if (!buffer || size == 0) return false;
+    if (!buffer) return false;
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    return receive_data_stream(size, [bytes](const uint8_t* block, size_t offset, size_t length) {
+        memcpy(bytes + offset, block, length);
+    });
+}
+
+bool Broker::receive_data_stream(size_t size, const BlockReader& take) {
+    if (size == 0) return false;
     if (size > OXFDataPad::MaxDataStreamSize)
         throw std::runtime_error("Broker: data size > OXFDataPad::MaxDataStreamSize");
     LinkLog::trace("receiving data stream (size:%d)\n", int(size));
-    auto* bytes = static_cast<uint8_t*>(buffer);
     const uint32_t streamId = m_master ? S2M_DataStream : M2S_DataStream;
     auto broken = [](const char* check) {
         throw std::runtime_error(std::string("Broker: broken data stream: ") + check);
@@ -408,7 +423,7 @@ bool Broker::receive_data_block(void* buffer, size_t size) {
                            int(size - received), int(size), int(blockSize));
             broken("block_size <= size");
         }
-        memcpy(bytes + received, m_pad->data, blockSize);
+        take(m_pad->data, received, blockSize);
         received += blockSize;
         if (received == size) return true;
         if (!send_message(m_master ? M2S_ClearToSend : S2M_ClearToSend, nullptr, 0, 0)) return false;
@@ -420,15 +435,14 @@ bool Broker::receive_data_block(void* buffer, size_t size) {
 pid_t Broker::startProcess(const std::string& path, const std::string& arg) {
     LinkLog::trace("*** Starting process: %s\n", path.c_str());
     LinkLog::trace("    with parameters: %s\n", arg.c_str());
-    const pid_t pid = fork();
-    if (pid < 0) {
-        LinkLog::trace("fork failed, code %d\n", errno);
+    // posix_spawn rather than a plain fork: the master may hold large images, whose pages a fork
+    // would mark copy-on-write (one write fault per page on the next run).
+    char* const argv[] = {const_cast<char*>(arg.c_str()), nullptr};
+    pid_t pid = 0;
+    const int error = posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ);
+    if (error != 0) {
+        LinkLog::trace("fork failed, code %d\n", error);
         return 0;
-    }
-    if (pid == 0) {
-        LinkLog::trace("child process, calling execl\n");
-        execl(path.c_str(), arg.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
     }
     LinkLog::trace("fork() called, child pid = %d\n", int(pid));
     return pid;

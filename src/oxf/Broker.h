@@ -82,6 +82,12 @@ public:
     bool send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds);
     bool send_data_block(const void* buffer, size_t size);
     bool receive_data_block(void* buffer, size_t size);
+    // The same streams without a buffer of the whole stream: `fill` writes each block straight into
+    // the pad and `take` reads each block from it (offset of the block in the stream, its length).
+    using BlockWriter = std::function<void(uint8_t* block, size_t offset, size_t length)>;
+    using BlockReader = std::function<void(const uint8_t* block, size_t offset, size_t length)>;
+    bool send_data_stream(size_t size, const BlockWriter& fill);
+    bool receive_data_stream(size_t size, const BlockReader& take);
 
     bool other_side_still_running();
     static bool processIsRunning(pid_t pid);

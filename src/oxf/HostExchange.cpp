@@ -1,6 +1,7 @@
 #include "oxf/HostExchange.h"
 #include "app/Logger.h"
 #include "oxf/LinkLog.h"
+#include "oxf/RowStream.h"
 
 #include <cstring>
 #include <vector>
@@ -196,16 +197,24 @@ bool getChannel(Ref<DataChannel>& out, int channel, const RectI& rect) {
         const size_t bytes = size_t(-type == 3 ? 4 : -type);
         const size_t rowBytes = size_t(clipped.width()) * bytes;
         const int stripe = stripeHeight(rowBytes, clipped.height());
-        std::vector<unsigned char> buffer(size_t(stripe) * rowBytes);
+        std::vector<uint8_t> carry;
         Broker& b = broker();
         for (int top = clipped.top; top < clipped.bottom; top += stripe) {
             const int bottom = std::min(clipped.bottom, top + stripe);
             const ChannelRequest request{clipped.left, top, clipped.right, bottom, code};
             if (!b.send_message(S2M_GetChannel, &request, sizeof request, 0)) return false;
             const size_t size = size_t(bottom - top) * rowBytes;
-            if (!b.receive_data_block(buffer.data(), size)) return false;
-            setData(*work, RectI{0, top - clipped.top, clipped.width(), bottom - clipped.top}, buffer.data(),
-                    unsigned(rowBytes));
+            // Rows go from the pad straight into the tiles.
+            const bool ok =
+                b.receive_data_stream(size, [&](const uint8_t* block, size_t offset, size_t length) {
+                    Detail::takeRows(block, offset, length, rowBytes, carry,
+                                     [&](const uint8_t* rows, size_t firstRow, size_t count) {
+                                         const int y = top - clipped.top + int(firstRow);
+                                         setData(*work, RectI{0, y, clipped.width(), y + int(count)}, rows,
+                                                 unsigned(rowBytes));
+                                     });
+                });
+            if (!ok) return false;
         }
     }
     if (!out || out->type() == type)
@@ -245,15 +254,22 @@ bool putChannel(const DataChannel& source, int channel, const RectI& rect) {
     const size_t bytes = size_t(-type == 3 ? 4 : -type);
     const size_t rowBytes = size_t(clipped.width()) * bytes;
     const int stripe = stripeHeight(rowBytes, clipped.height());
-    std::vector<unsigned char> buffer(size_t(stripe) * rowBytes);
+    std::vector<uint8_t> row;
     Broker& b = broker();
     for (int top = clipped.top; top < clipped.bottom; top += stripe) {
         const int bottom = std::min(clipped.bottom, top + stripe);
-        getData(*data, RectI{0, top - clipped.top, clipped.width(), bottom - clipped.top}, buffer.data(),
-                unsigned(rowBytes));
         const ChannelRequest request{clipped.left, top, clipped.right, bottom, code};
         if (!b.send_message(S2M_PutChannel, &request, sizeof request, 0)) return false;
-        if (!b.send_data_block(buffer.data(), size_t(bottom - top) * rowBytes)) return false;
+        // Rows go from the tiles straight into the pad.
+        const bool ok = b.send_data_stream(size_t(bottom - top) * rowBytes, [&](uint8_t* block, size_t offset,
+                                                                                size_t length) {
+            Detail::fillRows(
+                block, offset, length, rowBytes, row, [&](uint8_t* target, size_t firstRow, size_t count) {
+                    const int y = top - clipped.top + int(firstRow);
+                    getData(*data, RectI{0, y, clipped.width(), y + int(count)}, target, unsigned(rowBytes));
+                });
+        });
+        if (!ok) return false;
     }
     qCDebug(lcKernel, "putChannel: done\n");
     LinkLog::trace("putChannel: done\n");

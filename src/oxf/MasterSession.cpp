@@ -1,6 +1,7 @@
 #include "oxf/MasterSession.h"
 #include "oxf/LinkLog.h"
 #include "oxf/OXF.h"
+#include "oxf/RowStream.h"
 
 #include <QFile>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -69,30 +71,63 @@ int componentOf(ColorModel model, int code) {
     }
 }
 
-// Copies one component of interleaved pixels to contiguous samples and back.
-template <class T> void gather(const uint8_t* src, size_t stride, T* dst, size_t count) {
-    for (size_t i = 0; i < count; ++i) memcpy(dst + i, src + i * stride, sizeof(T));
+// Copies one component of interleaved pixels to contiguous samples and back. The pixel stride is a
+// compile-time constant for the layouts images have, so that the loops vectorise.
+template <class T, size_t Stride> void gatherFixed(const uint8_t* src, uint8_t* dst, size_t count) {
+    T* out = reinterpret_cast<T*>(dst);
+    for (size_t i = 0; i < count; ++i) memcpy(out + i, src + i * Stride, sizeof(T));
 }
-template <class T> void scatter(const T* src, uint8_t* dst, size_t stride, size_t count) {
-    for (size_t i = 0; i < count; ++i) memcpy(dst + i * stride, src + i, sizeof(T));
+template <class T, size_t Stride> void scatterFixed(const uint8_t* src, uint8_t* dst, size_t count) {
+    const T* in = reinterpret_cast<const T*>(src);
+    for (size_t i = 0; i < count; ++i) memcpy(dst + i * Stride, in + i, sizeof(T));
+}
+
+template <class T> void gatherRow(const uint8_t* src, size_t stride, uint8_t* dst, size_t count) {
+    switch (stride / sizeof(T)) {
+    case 1:
+        return gatherFixed<T, sizeof(T)>(src, dst, count);
+    case 2:
+        return gatherFixed<T, 2 * sizeof(T)>(src, dst, count);
+    case 3:
+        return gatherFixed<T, 3 * sizeof(T)>(src, dst, count);
+    case 4:
+        return gatherFixed<T, 4 * sizeof(T)>(src, dst, count);
+    default:
+        return gatherFixed<T, 5 * sizeof(T)>(src, dst, count);
+    }
+}
+
+template <class T> void scatterRow(const uint8_t* src, uint8_t* dst, size_t stride, size_t count) {
+    switch (stride / sizeof(T)) {
+    case 1:
+        return scatterFixed<T, sizeof(T)>(src, dst, count);
+    case 2:
+        return scatterFixed<T, 2 * sizeof(T)>(src, dst, count);
+    case 3:
+        return scatterFixed<T, 3 * sizeof(T)>(src, dst, count);
+    case 4:
+        return scatterFixed<T, 4 * sizeof(T)>(src, dst, count);
+    default:
+        return scatterFixed<T, 5 * sizeof(T)>(src, dst, count);
+    }
 }
 
 void gatherRow(const uint8_t* src, size_t stride, uint8_t* dst, size_t count, int bytes) {
     if (bytes == 1)
-        gather(src, stride, dst, count);
+        gatherRow<uint8_t>(src, stride, dst, count);
     else if (bytes == 2)
-        gather(src, stride, reinterpret_cast<uint16_t*>(dst), count);
+        gatherRow<uint16_t>(src, stride, dst, count);
     else
-        gather(src, stride, reinterpret_cast<uint32_t*>(dst), count);
+        gatherRow<uint32_t>(src, stride, dst, count);
 }
 
 void scatterRow(const uint8_t* src, uint8_t* dst, size_t stride, size_t count, int bytes) {
     if (bytes == 1)
-        scatter(src, dst, stride, count);
+        scatterRow<uint8_t>(src, dst, stride, count);
     else if (bytes == 2)
-        scatter(reinterpret_cast<const uint16_t*>(src), dst, stride, count);
+        scatterRow<uint16_t>(src, dst, stride, count);
     else
-        scatter(reinterpret_cast<const uint32_t*>(src), dst, stride, count);
+        scatterRow<uint32_t>(src, dst, stride, count);
 }
 
 // The selection in the image's sample type, one sample per pixel.
@@ -137,6 +172,19 @@ std::string describeStatus(int status) {
 
 } // namespace
 
+// The pad is a 64 MiB shared mapping: it belongs on a memory file system, where its pages are never
+// written back to a disk. The user's runtime directory is that (and private); /dev/shm next.
+std::string padDirectoryBase() {
+    auto usable = [](const char* dir) {
+        struct stat st;
+        return dir && *dir && stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
+    };
+    if (const char* runtime = getenv("XDG_RUNTIME_DIR"); usable(runtime)) return runtime;
+    if (usable("/dev/shm")) return "/dev/shm";
+    const char* tmp = getenv("TMPDIR");
+    return usable(tmp) ? tmp : "/tmp";
+}
+
 std::string effectProcessBesideSelf() {
     char path[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -146,8 +194,7 @@ std::string effectProcessBesideSelf() {
 }
 
 MasterSession::MasterSession(const std::string& fxPath, const Broker::MasterOptions& options) {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/elemorama-XXXXXX";
+    std::string pattern = padDirectoryBase() + "/elemorama-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data()))
@@ -333,33 +380,44 @@ void MasterSession::serveGet(const MasterRun& run, MasterReply& reply) {
     const size_t width = size_t(r.right - r.left);
     const size_t size = width * size_t(r.bottom - r.top) * size_t(bytes);
     if (size > OXFDataPad::MaxDataStreamSize) broken("elemorama-fx asked for more than one stream can carry");
-    std::vector<uint8_t> buffer(size);
-    for (int y = r.top; y < r.bottom; ++y) {
-        uint8_t* dst = buffer.data() + size_t(y - r.top) * width * size_t(bytes);
-        if (component == -2) {
-            memcpy(dst,
-                   run.selection->samples.data() + (size_t(y) * size_t(image.width) + size_t(r.left)) * bytes,
-                   width * size_t(bytes));
-        } else if (component == -1 && !image.hasAlpha) {
-            for (size_t x = 0; x < width; ++x) {
-                if (bytes == 1)
-                    dst[x] = 255;
-                else if (bytes == 2)
-                    memcpy(dst + 2 * x, "\xff\xff", 2);
-                else {
-                    const float one = 1.0f;
-                    memcpy(dst + 4 * x, &one, 4);
+    const size_t rowBytes = width * size_t(bytes);
+    // Rows are made straight in the pad.
+    auto loadRows = [&](uint8_t* target, size_t firstRow, size_t count) {
+        for (size_t k = 0; k < count; ++k) {
+            const int y = r.top + int(firstRow + k);
+            uint8_t* dst = target + k * rowBytes;
+            if (component == -2) {
+                memcpy(dst,
+                       run.selection->samples.data() +
+                           (size_t(y) * size_t(image.width) + size_t(r.left)) * bytes,
+                       rowBytes);
+            } else if (component == -1 && !image.hasAlpha) {
+                for (size_t x = 0; x < width; ++x) {
+                    if (bytes == 1)
+                        dst[x] = 255;
+                    else if (bytes == 2)
+                        memcpy(dst + 2 * x, "\xff\xff", 2);
+                    else {
+                        const float one = 1.0f;
+                        memcpy(dst + 4 * x, &one, 4);
+                    }
                 }
+            } else {
+                const int index = component == -1 ? image.colorChannels() : component;
+                const uint8_t* src =
+                    image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
+                gatherRow(src, image.pixelBytes(), dst, width, bytes);
             }
-        } else {
-            const int index = component == -1 ? image.colorChannels() : component;
-            const uint8_t* src =
-                image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
-            gatherRow(src, image.pixelBytes(), dst, width, bytes);
         }
-    }
+    };
+    std::vector<uint8_t> row;
     ++reply.channelsRead;
-    checkAnswer(m_broker->send_data_block(buffer.data(), size), 0);
+    checkAnswer(m_broker->send_data_stream(size,
+                                           [&](uint8_t* block, size_t offset, size_t length) {
+                                               Detail::fillRows(block, offset, length, rowBytes, row,
+                                                                loadRows);
+                                           }),
+                0);
 }
 
 void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
@@ -376,20 +434,27 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
     const size_t width = size_t(r.right - r.left);
     const size_t size = width * size_t(r.bottom - r.top) * size_t(bytes);
     if (size > OXFDataPad::MaxDataStreamSize) broken("elemorama-fx wrote more than one stream can carry");
-    std::vector<uint8_t> buffer(size);
+    const size_t rowBytes = width * size_t(bytes);
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);
-    checkAnswer(m_broker->receive_data_block(buffer.data(), size), 0);
     // Writes to the selection, to locked transparency or to transparency the image does not have
     // are taken and dropped: the image is only written inside its own channels.
     const bool keep = component >= 0 || (component == -1 && image.hasAlpha && !run.transparencyLocked);
-    if (keep) {
-        const int index = component == -1 ? image.colorChannels() : component;
-        for (int y = r.top; y < r.bottom; ++y) {
+    const int index = component == -1 ? image.colorChannels() : component;
+    auto storeRows = [&](const uint8_t* rows, size_t firstRow, size_t count) {
+        if (!keep) return;
+        for (size_t k = 0; k < count; ++k) {
+            const int y = r.top + int(firstRow + k);
             uint8_t* dst = image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
-            scatterRow(buffer.data() + size_t(y - r.top) * width * size_t(bytes), dst, image.pixelBytes(),
-                       width, bytes);
+            scatterRow(rows + k * rowBytes, dst, image.pixelBytes(), width, bytes);
         }
-    }
+    };
+    std::vector<uint8_t> carry;
+    checkAnswer(m_broker->receive_data_stream(size,
+                                              [&](const uint8_t* block, size_t offset, size_t length) {
+                                                  Detail::takeRows(block, offset, length, rowBytes, carry,
+                                                                   storeRows);
+                                              }),
+                0);
     ++reply.channelsWritten;
     // The answer to the last block lets the process go on with its next request.
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);

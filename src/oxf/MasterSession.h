@@ -1,6 +1,6 @@
 #pragma once
 // The master role of the link, as our stand-alone host and the tests use it: creates the data pad
-// in a private temporary directory, starts the effect process, shakes hands, removes the pad's name
+// in a private directory on a memory file system (padDirectoryBase), starts the effect process, shakes hands, removes the pad's name
 // at once (both processes keep their mapping, so the file never outlives the host), sends run
 // requests and answers every channel request from an image record and an optional selection.
 //
@@ -67,6 +67,10 @@ private:
     std::unique_ptr<Broker> m_broker;
     bool m_ended = false;
 };
+
+// Where sessions make their private pad directory: $XDG_RUNTIME_DIR, else /dev/shm, else $TMPDIR
+// or /tmp.
+std::string padDirectoryBase();
 
 // The effect process beside the running executable (elemorama-fx in the same directory).
 std::string effectProcessBesideSelf();

@@ -257,3 +257,35 @@ TEST(UserPresets, OlderSubGroupFormReadsSettingsKeys) {
     EXPECT_EQ(heavy.length, 12) << "missing keys give defaults";
     EXPECT_EQ(light.density, 20) << "values are clamped";
 }
+
+TEST(PresetImport, ReplaceKeepsOneAtTheEndRenameAddsAFreshName) {
+    auto named = [](const QString& n, const QString& v) {
+        PresetRecord p;
+        p.name = n;
+        p.entries = {{fourCC("aRn1"), v}};
+        return p;
+    };
+    const PresetList target = {named("Soft", "1"), named("Hard", "9"), named("Soft (1)", "2")};
+    PresetList replaced = mergeImportedPresets(target, {named("Soft", "5")}, NameClash::Replace);
+    ASSERT_EQ(replaced.size(), 3);
+    EXPECT_EQ(replaced[0].name, "Hard");
+    EXPECT_EQ(replaced.last().name, "Soft");
+    EXPECT_EQ(replaced.last().entries[0].value, "5");
+
+    PresetList renamed =
+        mergeImportedPresets(target, {named("Soft", "5"), named("New", "3")}, NameClash::RenameAndAdd);
+    ASSERT_EQ(renamed.size(), 5);
+    EXPECT_EQ(renamed[3].name, "Soft (2)") << "\"Soft (1)\" is taken";
+    EXPECT_EQ(renamed[4].name, "New");
+}
+
+TEST(PresetExport, ProposedNameFollowsTheCurrentEffect) {
+    EXPECT_EQ(proposeExportPath("", EffectId::Frost), "Frost_presets.elemorama");
+    EXPECT_EQ(proposeExportPath("/home/u/p/Rain_presets.elemorama", EffectId::Frost),
+              "/home/u/p/Frost_presets.elemorama");
+    EXPECT_EQ(proposeExportPath("C:\\presets\\Rainbow-mine.elemorama", EffectId::Sun),
+              "C:/presets/Sun-mine.elemorama");
+    // "Rainy" does not start with an effect name and a separator.
+    EXPECT_EQ(proposeExportPath("/x/Rainy.elemorama", EffectId::Cumulus), "/x/Cumulus_Rainy.elemorama");
+    EXPECT_EQ(proposeExportPath("/x/Ice(old).elemorama", EffectId::Water), "/x/Water(old).elemorama");
+}

@@ -120,3 +120,35 @@ TEST(HostExchange, NothingTravelsOutsideARun) {
     RectI box;
     EXPECT_FALSE(getMask(out, RectI{0, 0, 4, 4}, box, false)); // no selection
 }
+
+#include "oxf/RowStream.h"
+
+TEST(HostExchange, RowsSurviveAnyBlockBoundary) {
+    const size_t rowBytes = 7, rows = 13, total = rowBytes * rows;
+    std::vector<uint8_t> source(total);
+    for (size_t i = 0; i < total; ++i) source[i] = uint8_t(i * 5 + 1);
+    for (size_t blockSize : {size_t(1), size_t(3), size_t(7), size_t(10), size_t(14), size_t(50), total}) {
+        SCOPED_TRACE(blockSize);
+        std::vector<uint8_t> stream(total), back(total, 0), scratch;
+        std::vector<int> loads(rows, 0), stores(rows, 0);
+        for (size_t offset = 0; offset < total; offset += blockSize) {
+            const size_t length = std::min(blockSize, total - offset);
+            OXF::Detail::fillRows(stream.data() + offset, offset, length, rowBytes, scratch,
+                                  [&](uint8_t* target, size_t first, size_t count) {
+                                      memcpy(target, source.data() + first * rowBytes, count * rowBytes);
+                                      for (size_t k = 0; k < count; ++k) ++loads[first + k];
+                                  });
+        }
+        EXPECT_EQ(stream, source);
+        for (size_t offset = 0; offset < total; offset += blockSize) {
+            const size_t length = std::min(blockSize, total - offset);
+            OXF::Detail::takeRows(stream.data() + offset, offset, length, rowBytes, scratch,
+                                  [&](const uint8_t* rowsIn, size_t first, size_t count) {
+                                      memcpy(back.data() + first * rowBytes, rowsIn, count * rowBytes);
+                                      for (size_t k = 0; k < count; ++k) ++stores[first + k];
+                                  });
+        }
+        EXPECT_EQ(back, source);
+        for (size_t r = 0; r < rows; ++r) EXPECT_EQ(stores[r], 1); // every row stored exactly once
+    }
+}

@@ -403,7 +403,7 @@ namespace {
 int slaveExitWith(const std::function<void(OXFDataPad*)>& beforeStart,
                   const std::function<void(Broker&)>& linked, bool connect, QByteArray* log) {
     clearLog();
-    QTemporaryDir dir(QDir::tempPath() + "/pad-XXXXXX");
+    QTemporaryDir dir(QString::fromStdString(padDirectoryBase()) + "/pad-XXXXXX");
     Broker::MasterOptions options;
     options.beforeStart = beforeStart;
     options.connect = connect;
@@ -520,7 +520,7 @@ std::pair<int, int> streamToSlave(Broker& broker, uint64_t size) {
 
 TEST(Link, StreamsAtTheBlockBoundary) {
     ScopedEnv slave("ORVEX_TEST_SLAVE", "stream");
-    QTemporaryDir dir(QDir::tempPath() + "/pad-XXXXXX");
+    QTemporaryDir dir(QString::fromStdString(padDirectoryBase()) + "/pad-XXXXXX");
     {
         Broker broker((dir.path() + "/pad").toStdString(), selfPath(), {});
         EXPECT_EQ(streamToSlave(broker, OXFDataPad::MaxDataSize),
@@ -532,7 +532,7 @@ TEST(Link, StreamsAtTheBlockBoundary) {
 
 TEST(Link, BrokenStreamsAreRefused) {
     ScopedEnv slave("ORVEX_TEST_SLAVE", "bad-stream");
-    QTemporaryDir dir(QDir::tempPath() + "/pad-XXXXXX");
+    QTemporaryDir dir(QString::fromStdString(padDirectoryBase()) + "/pad-XXXXXX");
     Broker broker((dir.path() + "/pad").toStdString(), selfPath(), {});
     const uint64_t size = 1;
     ASSERT_TRUE(broker.send_message(M2S_Run, &size, sizeof size, 10));

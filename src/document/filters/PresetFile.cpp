@@ -7,6 +7,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <cstring>
 #include <stdexcept>
 
 static void initPresetResources() {
@@ -248,6 +249,52 @@ bool findPreset(int effectId, const QString& name, PresetRecord& preset, const S
                 return true;
             }
     return false;
+}
+
+QString uniquePresetName(const QString& name, const QStringList& taken) {
+    for (int n = 1; n <= 1000; ++n) {
+        const QString candidate = QStringLiteral("%1 (%2)").arg(name).arg(n);
+        if (!taken.contains(candidate)) return candidate;
+    }
+    return name;
+}
+
+PresetList mergeImportedPresets(PresetList target, const PresetList& imported, NameClash rule) {
+    for (PresetRecord preset : imported) {
+        int existing = -1;
+        for (int i = 0; i < target.size(); ++i)
+            if (target[i].name == preset.name) existing = i;
+        if (existing >= 0) {
+            if (rule == NameClash::Replace) {
+                target.removeAt(existing);
+            } else {
+                QStringList names;
+                for (const PresetRecord& p : target) names << p.name;
+                preset.name = uniquePresetName(preset.name, names);
+            }
+        }
+        target.push_back(preset);
+    }
+    return target;
+}
+
+QString proposeExportPath(const QString& lastPath, int effectId) {
+    const EffectInfo* info = EffectRegistry::byId(effectId);
+    const QString shortName = info ? QString::fromLatin1(info->shortName) : QString();
+    if (lastPath.isEmpty()) return shortName + QStringLiteral("_presets.elemorama");
+    QString path = lastPath;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString directory = path.left(slash + 1);
+    QString name = path.mid(slash + 1);
+    static const QString separators = QStringLiteral("~=-+*:;,._ ()<>[]{}!@#$%^&");
+    for (const EffectInfo& e : EffectRegistry::all()) {
+        const int length = int(std::strlen(e.shortName));
+        if (name.size() > length && name.startsWith(QLatin1String(e.shortName)) &&
+            separators.contains(name[length]))
+            return directory + shortName + name.mid(length);
+    }
+    return directory + shortName + QLatin1Char('_') + name;
 }
 
 SettingsReader settingsReader(const SettingsGroupRO& group) {

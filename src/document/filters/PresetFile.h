@@ -59,6 +59,23 @@ void writeUserPresets(SettingsGroupRW& effectGroup, const PresetList& presets);
 bool findPreset(int effectId, const QString& name, PresetRecord& preset,
                 const SettingsGroupRO* effectGroup = nullptr);
 
+// The framework's rule for a fresh preset name: "<name> (<n>)" for the first n of 1 ... 1000 that
+// no name in `taken` carries (the name itself when all are taken).
+QString uniquePresetName(const QString& name, const QStringList& taken);
+
+// What an imported preset does when the target list already holds its name.
+enum class NameClash { RenameAndAdd, Replace };
+
+// Appends the imported presets to `target` in order: a preset whose name is taken is renamed
+// (RenameAndAdd) or replaces the one of that name, which leaves its place (Replace).
+PresetList mergeImportedPresets(PresetList target, const PresetList& imported, NameClash rule);
+
+// The file name proposed for exporting the presets of `effectId`, from the last preset file path
+// (empty: "<Short>_presets.elemorama"). A last name that starts with any effect's short name and
+// one of "~=-+*:;,._ ()<>[]{}!@#$%^&" gets the current effect's name instead; any other name gets
+// "<Short>_" in front. Backslashes become slashes; the directory part keeps its trailing "/".
+QString proposeExportPath(const QString& lastPresetsFilePath, int effectId);
+
 // Settings access of a record through a settings group.
 SettingsReader settingsReader(const SettingsGroupRO& group);
 SettingsWriter settingsWriter(SettingsGroupRW& group);

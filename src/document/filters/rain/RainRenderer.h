@@ -33,6 +33,8 @@ public:
     RunOutcome process(RainParams& lastRun, const DataStorage::PixelPlane& source, const MaskChannels& masks,
                        DataStorage::PixelPlane& result, const RunContext& context);
 
+    // trunc(density x width x height / 1000) in single precision.
+    static int dropCount(const RainParams& params, int width, int height);
     // The streaks of the drops that start inside the selection, in drawing order (the serial part:
     // every random value is drawn here in the fixed order). False when cancelled.
     static bool layoutStreaks(const RainParams& params, int width, int height, const RectI& region,
