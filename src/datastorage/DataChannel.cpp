@@ -1,6 +1,7 @@
 #include "datastorage/DataChannel.h"
 
 #include "datastorage/Logging.h"
+#include "datastorage/TileBand.h"
 #include "mt/JobsPool.h"
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 namespace Orvex::DataStorage {
 
 namespace {
+
+constexpr uint64_t MaxTileCount = 0x7FFFFFFFu;
 
 uint32_t tilesFor(int length) {
     return length > 0 ? (uint32_t(length) + TileSize - 1) >> TileShift : 0;
@@ -34,6 +37,8 @@ DataChannel::DataChannel(SizeI size, int32_t type) : m_type(type), m_elementSize
     if (m_size.isEmpty()) m_size = SizeI{};
     m_tilesX = tilesFor(m_size.width);
     m_tilesY = tilesFor(m_size.height);
+    // Tile numbers are 32-bit; a table beyond that (about 2^43 pixels) cannot be addressed.
+    if (uint64_t(m_tilesX) * m_tilesY > MaxTileCount) throw std::length_error("DataChannel size too large");
     const uint32_t count = m_tilesX * m_tilesY;
     if (count) {
         TileRecord* zero = SolidTilePool::instance().acquire(m_elementSize, nullptr, count);
@@ -181,12 +186,7 @@ bool TileReadOnly::switchTo(uint32_t tileNum) {
     {
         std::lock_guard<SpinLock> lock(channel.m_lock);
         TileRecord* tile = channel.m_tiles[tileNum];
-        if (tile->state() == TileState::PossiblySolid) {
-            if (tile->isUniform(TileSize, TileSize))
-                tile->markSolid();
-            else
-                tile->setState(TileState::Ordinary);
-        }
+        tile->verifyIfPossiblySolid();
         if (tile->state() == TileState::Solid && !tile->isPooled()) {
             if (TileRecord* pooled =
                     SolidTilePool::instance().acquire(channel.m_elementSize, tile->solidValue())) {
@@ -328,37 +328,42 @@ RectI tileArea(SizeI size, uint32_t tileNum, const RectI& rect) {
 
 namespace {
 
-// Moves the clipped rectangle tile by tile; `copyRow(tileRow, bufferRow, bytes)` does one row.
-template <class Cursor, class CopyRow>
-void channelRectTransfer(const DataChannel& channel, const RectI& rect, size_t stride, Cursor* /*tag*/,
-                         DataChannel* writable, CopyRow copyRow) {
+// Moves the clipped rectangle band by band (a band is one row of tiles, one band per job, at most 3
+// workers). Within a band every tile's cursor is held at once and the rows are walked in image
+// order, so the buffer is read or written front to back instead of 64 rows apart per tile.
+// `copyRow(tileRow, bufferOffset, bytes)` moves one row segment.
+template <class Cursor, class ChannelRef, class CopyRow>
+void channelRectTransfer(ChannelRef& channel, const RectI& rect, size_t stride, CopyRow copyRow) {
     const RectI area = rect.intersected(channel.bounds());
     if (area.isEmpty()) return;
     const uint32_t es = channel.elementSize();
     const TileSpan span = tileSpan(channel.size(), area);
     MT::parallelFor(
-        0, span.count(),
-        [&](uint32_t first, uint32_t last) {
-            auto cursor = [&]() -> Cursor {
-                if constexpr (std::is_same_v<Cursor, TileReadWrite>)
-                    return Cursor(*writable);
-                else
-                    return Cursor(channel);
-            };
-            Cursor tileCursor = cursor();
-            for (uint32_t k = first; k < last; ++k) {
-                const uint32_t n = span.tileNum(k);
-                const RectI part = tileArea(channel.size(), n, area);
-                if constexpr (std::is_same_v<Cursor, TileReadWrite>)
-                    tileCursor.switchTo(n, part == channel.tileRect(n) ? TileReadWrite::Overwrite
-                                                                       : TileReadWrite::Preserve);
-                else
-                    tileCursor.switchTo(n);
-                if (!tileCursor.isValid()) continue;
-                const size_t bytes = size_t(part.width()) * es;
-                for (int y = part.top; y < part.bottom; ++y)
-                    copyRow(tileCursor.element(part.left, y),
-                            size_t(y - rect.top) * stride + size_t(part.left - rect.left) * es, bytes);
+        0, span.countY,
+        [&](uint32_t firstBand, uint32_t lastBand) {
+            TileBand<Cursor, ChannelRef> band(channel, span.countX);
+            for (uint32_t b = firstBand; b < lastBand; ++b) {
+                RectI bandArea;
+                for (uint32_t column = 0; column < span.countX; ++column) {
+                    const uint32_t n = span.tileNum(b * span.countX + column);
+                    const RectI part = tileArea(channel.size(), n, area);
+                    if constexpr (std::is_same_v<Cursor, TileReadWrite>)
+                        band[column].switchTo(n, part == channel.tileRect(n) ? TileReadWrite::Overwrite
+                                                                             : TileReadWrite::Preserve);
+                    else
+                        band[column].switchTo(n);
+                    bandArea = part; // every part of a band spans the same rows
+                }
+                for (int y = bandArea.top; y < bandArea.bottom; ++y) {
+                    const size_t rowOffset = size_t(y - rect.top) * stride;
+                    for (uint32_t column = 0; column < span.countX; ++column) {
+                        const int tileLeft = int(span.firstX + column) * TileSize;
+                        const int x0 = std::max(area.left, tileLeft);
+                        const int x1 = std::min(area.right, tileLeft + TileSize);
+                        copyRow(band[column].element(x0, y), rowOffset + size_t(x0 - rect.left) * es,
+                                size_t(x1 - x0) * es);
+                    }
+                }
             }
         },
         1, 3);
@@ -370,20 +375,20 @@ void setData(DataChannel& channel, const RectI& rect, const void* buffer, unsign
     if (!buffer || rect.isEmpty()) return;
     const size_t rowStride = stride ? stride : size_t(rect.width()) * channel.elementSize();
     const auto* in = static_cast<const unsigned char*>(buffer);
-    channelRectTransfer(channel, rect, rowStride, static_cast<TileReadWrite*>(nullptr), &channel,
-                        [in](unsigned char* tileRow, size_t offset, size_t bytes) {
-                            std::memcpy(tileRow, in + offset, bytes);
-                        });
+    channelRectTransfer<TileReadWrite>(channel, rect, rowStride,
+                                       [in](unsigned char* tileRow, size_t offset, size_t bytes) {
+                                           std::memcpy(tileRow, in + offset, bytes);
+                                       });
 }
 
 void getData(const DataChannel& channel, const RectI& rect, void* buffer, unsigned int stride) {
     if (!buffer || rect.isEmpty()) return;
     const size_t rowStride = stride ? stride : size_t(rect.width()) * channel.elementSize();
     auto* out = static_cast<unsigned char*>(buffer);
-    channelRectTransfer(channel, rect, rowStride, static_cast<TileReadOnly*>(nullptr), nullptr,
-                        [out](const unsigned char* tileRow, size_t offset, size_t bytes) {
-                            std::memcpy(out + offset, tileRow, bytes);
-                        });
+    channelRectTransfer<TileReadOnly>(channel, rect, rowStride,
+                                      [out](const unsigned char* tileRow, size_t offset, size_t bytes) {
+                                          std::memcpy(out + offset, tileRow, bytes);
+                                      });
 }
 
 // ---- channel to channel -----------------------------------------------------------------------------
@@ -419,6 +424,17 @@ bool copyChannel(DataChannel& destination, const DataChannel& sourceChannel, con
                 if (fromType == toType) {
                     destination.replaceSlot(tileNum, source.shareSlot(sourceTile));
                     return;
+                }
+                // A solid source tile of another type becomes the pool tile of its converted value.
+                TileReadOnly probe(source);
+                probe.switchTo(sourceTile);
+                if (probe.isSolid() && fromSize <= 8) {
+                    alignas(8) unsigned char value[8];
+                    convertSample(probe.solidValue(), fromType, value, toType);
+                    if (TileRecord* pooled = SolidTilePool::instance().acquire(toSize, value)) {
+                        destination.replaceSlot(tileNum, pooled);
+                        return;
+                    }
                 }
             }
             // Row by row with conversion; a solid source tile is written as its converted value.

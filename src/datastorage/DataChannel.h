@@ -28,7 +28,8 @@ public:
     /// An empty 0 x 0 channel of type -1.
     DataChannel();
     /// All samples 0. A type of element size 0 throws std::runtime_error
-    /// ("DataChannel with element size = 0"); negative sides count as 0.
+    /// ("DataChannel with element size = 0"); negative sides count as 0; a size whose tile table
+    /// would pass 2^31 entries throws std::length_error ("DataChannel size too large").
     DataChannel(SizeI size, int32_t type);
     DataChannel(int width, int height, int32_t type) : DataChannel(SizeI{width, height}, type) {}
     /// Same size, samples converted to `type`. Equal types (and solid tiles) share tiles; a pair that
@@ -116,11 +117,14 @@ private:
     std::atomic<uint32_t> m_planeHolders{0};
 };
 
-/// Read cursor: holds a read lock on the current tile until the next `switchTo` or its destruction.
+/// Read cursor: holds a read lock on the current tile until the next `switchTo` or its destruction,
+/// so the tile's samples stay valid even when the channel's slot is replaced meanwhile. A cursor
+/// must not outlive its channel.
 /// A possibly-solid tile is verified on the way in and, when solid, replaced by the pool's tile.
 class TileReadOnly {
 public:
-    explicit TileReadOnly(const DataChannel& channel) : m_channel(&channel) {}
+    explicit TileReadOnly(const DataChannel& channel)
+        : m_channel(&channel), m_elementSize(channel.elementSize()) {}
     ~TileReadOnly() { release(); }
     TileReadOnly(const TileReadOnly&) = delete;
     TileReadOnly& operator=(const TileReadOnly&) = delete;
@@ -140,16 +144,16 @@ public:
     const TileRecord* tile() const { return m_tile; }
     /// Row `rowInTile` (0 ... 63) of the current tile.
     template <class T = unsigned char> const T* row(int rowInTile) const {
-        return reinterpret_cast<const T*>(m_data + size_t(rowInTile) * TileSize * m_channel->elementSize());
+        return reinterpret_cast<const T*>(m_data + size_t(rowInTile) * TileSize * m_elementSize);
     }
     /// Channel element (x, y), which must lie in the current tile.
     const unsigned char* element(int x, int y) const {
-        return m_data + (size_t(y & (TileSize - 1)) * TileSize + size_t(x & (TileSize - 1))) *
-                            m_channel->elementSize();
+        return m_data + (size_t(y & (TileSize - 1)) * TileSize + size_t(x & (TileSize - 1))) * m_elementSize;
     }
 
 private:
     const DataChannel* m_channel;
+    uint32_t m_elementSize;
     TileRecord* m_tile = nullptr;
     const unsigned char* m_data = nullptr;
     int32_t m_tileNum = -1;
@@ -165,7 +169,8 @@ public:
     /// of the tile's part inside the channel, so a private copy need not copy the old samples.
     enum Mode { Preserve, Overwrite };
 
-    explicit TileReadWrite(DataChannel& channel) : m_channel(&channel) {}
+    explicit TileReadWrite(DataChannel& channel)
+        : m_channel(&channel), m_elementSize(channel.elementSize()) {}
     ~TileReadWrite() { release(); }
     TileReadWrite(const TileReadWrite&) = delete;
     TileReadWrite& operator=(const TileReadWrite&) = delete;
@@ -178,15 +183,15 @@ public:
     bool isValid() const { return m_tile != nullptr; }
     unsigned char* data() const { return m_data; }
     template <class T = unsigned char> T* row(int rowInTile) const {
-        return reinterpret_cast<T*>(m_data + size_t(rowInTile) * TileSize * m_channel->elementSize());
+        return reinterpret_cast<T*>(m_data + size_t(rowInTile) * TileSize * m_elementSize);
     }
     unsigned char* element(int x, int y) const {
-        return m_data + (size_t(y & (TileSize - 1)) * TileSize + size_t(x & (TileSize - 1))) *
-                            m_channel->elementSize();
+        return m_data + (size_t(y & (TileSize - 1)) * TileSize + size_t(x & (TileSize - 1))) * m_elementSize;
     }
 
 private:
     DataChannel* m_channel;
+    uint32_t m_elementSize;
     TileRecord* m_tile = nullptr;
     unsigned char* m_data = nullptr;
     int32_t m_tileNum = -1;

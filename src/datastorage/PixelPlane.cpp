@@ -156,9 +156,10 @@ struct ComponentPlan {
 struct TransferPlan {
     ComponentPlan components[PixelFormat::MaxComponents];
     int count = 0;
-    // Every component is a plain copy of a present channel, packed without gaps, all of one size:
-    // rows are moved by the (de)interleaving kernels in one pass.
-    bool packed = false;
+    // Every component has a channel (copied or converted), all buffer elements have one size and
+    // are packed without gaps, and there are at most 4: rows then go through the (de)interleaving
+    // kernels in one pass, converted components through a small row buffer.
+    bool interleaved = false;
     std::vector<Ref<DataChannel>> holds; // keeps the channels alive during the transfer
 };
 
@@ -166,7 +167,7 @@ TransferPlan planTransfer(const PixelFormat& format,
                           const std::array<Ref<DataChannel>, MaxChannelId + 1>& slots, bool reading) {
     TransferPlan plan;
     plan.count = format.count();
-    bool packed = format.count() >= 1 && format.count() <= 4;
+    bool interleaved = format.count() >= 1 && format.count() <= 4;
     for (int c = 0; c < format.count(); ++c) {
         ComponentPlan& p = plan.components[c];
         const int32_t id = format.identifier(c);
@@ -182,32 +183,79 @@ TransferPlan planTransfer(const PixelFormat& format,
         } else if (reading && !channel && id == ChannelAlpha && writeMaxValue(p.formatType, p.maxValue)) {
             p.action = ComponentPlan::FillMax;
         }
-        packed = packed && p.action == ComponentPlan::Copy && p.size == plan.components[0].size &&
-                 p.offset == c * p.size;
+        interleaved = interleaved &&
+                      (p.action == ComponentPlan::Copy || p.action == ComponentPlan::Convert) &&
+                      p.size == plan.components[0].size && p.offset == uint32_t(c) * p.size;
     }
-    plan.packed = packed && format.pixelSize() == uint32_t(format.count()) * plan.components[0].size;
+    plan.interleaved =
+        interleaved && format.pixelSize() == uint32_t(format.count()) * plan.components[0].size;
     return plan;
 }
 
-// Walks the tile rows of `area` in parallel; `perTile(cursors, tileNum, part)` handles one tile with
-// the job's cursors (one per component).
-template <class Cursor, class PerTile>
-void forTileRows(const PixelPlane& plane, const RectI& area, const TransferPlan& plan, PerTile perTile) {
-    const TileSpan span = tileSpan(plane.size(), area);
-    MT::parallelFor(0, span.countY, [&](uint32_t firstRow, uint32_t lastRow) {
-        std::optional<Cursor> cursors[PixelFormat::MaxComponents];
+// Cursors of one job: for each component with a channel, one per tile column of the span.
+template <class Cursor> class BandCursors {
+public:
+    BandCursors(const TransferPlan& plan, uint32_t columns)
+        : m_columns(columns), m_cursors(new std::optional<Cursor>[size_t(plan.count) * columns]) {
         for (int c = 0; c < plan.count; ++c)
-            if (plan.components[c].channel) {
-                if constexpr (std::is_same_v<Cursor, TileReadWrite>)
-                    cursors[c].emplace(const_cast<DataChannel&>(*plan.components[c].channel));
-                else
-                    cursors[c].emplace(*plan.components[c].channel);
-            }
-        for (uint32_t row = firstRow; row < lastRow; ++row)
+            if (const DataChannel* channel = plan.components[c].channel)
+                for (uint32_t x = 0; x < columns; ++x) {
+                    if constexpr (std::is_same_v<Cursor, TileReadWrite>)
+                        m_cursors[size_t(c) * columns + x].emplace(const_cast<DataChannel&>(*channel));
+                    else
+                        m_cursors[size_t(c) * columns + x].emplace(*channel);
+                }
+    }
+    Cursor& at(int component, uint32_t column) { return *m_cursors[size_t(component) * m_columns + column]; }
+    bool has(int component, uint32_t column) const {
+        return m_cursors[size_t(component) * m_columns + column].has_value();
+    }
+
+private:
+    uint32_t m_columns;
+    std::unique_ptr<std::optional<Cursor>[]> m_cursors;
+};
+
+constexpr uint32_t BlockStreams = 8; // tiles walked side by side (all components together)
+
+// Walks `area` band by band (a band is one row of tiles; bands are the parallel jobs). Within a band
+// the tiles of every component stay locked and rows are walked in image order, so the buffer is
+// read or written front to back. `perSegment(cursors, column, x0, x1, y)` moves one row segment.
+template <class Cursor, class PerSegment>
+void forBands(const PixelPlane& plane, const RectI& area, const TransferPlan& plan, PerSegment perSegment) {
+    const TileSpan span = tileSpan(plane.size(), area);
+    const uint32_t blockColumns = std::max<uint32_t>(1, BlockStreams / uint32_t(std::max(plan.count, 1)));
+    MT::parallelFor(0, span.countY, [&](uint32_t firstBand, uint32_t lastBand) {
+        BandCursors<Cursor> cursors(plan, span.countX);
+        for (uint32_t band = firstBand; band < lastBand; ++band) {
+            RectI bandArea;
             for (uint32_t column = 0; column < span.countX; ++column) {
-                const uint32_t tileNum = span.tileNum(row * span.countX + column);
-                perTile(cursors, tileNum, tileArea(plane.size(), tileNum, area));
+                const uint32_t tileNum = span.tileNum(band * span.countX + column);
+                const RectI part = tileArea(plane.size(), tileNum, area);
+                bandArea = part;
+                for (int c = 0; c < plan.count; ++c) {
+                    if (!cursors.has(c, column)) continue;
+                    if constexpr (std::is_same_v<Cursor, TileReadWrite>) {
+                        const bool wholeTile = part == tileArea(plane.size(), tileNum, plane.bounds());
+                        cursors.at(c, column).switchTo(tileNum, wholeTile ? TileReadWrite::Overwrite
+                                                                          : TileReadWrite::Preserve);
+                    } else {
+                        cursors.at(c, column).switchTo(tileNum);
+                    }
+                }
             }
+            // Blocks of a few tiles keep the number of sample streams read or written at once small
+            // enough for the hardware prefetcher, while buffer rows are still moved in long runs.
+            for (uint32_t blockStart = 0; blockStart < span.countX; blockStart += blockColumns) {
+                const uint32_t blockEnd = std::min(span.countX, blockStart + blockColumns);
+                for (int y = bandArea.top; y < bandArea.bottom; ++y)
+                    for (uint32_t column = blockStart; column < blockEnd; ++column) {
+                        const int tileLeft = int(span.firstX + column) * TileSize;
+                        perSegment(cursors, column, std::max(area.left, tileLeft),
+                                   std::min(area.right, tileLeft + TileSize), y);
+                    }
+            }
+        }
     });
 }
 
@@ -225,38 +273,42 @@ void tGetData<PixelPlane>(const PixelPlane& plane, const RectI& rect, void* buff
     const size_t rowStride = stride ? stride : size_t(rect.width()) * pixelSize;
     auto* out = static_cast<unsigned char*>(buffer);
 
-    forTileRows<TileReadOnly>(plane, area, plan, [&](auto& cursors, uint32_t tileNum, const RectI& part) {
-        const size_t width = size_t(part.width());
-        const void* rows[PixelFormat::MaxComponents];
-        for (int c = 0; c < plan.count; ++c)
-            if (cursors[c]) cursors[c]->switchTo(tileNum);
-        alignas(64) unsigned char converted[TileSize * 8];
-        for (int y = part.top; y < part.bottom; ++y) {
-            unsigned char* pixel =
-                out + size_t(y - rect.top) * rowStride + size_t(part.left - rect.left) * pixelSize;
-            if (plan.packed) {
-                for (int c = 0; c < plan.count; ++c) rows[c] = cursors[c]->element(part.left, y);
-                interleaveRows(rows, plan.count, plan.components[0].size, pixel, width);
-                continue;
-            }
+    forBands<TileReadOnly>(plane, area, plan, [&](auto& cursors, uint32_t column, int x0, int x1, int y) {
+        const size_t width = size_t(x1 - x0);
+        unsigned char* pixel = out + size_t(y - rect.top) * rowStride + size_t(x0 - rect.left) * pixelSize;
+        alignas(64) unsigned char converted[PixelFormat::MaxComponents][TileSize * 8];
+        if (plan.interleaved) {
+            const void* rows[4];
             for (int c = 0; c < plan.count; ++c) {
                 const ComponentPlan& p = plan.components[c];
-                unsigned char* target = pixel + p.offset;
-                switch (p.action) {
-                case ComponentPlan::Copy:
-                    scatterElements(cursors[c]->element(part.left, y), target, pixelSize, p.size, width);
-                    break;
-                case ComponentPlan::Convert:
-                    convertSamples(cursors[c]->element(part.left, y), p.channelType, converted, p.formatType,
-                                   width);
-                    scatterElements(converted, target, pixelSize, p.size, width);
-                    break;
-                case ComponentPlan::FillMax:
-                    fillElements(p.maxValue, target, pixelSize, p.size, width);
-                    break;
-                case ComponentPlan::Skip:
-                    break;
+                const unsigned char* tileRow = cursors.at(c, column).element(x0, y);
+                if (p.action == ComponentPlan::Copy) {
+                    rows[c] = tileRow;
+                } else {
+                    convertSamples(tileRow, p.channelType, converted[c], p.formatType, width);
+                    rows[c] = converted[c];
                 }
+            }
+            interleaveRows(rows, plan.count, plan.components[0].size, pixel, width);
+            return;
+        }
+        for (int c = 0; c < plan.count; ++c) {
+            const ComponentPlan& p = plan.components[c];
+            unsigned char* target = pixel + p.offset;
+            switch (p.action) {
+            case ComponentPlan::Copy:
+                scatterElements(cursors.at(c, column).element(x0, y), target, pixelSize, p.size, width);
+                break;
+            case ComponentPlan::Convert:
+                convertSamples(cursors.at(c, column).element(x0, y), p.channelType, converted[0],
+                               p.formatType, width);
+                scatterElements(converted[0], target, pixelSize, p.size, width);
+                break;
+            case ComponentPlan::FillMax:
+                fillElements(p.maxValue, target, pixelSize, p.size, width);
+                break;
+            case ComponentPlan::Skip:
+                break;
             }
         }
     });
@@ -277,42 +329,45 @@ void tSetData<PixelPlane>(PixelPlane& plane, const RectI& rect, const void* buff
     const size_t rowStride = stride ? stride : size_t(rect.width()) * pixelSize;
     const auto* in = static_cast<const unsigned char*>(buffer);
 
-    forTileRows<TileReadWrite>(plane, area, plan, [&](auto& cursors, uint32_t tileNum, const RectI& part) {
-        const size_t width = size_t(part.width());
-        const bool wholeTile = part == tileArea(plane.size(), tileNum, plane.bounds());
-        void* rows[PixelFormat::MaxComponents];
-        for (int c = 0; c < plan.count; ++c)
-            if (cursors[c])
-                cursors[c]->switchTo(tileNum, wholeTile ? TileReadWrite::Overwrite : TileReadWrite::Preserve);
-        alignas(64) unsigned char gathered[TileSize * 8];
-        for (int y = part.top; y < part.bottom; ++y) {
-            const unsigned char* pixel =
-                in + size_t(y - rect.top) * rowStride + size_t(part.left - rect.left) * pixelSize;
-            if (plan.packed) {
-                for (int c = 0; c < plan.count; ++c) rows[c] = cursors[c]->element(part.left, y);
-                deinterleaveRows(pixel, plan.count, plan.components[0].size, rows, width);
-                continue;
-            }
+    // A whole tile is overwritten without copying its old samples first; that is sound because
+    // every component with a channel writes every element of its segment.
+    forBands<TileReadWrite>(plane, area, plan, [&](auto& cursors, uint32_t column, int x0, int x1, int y) {
+        const size_t width = size_t(x1 - x0);
+        const unsigned char* pixel =
+            in + size_t(y - rect.top) * rowStride + size_t(x0 - rect.left) * pixelSize;
+        alignas(64) unsigned char gathered[PixelFormat::MaxComponents][TileSize * 8];
+        if (plan.interleaved) {
+            void* rows[4];
+            for (int c = 0; c < plan.count; ++c)
+                rows[c] = plan.components[c].action == ComponentPlan::Copy
+                              ? cursors.at(c, column).element(x0, y)
+                              : gathered[c];
+            deinterleaveRows(pixel, plan.count, plan.components[0].size, rows, width);
             for (int c = 0; c < plan.count; ++c) {
                 const ComponentPlan& p = plan.components[c];
-                const unsigned char* source = pixel + p.offset;
-                switch (p.action) {
-                case ComponentPlan::Copy:
-                    gatherElements(source, pixelSize, cursors[c]->element(part.left, y), p.size, width);
-                    break;
-                case ComponentPlan::Convert:
-                    gatherElements(source, pixelSize, gathered, p.size, width);
-                    convertSamples(gathered, p.formatType, cursors[c]->element(part.left, y), p.channelType,
-                                   width);
-                    break;
-                case ComponentPlan::FillMax:
-                case ComponentPlan::Skip:
-                    break;
-                }
+                if (p.action == ComponentPlan::Convert)
+                    convertSamples(gathered[c], p.formatType, cursors.at(c, column).element(x0, y),
+                                   p.channelType, width);
+            }
+            return;
+        }
+        for (int c = 0; c < plan.count; ++c) {
+            const ComponentPlan& p = plan.components[c];
+            const unsigned char* source = pixel + p.offset;
+            switch (p.action) {
+            case ComponentPlan::Copy:
+                gatherElements(source, pixelSize, cursors.at(c, column).element(x0, y), p.size, width);
+                break;
+            case ComponentPlan::Convert:
+                gatherElements(source, pixelSize, gathered[0], p.size, width);
+                convertSamples(gathered[0], p.formatType, cursors.at(c, column).element(x0, y), p.channelType,
+                               width);
+                break;
+            case ComponentPlan::FillMax:
+            case ComponentPlan::Skip:
+                break;
             }
         }
-        // Cursors are released when the job ends or switches tile; a whole-tile overwrite must not
-        // leave a component unwritten, which the plan guarantees (every active component writes).
     });
 }
 

@@ -31,9 +31,16 @@ TileRecord* TileRecord::createCopy(const TileRecord& source) {
     return tile;
 }
 
-void TileRecord::markSolid() {
-    std::memcpy(m_solidValue, m_data, std::min<size_t>(m_elementSize, sizeof m_solidValue));
-    setState(TileState::Solid);
+void TileRecord::verifyIfPossiblySolid() {
+    constexpr uint8_t Verifying = 3; // a reader is checking the samples
+    uint8_t expected = uint8_t(TileState::PossiblySolid);
+    if (!m_state.compare_exchange_strong(expected, Verifying, std::memory_order_acq_rel)) return;
+    if (isUniform(TileSize, TileSize)) {
+        std::memcpy(m_solidValue, m_data, std::min<size_t>(m_elementSize, sizeof m_solidValue));
+        setState(TileState::Solid);
+    } else {
+        setState(TileState::Ordinary);
+    }
 }
 
 void TileRecord::releaseHold() {

@@ -34,8 +34,10 @@ public:
 
     TileState state() const { return TileState(m_state.load(std::memory_order_acquire)); }
     void setState(TileState state) { m_state.store(uint8_t(state), std::memory_order_release); }
-    /// Records the first element as the solid value and marks the tile solid.
-    void markSolid();
+    /// Verifies a possibly-solid tile in full and settles its state (solid with its value, or
+    /// ordinary). Readers of one tile shared by several channels may race here: one verifies, the
+    /// others read the tile as ordinary data meanwhile (which it is, in either case).
+    void verifyIfPossiblySolid();
     /// Value of every element of a solid tile (element sizes up to 8 bytes).
     const unsigned char* solidValue() const { return m_solidValue; }
     /// Whether the tile belongs to the process-wide solid-tile pool (never written, never freed).

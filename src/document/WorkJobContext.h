@@ -13,6 +13,9 @@ class QObject;
 namespace Orvex::Document {
 
 class WorkThread;
+namespace Detail {
+class WorkSignalRelay;
+}
 
 /// The owner of one work thread (an effect, the thumbnail builder). Subclasses accept work in
 /// `post` (under the thread's mutex), tell the thread whether there is work in `hasWork` (under the
@@ -62,6 +65,7 @@ protected:
 private:
     friend class WorkThread;
     WorkThread* m_thread = nullptr;
+    Detail::WorkSignalRelay* m_relay = nullptr;
     std::atomic<bool> m_inCallLocked{false};
     std::mutex m_fallbackMutex; // the mutex before the thread exists
     ProgressData m_progress;

@@ -34,6 +34,13 @@ void WorkThread::wake() {
 }
 
 void WorkThread::run() {
+    m_finished.store(false, std::memory_order_release);
+    runLoop();
+    m_busy.store(false, std::memory_order_release);
+    m_finished.store(true, std::memory_order_release);
+}
+
+void WorkThread::runLoop() {
     if (isStopRequested()) return;
     for (;;) {
         m_busy.store(false, std::memory_order_release);
@@ -62,7 +69,6 @@ void WorkThread::run() {
         lock.unlock();
         if (isStopRequested()) break;
     }
-    m_busy.store(false, std::memory_order_release);
 }
 
 // ---- context --------------------------------------------------------------------------------------
@@ -72,6 +78,7 @@ WorkJobContext::WorkJobContext() = default;
 WorkJobContext::~WorkJobContext() {
     stopThread();
     delete m_thread;
+    delete m_relay;
 }
 
 void WorkJobContext::start(QObject* receiver, const char* slot, bool enabled, QThread::Priority priority) {
@@ -80,9 +87,15 @@ void WorkJobContext::start(QObject* receiver, const char* slot, bool enabled, QT
         m_thread->moveToThread(m_thread);
     }
     if (receiver && slot) {
-        QObject::disconnect(m_thread, SIGNAL(SignalToGUI(int, const void*)), receiver, slot);
-        QObject::connect(m_thread, SIGNAL(SignalToGUI(int, const void*)), receiver, slot,
-                         Qt::BlockingQueuedConnection);
+        // thread --(blocking queued)--> relay in the receiver's thread --(direct)--> receiver's slot
+        if (!m_relay) {
+            m_relay = new Detail::WorkSignalRelay;
+            QObject::connect(m_thread, &WorkThread::SignalToGUI, m_relay, &Detail::WorkSignalRelay::deliver,
+                             Qt::BlockingQueuedConnection);
+        }
+        m_relay->moveToThread(receiver->thread());
+        QObject::disconnect(m_relay, SIGNAL(forward(int, const void*)), nullptr, nullptr);
+        QObject::connect(m_relay, SIGNAL(forward(int, const void*)), receiver, slot, Qt::DirectConnection);
     }
     {
         std::lock_guard<std::mutex> lock(m_thread->m_mutex);
@@ -92,6 +105,7 @@ void WorkJobContext::start(QObject* receiver, const char* slot, bool enabled, QT
     }
     if (!m_thread->isRunning()) {
         m_thread->wait(); // a thread that finished after a stop is joined before restarting
+        m_thread->m_finished.load(std::memory_order_acquire);
         m_thread->m_stopRequested.store(false, std::memory_order_release);
         m_thread->start(priority);
     }
@@ -122,7 +136,10 @@ void WorkJobContext::callLocked(const void* argument) {
 }
 
 void WorkJobContext::emitToGUI(int code, const void* data) {
-    if (m_thread) emit m_thread->SignalToGUI(code, data);
+    if (!m_thread) return;
+    if (m_relay) m_relay->handOver.fetch_add(1, std::memory_order_release);
+    emit m_thread->SignalToGUI(code, data);
+    if (m_relay) m_relay->handOver.load(std::memory_order_acquire);
 }
 
 void WorkJobContext::waitIdle(QEventLoop::ProcessEventsFlags flags) {
@@ -144,6 +161,7 @@ void WorkJobContext::stopThread() {
     }
     if (QThread::currentThread() == m_thread) return;
     while (!m_thread->wait(0)) pauseWithEvents(QEventLoop::ExcludeUserInputEvents);
+    m_thread->m_finished.load(std::memory_order_acquire);
 }
 
 bool WorkJobContext::isBusy() const {

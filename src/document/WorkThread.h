@@ -35,6 +35,7 @@ protected:
 private:
     friend class WorkJobContext;
     void wake();
+    void runLoop();
 
     WorkJobContext* m_owner;
     std::atomic<bool> m_stopRequested{false};
@@ -42,8 +43,31 @@ private:
     std::atomic<bool> m_posted{false};
     std::atomic<bool> m_enabled{false};
     std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_finished{false}; // the last thing run() writes: joins are seen through it
     std::mutex m_mutex;
     std::condition_variable m_wakeUp;
 };
+
+namespace Detail {
+
+/// Hands "SignalToGUI( int, const void* )" on to the receiver's slot in the receiver's thread. Its
+/// counter is touched with release/acquire on both sides of each blocking delivery, which makes the
+/// hand-over (done by Qt's own, uninstrumented, synchronisation) visible to the thread sanitizer:
+/// data the job wrote before emitting is seen by the handler, and the job sees what the handler did.
+class WorkSignalRelay : public QObject {
+    Q_OBJECT
+public:
+    std::atomic<uint64_t> handOver{0};
+public slots:
+    void deliver(int code, const void* data) {
+        handOver.load(std::memory_order_acquire);
+        emit forward(code, data);
+        handOver.fetch_add(1, std::memory_order_release);
+    }
+signals:
+    void forward(int code, const void* data);
+};
+
+} // namespace Detail
 
 } // namespace Orvex::Document

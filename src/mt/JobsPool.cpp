@@ -118,7 +118,7 @@ void JobsPool::push(const Job& job, std::unique_lock<std::mutex>& lock) {
 void JobsPool::runJob(const Job& job) {
     std::exception_ptr error;
     try {
-        job.function(job.first, job.last);
+        m_groups[job.group].function(job.first, job.last);
     } catch (...) {
         error = std::current_exception();
     }
@@ -128,7 +128,8 @@ void JobsPool::runJob(const Job& job) {
     if (--group.pending == 0) m_groupFinished.notify_all();
 }
 
-uint32_t JobsPool::submitRange(RangeFunction function, uint32_t first, uint32_t last, uint32_t chunk) {
+uint32_t JobsPool::submitRange(std::function<void(uint32_t, uint32_t)> function, uint32_t first,
+                               uint32_t last, uint32_t chunk) {
     chunk = std::max<uint32_t>(chunk, 1);
     const uint32_t count = last > first ? last - first : 0;
     const uint32_t jobs = count / chunk + (count % chunk ? 1 : 0);
@@ -136,10 +137,11 @@ uint32_t JobsPool::submitRange(RangeFunction function, uint32_t first, uint32_t 
     std::unique_lock<std::mutex> lock(m_mutex);
     m_groups[group].pending = jobs;
     m_groups[group].firstError = nullptr;
+    m_groups[group].function = std::move(function);
     for (uint32_t j = 0; j < jobs; ++j) {
         const uint32_t begin = first + j * chunk;
         const uint32_t end = (count - j * chunk > chunk) ? begin + chunk : last;
-        push(Job{function, begin, end, group}, lock);
+        push(Job{begin, end, group}, lock);
     }
     lock.unlock();
     if (jobs == 1)
@@ -166,6 +168,7 @@ void JobsPool::wait(uint32_t groupNumber) {
         }
         error = std::move(group.firstError);
         group.firstError = nullptr;
+        group.function = nullptr;
     }
     group.inUse.store(false, std::memory_order_release);
     if (error) std::rethrow_exception(error);

@@ -7,9 +7,9 @@
 // - Threads: any thread may call `parallelFor`, including pool workers themselves (nested loops).
 //   The caller runs the last chunk itself and then helps with queued jobs while it waits, so nested
 //   loops cannot starve the pool.
-// - Ownership: a job carries a non-owning reference to the caller's callable; `parallelFor` keeps
-//   the callable alive until its group has finished. Ring and group table are fixed arrays allocated
-//   once: no allocation per job.
+// - Ownership: a group keeps its callable (a `std::function`; `parallelFor` hands it a two-pointer
+//   reference to the caller's callable, which fits its inline storage) and each job carries its group
+//   number and range. Ring and group table are fixed arrays allocated once: no allocation per job.
 // - Errors: the first exception thrown by any chunk of a loop is rethrown to its caller after every
 //   chunk has finished; later ones are dropped.
 // - Ranges are half-open: a chunk function receives [first, last).
@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -64,8 +65,9 @@ public:
     int workerCount() const { return static_cast<int>(m_workers.size()); }
 
     /// Queues [first, last) in jobs of `chunk` indices as one group and returns the group number.
-    /// `function` must stay alive until `wait` on the group has returned.
-    uint32_t submitRange(RangeFunction function, uint32_t first, uint32_t last, uint32_t chunk);
+    /// The group keeps `function` until `wait` has returned; every submitted group must be waited for.
+    uint32_t submitRange(std::function<void(uint32_t, uint32_t)> function, uint32_t first, uint32_t last,
+                         uint32_t chunk);
 
     /// Blocks until every job of the group has run, running queued jobs (of any group) meanwhile;
     /// frees the group and rethrows the first exception one of its jobs threw.
@@ -73,7 +75,6 @@ public:
 
 private:
     struct Job {
-        RangeFunction function;
         uint32_t first = 0;
         uint32_t last = 0;
         uint32_t group = 0;
@@ -81,6 +82,7 @@ private:
     struct Group {
         uint32_t pending = 0;
         std::exception_ptr firstError;
+        std::function<void(uint32_t, uint32_t)> function;
         std::atomic<bool> inUse{false};
     };
 

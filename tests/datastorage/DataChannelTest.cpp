@@ -1,7 +1,9 @@
 #include "datastorage/DataStorage.h"
+#include "mt/JobsPool.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -198,18 +200,21 @@ TEST(TileCursors, OutOfRangeTileGivesAnEmptyCursor) {
     EXPECT_EQ(writer.data(), nullptr);
 }
 
-TEST(TileCursors, ReadLockKeepsATileAliveAfterItsChannelIsGone) {
+TEST(TileCursors, ReadLockKeepsATileAliveAfterItsSlotIsReplaced) {
     auto channel = makeRef<DataChannel>(64, 64, TypeU8);
     channel->setValue<uint8_t>(3, 3, 42);
-    auto reader = std::make_unique<TileReadOnly>(*channel);
-    reader->switchTo(0);
-    const TileRecord* tile = reader->tile();
-    auto copy = channel->clone();
-    channel.reset(); // one share left (the clone) plus our read lock
+    TileReadOnly reader(*channel);
+    reader.switchTo(0);
+    const TileRecord* tile = reader.tile();
+    const uint8_t nine = 9;
+    channel->fill(&nine); // the slot now holds the pool tile of 9: the old tile has no share left
+    EXPECT_TRUE(channel->tileAt(0)->isPooled());
+    EXPECT_EQ(tile->shareCount(), 0u);
     EXPECT_EQ(tile->readLocks(), 1u);
-    EXPECT_EQ(reader->element(3, 3)[0], 42);
-    reader.reset();
-    EXPECT_EQ(copy->value<uint8_t>(3, 3), 42);
+    EXPECT_EQ(reader.element(3, 3)[0], 42);
+    EXPECT_EQ(reader.element(4, 3)[0], 0);
+    reader.release(); // frees the tile (the sanitizer build checks the bookkeeping)
+    EXPECT_EQ(channel->value<uint8_t>(3, 3), 9);
 }
 
 TEST(CopyChannel, AlignedTilesAreSharedAndTheRestCopied) {
@@ -246,6 +251,8 @@ TEST(CopyChannel, ConvertsTypesAndRefusesOpaquePairs) {
     EXPECT_FLOAT_EQ(reals->value<float>(65, 66), 1.0f);
     EXPECT_FLOAT_EQ(reals->value<float>(1, 1), 128.0f / 255.0f);
     EXPECT_FLOAT_EQ(reals->value<float>(0, 0), 0.0f);
+    EXPECT_TRUE(reals->tileAt(1)->isPooled()); // solid zero source tile: no samples converted
+    EXPECT_FALSE(reals->tileAt(0)->isPooled());
 
     auto opaque = makeRef<DataChannel>(70, 70, 4);
     EXPECT_FALSE(copyChannel(*opaque, *reals, reals->bounds()));
@@ -289,4 +296,59 @@ TEST(DataChannel, ParallelWritersOnDistinctTiles) {
     for (int y = 0; y < 640; y += 13)
         for (int x = 0; x < 640; x += 11) ASSERT_EQ(channel->value<uint8_t>(x, y), uint8_t(x ^ y));
     EXPECT_EQ(snapshot->value<uint8_t>(5, 9), 0);
+}
+
+TEST(DataChannel, SizesBeyondTheTileTableThrow) {
+    EXPECT_THROW(DataChannel(std::numeric_limits<int>::max(), std::numeric_limits<int>::max(), TypeU8),
+                 std::length_error);
+    EXPECT_THROW(PixelPlane(MaskRGB, TypeU8, SizeI{std::numeric_limits<int>::max(), 1 << 20}),
+                 std::length_error);
+}
+
+TEST(DataChannel, ConcurrentCopyOnWriteAndVerificationOfSharedTiles) {
+    // Uniform inner tiles written by hand are "possibly solid"; sharing them between channels and
+    // reading and writing those channels from several threads exercises the share counts, the
+    // copy on write and the verification race (the sanitizer builds check the bookkeeping).
+    auto base = makeRef<DataChannel>(512, 512, TypeU16);
+    std::vector<uint16_t> tile(64 * 64);
+    for (uint32_t n = 0; n < base->tileCount(); ++n) {
+        std::fill(tile.begin(), tile.end(), uint16_t(n % 3 == 0 ? 500 + n : n));
+        if (n % 3 == 1) tile[100] = 1; // not uniform
+        const RectI area = base->tileRect(n);
+        setData(*base, area, tile.data(), 0);
+    }
+    std::vector<Ref<DataChannel>> copies;
+    for (int i = 0; i < 8; ++i) copies.push_back(base->clone()); // 0-3 read, 4-7 written
+    MT::JobsPool pool(2);
+    MT::parallelFor(
+        pool, 0, 8,
+        [&](uint32_t first, uint32_t last) {
+            for (uint32_t job = first; job < last; ++job) {
+                DataChannel& channel = *copies[job];
+                if (job < 4) { // readers
+                    TileReadOnly reader(channel);
+                    for (uint32_t n = 0; n < channel.tileCount(); ++n) reader.switchTo(n);
+                } else { // writers: every other tile of their own copy
+                    for (uint32_t n = job % 2; n < channel.tileCount(); n += 2) {
+                        TileReadWrite writer(channel);
+                        writer.switchTo(n);
+                        writer.row<uint16_t>(0)[0] = uint16_t(job);
+                    }
+                }
+            }
+        },
+        1, 0);
+    for (uint32_t n = 0; n < base->tileCount(); ++n) {
+        const RectI area = base->tileRect(n);
+        const uint16_t expected = uint16_t(n % 3 == 0 ? 500 + n : n);
+        EXPECT_EQ(base->value<uint16_t>(area.left + 5, area.top + 5), expected);
+        for (uint32_t i = 0; i < 8; ++i) {
+            const uint16_t corner = copies[i]->value<uint16_t>(area.left, area.top);
+            const bool written = i >= 4 && (n % 2) == (i % 2);
+            EXPECT_EQ(corner, written ? uint16_t(i) : expected) << "copy " << i << " tile " << n;
+        }
+        if (n % 3 == 0) {
+            EXPECT_TRUE(base->tileAt(n)->isPooled()) << n;
+        }
+    }
 }
