@@ -8,6 +8,11 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ORVEX_FIRE_X86 1
+#endif
+
 namespace Orvex::Document::Filters {
 
 using Common::cLcgRandom;
@@ -84,9 +89,55 @@ struct Field {
     float at(int x, int y) const { return data[std::size_t(y) * width + x]; }
 };
 
+// The least and greatest value of a field per square block of cells: a block whose values cannot
+// move any of its cells into a tongue's box is skipped whole by the tongue's scan.
+constexpr int kBlock = 8;
+struct BlockBounds {
+    std::vector<float> lo, hi;
+    int columns = 0, rows = 0;
+
+    void build(const Field& f) {
+        columns = (f.width + kBlock - 1) / kBlock;
+        rows = (f.height + kBlock - 1) / kBlock;
+        lo.assign(std::size_t(columns) * rows, 0.0f);
+        hi.assign(lo.size(), 0.0f);
+        for (int br = 0; br < rows; ++br)
+            for (int bc = 0; bc < columns; ++bc) {
+                const int x0 = bc * kBlock, x1 = std::min(f.width, x0 + kBlock);
+                const int y0 = br * kBlock, y1 = std::min(f.height, y0 + kBlock);
+                float l = f.at(x0, y0), h = l;
+                for (int y = y0; y < y1; ++y)
+                    for (int x = x0; x < x1; ++x) {
+                        l = std::min(l, f.at(x, y));
+                        h = std::max(h, f.at(x, y));
+                    }
+                lo[std::size_t(br) * columns + bc] = l;
+                hi[std::size_t(br) * columns + bc] = h;
+            }
+    }
+};
+
+// The truncated displaced coordinate of a cell, (value - root) * shift + position, exactly as the
+// scan computes it. Every step is monotonic in the value and in the position, so the coordinates
+// of the least and greatest values at the block's first and last positions bound those of every
+// cell of a block.
+inline int displacedCell(float value, float root, double shift, int position) {
+    return int((value - root) * shift + position);
+}
+inline void displacedRange(float lo, float hi, float root, double shift, int first, int last, int& outLo,
+                           int& outHi) {
+    if (shift >= 0) {
+        outLo = displacedCell(lo, root, shift, first);
+        outHi = displacedCell(hi, root, shift, last);
+    } else {
+        outLo = displacedCell(hi, root, shift, first);
+        outHi = displacedCell(lo, root, shift, last);
+    }
+}
+
 // Fills, blurs and sharpens one tongue into its box buffer and finds the canvas pixels it reaches.
 void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx, const Field& ny,
-                   float nxRange, float nyRange) {
+                   const BlockBounds& nxBlocks, const BlockBounds& nyBlocks, float nxRange, float nyRange) {
     const int bw = t.bx1 - t.bx0, bh = t.by1 - t.by0;
     const int pw = bw + 2;
     std::fill(box, box + std::size_t(pw) * (bh + 2), 0.0f);
@@ -103,13 +154,9 @@ void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx
                                    std::abs(col - t.rootX) * colScale);
     for (int col = t.c0; col <= t.c1; ++col) cell(col, t.r0) /= 5.0f;
 
-    Common::YoungVanVliet cx, cy;
     float* origin = &cell(t.bx0, t.by0);
-    if (Common::YoungVanVliet::forSigma(t.sigmaX, cx))
-        for (int row = 0; row < bh; ++row)
-            Common::recursiveGaussianLine(origin + std::size_t(row) * pw, 1, bw, cx);
-    if (Common::YoungVanVliet::forSigma(t.sigmaY, cy))
-        for (int col = 0; col < bw; ++col) Common::recursiveGaussianLine(origin + col, pw, bh, cy);
+    thread_local std::vector<double> scratch;
+    Common::recursiveGaussianBlurSerial(origin, pw, bw, bh, t.sigmaX, t.sigmaY, scratch);
 
     float lo = origin[0], hi = origin[0];
     for (int row = 0; row < bh; ++row) {
@@ -164,17 +211,31 @@ void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx
     const int sy0 = std::max({0, t.by0 - growY, t.by0 - reachY});
     const int sy1 = std::min({g.gridHeight - 1, t.by1 - 1 + growY, t.by1 - 1 + reachY});
     int left = t.rootX, right = t.rootX, top = t.rootY, bottom = t.rootY;
-    for (int row = sy0; row <= sy1; ++row) {
-        const float* nxRow = &nx.data[std::size_t(row) * nx.width];
-        const float* nyRow = &ny.data[std::size_t(row) * ny.width];
-        for (int col = sx0; col <= sx1; ++col) {
-            const int ix = int((nxRow[col] - t.rootNx) * t.sway + col);
-            const int iy = int((nyRow[col] - t.rootNy) * t.stretch + row);
-            if (ix >= t.hx0 && ix < t.hx1 && iy >= t.hy0 && iy < t.hy1) {
-                left = std::min(left, col);
-                right = std::max(right, col);
-                top = std::min(top, row);
-                bottom = std::max(bottom, row);
+    for (int br = sy0 / kBlock; br <= sy1 / kBlock; ++br) {
+        const int row0 = std::max(sy0, br * kBlock), row1 = std::min(sy1, br * kBlock + kBlock - 1);
+        for (int bc = sx0 / kBlock; bc <= sx1 / kBlock; ++bc) {
+            const int col0 = std::max(sx0, bc * kBlock), col1 = std::min(sx1, bc * kBlock + kBlock - 1);
+            // A block inside the rectangle found so far cannot grow it.
+            if (col0 >= left && col1 <= right && row0 >= top && row1 <= bottom) continue;
+            const std::size_t b = std::size_t(br) * nxBlocks.columns + bc;
+            int ixLo, ixHi, iyLo, iyHi;
+            displacedRange(nxBlocks.lo[b], nxBlocks.hi[b], t.rootNx, t.sway, col0, col1, ixLo, ixHi);
+            if (ixHi < t.hx0 || ixLo >= t.hx1) continue;
+            displacedRange(nyBlocks.lo[b], nyBlocks.hi[b], t.rootNy, t.stretch, row0, row1, iyLo, iyHi);
+            if (iyHi < t.hy0 || iyLo >= t.hy1) continue;
+            for (int row = row0; row <= row1; ++row) {
+                const float* nxRow = &nx.data[std::size_t(row) * nx.width];
+                const float* nyRow = &ny.data[std::size_t(row) * ny.width];
+                for (int col = col0; col <= col1; ++col) {
+                    const int ix = displacedCell(nxRow[col], t.rootNx, t.sway, col);
+                    const int iy = displacedCell(nyRow[col], t.rootNy, t.stretch, row);
+                    if (ix >= t.hx0 && ix < t.hx1 && iy >= t.hy0 && iy < t.hy1) {
+                        left = std::min(left, col);
+                        right = std::max(right, col);
+                        top = std::min(top, row);
+                        bottom = std::max(bottom, row);
+                    }
+                }
             }
         }
     }
@@ -185,43 +246,195 @@ void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx
     t.ay1 = std::min(g.canvasHeight, int(std::round((bottom + 1) * k)) + 1);
 }
 
+// The noise fields sampled at every canvas pixel, with their least and greatest values per run of
+// kRun pixels of a row: a run whose values cannot bring any of its pixels into a tongue's box is
+// skipped whole.
+constexpr int kRun = 8;
+struct CanvasFields {
+    int width = 0, height = 0, runs = 0; // runs per row
+    std::vector<float> nx, ny;
+    std::vector<float> columnGrid, rowGrid;
+    std::vector<float> runBounds; // per run: nx lo, nx hi, ny lo, ny hi
+
+    void buildRunBounds(int row) {
+        const float* nxRow = &nx[std::size_t(row) * width];
+        const float* nyRow = &ny[std::size_t(row) * width];
+        float* out = &runBounds[std::size_t(row) * runs * 4];
+        for (int r = 0; r < runs; ++r) {
+            const int x0 = r * kRun, x1 = std::min(width, x0 + kRun);
+            float a = nxRow[x0], b = a, c = nyRow[x0], d = c;
+            for (int x = x0 + 1; x < x1; ++x) {
+                a = std::min(a, nxRow[x]);
+                b = std::max(b, nxRow[x]);
+                c = std::min(c, nyRow[x]);
+                d = std::max(d, nyRow[x]);
+            }
+            out[4 * r] = a;
+            out[4 * r + 1] = b;
+            out[4 * r + 2] = c;
+            out[4 * r + 3] = d;
+        }
+    }
+};
+
+// One tongue's constants for merging it into the canvas.
+struct TongueRaster {
+    const float* box;
+    int pw;
+    float rootNx, rootNy, dx, dy;
+    float offX, offY;
+    float lowX, lowY, limitX, limitY; // samples outside stay below the visible threshold
+    float maxX, maxY;
+};
+
+// The merge of one canvas pixel: the tongue sampled bilinearly at the pixel's displaced position,
+// kept when it is brighter than what the canvas holds.
+inline void mergePixel(const TongueRaster& t, float nx, float ny, float gx, float gy, float& out) {
+    const float sx = std::clamp((nx - t.rootNx) * t.dx + gx, 0.0f, t.maxX) - t.offX;
+    const float sy = std::clamp((ny - t.rootNy) * t.dy + gy, 0.0f, t.maxY) - t.offY;
+    // Outside the padded box the tongue buffer is zero.
+    if (!(sx >= t.lowX && sy >= t.lowY && sx < t.limitX && sy < t.limitY)) return;
+    const int ix = int(sx), iy = int(sy);
+    const float fx = sx - float(ix), fy = sy - float(iy);
+    const float* p = t.box + std::size_t(iy) * t.pw + ix;
+    const float top = p[0] + fx * (p[1] - p[0]);
+    const float bottom = p[t.pw] + fx * (p[t.pw + 1] - p[t.pw]);
+    const float v = top + fy * (bottom - top);
+    if (v > out) out = v;
+}
+
+#ifdef ORVEX_FIRE_X86
+// The same merge for kRun consecutive pixels, with the same operations in the same order (no fused
+// multiply-add), so that it gives the same bytes as mergePixel.
+__attribute__((target("avx2"))) void mergeRunAvx2(const TongueRaster& t, const float* nx, const float* ny,
+                                                  const float* gx, float gy, float* out) {
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 sx = _mm256_sub_ps(
+        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(nx),
+                                                                              _mm256_set1_ps(t.rootNx)),
+                                                                _mm256_set1_ps(t.dx)),
+                                                  _mm256_loadu_ps(gx)),
+                                    zero),
+                      _mm256_set1_ps(t.maxX)),
+        _mm256_set1_ps(t.offX));
+    const __m256 sy = _mm256_sub_ps(
+        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(ny),
+                                                                              _mm256_set1_ps(t.rootNy)),
+                                                                _mm256_set1_ps(t.dy)),
+                                                  _mm256_set1_ps(gy)),
+                                    zero),
+                      _mm256_set1_ps(t.maxY)),
+        _mm256_set1_ps(t.offY));
+    const __m256 inside =
+        _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(sx, _mm256_set1_ps(t.lowX), _CMP_GE_OQ),
+                                    _mm256_cmp_ps(sy, _mm256_set1_ps(t.lowY), _CMP_GE_OQ)),
+                      _mm256_and_ps(_mm256_cmp_ps(sx, _mm256_set1_ps(t.limitX), _CMP_LT_OQ),
+                                    _mm256_cmp_ps(sy, _mm256_set1_ps(t.limitY), _CMP_LT_OQ)));
+    if (_mm256_movemask_ps(inside) == 0) return;
+    const __m256i ix = _mm256_cvttps_epi32(sx), iy = _mm256_cvttps_epi32(sy);
+    const __m256 fx = _mm256_sub_ps(sx, _mm256_cvtepi32_ps(ix));
+    const __m256 fy = _mm256_sub_ps(sy, _mm256_cvtepi32_ps(iy));
+    __m256 p00, p01, p10, p11;
+    // Neighbouring pixels mostly sample the same one or two cells: when all of them fall into one
+    // row of the box and within eight cells, four loads and lane permutations replace the gathers.
+    // (The loads may reach a few cells past the box; the buffer of boxes is padded for them.)
+    const int firstColumn = std::min(_mm256_extract_epi32(ix, 0), _mm256_extract_epi32(ix, 7));
+    const int row = _mm256_extract_epi32(iy, 0);
+    const __m256i lane = _mm256_sub_epi32(ix, _mm256_set1_epi32(firstColumn));
+    const __m256i outside = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpgt_epi32(lane, _mm256_set1_epi32(kRun - 1)),
+                        _mm256_cmpgt_epi32(_mm256_setzero_si256(), lane)),
+        _mm256_xor_si256(_mm256_cmpeq_epi32(iy, _mm256_set1_epi32(row)), _mm256_set1_epi32(-1)));
+    if (_mm256_movemask_ps(inside) == 0xFF && _mm256_testz_si256(outside, outside)) {
+        const float* p = t.box + std::size_t(row) * t.pw + firstColumn;
+        p00 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p), lane);
+        p01 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 1), lane);
+        p10 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + t.pw), lane);
+        p11 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + t.pw + 1), lane);
+    } else {
+        const __m256i pw = _mm256_set1_epi32(t.pw);
+        const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(iy, pw), ix);
+        const __m256i one = _mm256_set1_epi32(1);
+        // Lanes outside the box read nothing (masked gathers) and are not stored.
+        p00 = _mm256_mask_i32gather_ps(zero, t.box, index, inside, 4);
+        p01 = _mm256_mask_i32gather_ps(zero, t.box, _mm256_add_epi32(index, one), inside, 4);
+        const __m256i below = _mm256_add_epi32(index, pw);
+        p10 = _mm256_mask_i32gather_ps(zero, t.box, below, inside, 4);
+        p11 = _mm256_mask_i32gather_ps(zero, t.box, _mm256_add_epi32(below, one), inside, 4);
+    }
+    const __m256 top = _mm256_add_ps(p00, _mm256_mul_ps(fx, _mm256_sub_ps(p01, p00)));
+    const __m256 bottom = _mm256_add_ps(p10, _mm256_mul_ps(fx, _mm256_sub_ps(p11, p10)));
+    const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(fy, _mm256_sub_ps(bottom, top)));
+    const __m256 current = _mm256_loadu_ps(out);
+    const __m256 brighter = _mm256_and_ps(inside, _mm256_cmp_ps(v, current, _CMP_GT_OQ));
+    _mm256_storeu_ps(out, _mm256_blendv_ps(current, v, brighter));
+}
+
+bool processorHasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
 // Merges the tongues of a batch into canvas rows [rowBegin, rowEnd) by taking the maximum.
-void rasterBand(const std::vector<Tongue>& tongues, std::size_t first, std::size_t last, const float* boxes,
-                const FireGeometry& g, const std::vector<float>& canvasNx, const std::vector<float>& canvasNy,
-                const std::vector<float>& columnGrid, const std::vector<float>& rowGrid,
-                std::vector<float>& canvas, int rowBegin, int rowEnd) {
+void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const FireGeometry& g,
+                const CanvasFields& fields, std::vector<float>& canvas, int rowBegin, int rowEnd,
+                bool vector) {
     const int cw = g.canvasWidth;
-    const float maxX = float(g.gridWidth) - 1.01f, maxY = float(g.gridHeight) - 1.01f;
-    for (std::size_t i = first; i < last; ++i) {
-        const Tongue& t = tongues[i];
+#ifdef ORVEX_FIRE_X86
+    vector = vector && processorHasAvx2();
+#else
+    vector = false;
+#endif
+    TongueRaster r;
+    r.maxX = float(g.gridWidth) - 1.01f;
+    r.maxY = float(g.gridHeight) - 1.01f;
+    for (const Tongue& t : tongues) {
         const int y0 = std::max(rowBegin, t.ay0), y1 = std::min(rowEnd, t.ay1);
         if (y0 >= y1 || t.ax0 >= t.ax1) continue;
-        const float* box = boxes + t.bufferOffset;
-        const int pw = t.bx1 - t.bx0 + 2, ph = t.by1 - t.by0 + 2;
-        const float dx = float(t.sway), dy = float(t.stretch);
-        const float offX = float(t.bx0) - 1.0f, offY = float(t.by0) - 1.0f;
+        r.box = boxes + t.bufferOffset;
+        r.pw = t.bx1 - t.bx0 + 2;
+        r.rootNx = t.rootNx;
+        r.rootNy = t.rootNy;
+        r.dx = float(t.sway);
+        r.dy = float(t.stretch);
+        r.offX = float(t.bx0) - 1.0f;
+        r.offY = float(t.by0) - 1.0f;
         // Samples outside the visible part (grown by one cell) of the padded box stay below kVisible.
-        const float lowX = float(t.hx0) - offX, lowY = float(t.hy0) - offY;
-        const float limitX = float(t.hx1 - 1) - offX, limitY = float(t.hy1 - 1) - offY;
-        (void)ph;
+        r.lowX = float(t.hx0) - r.offX;
+        r.lowY = float(t.hy0) - r.offY;
+        r.limitX = float(t.hx1 - 1) - r.offX;
+        r.limitY = float(t.hy1 - 1) - r.offY;
+        const int firstRun = t.ax0 / kRun, lastRun = (t.ax1 - 1) / kRun;
         for (int cy = y0; cy < y1; ++cy) {
             const std::size_t rowStart = std::size_t(cy) * cw;
-            const float gy = rowGrid[cy];
+            const float gy = fields.rowGrid[cy];
             float* out = &canvas[rowStart];
-            const float* nxRow = &canvasNx[rowStart];
-            const float* nyRow = &canvasNy[rowStart];
-            for (int cx = t.ax0; cx < t.ax1; ++cx) {
-                const float sx = std::clamp((nxRow[cx] - t.rootNx) * dx + columnGrid[cx], 0.0f, maxX) - offX;
-                const float sy = std::clamp((nyRow[cx] - t.rootNy) * dy + gy, 0.0f, maxY) - offY;
-                // Outside the padded box the tongue buffer is zero.
-                if (!(sx >= lowX && sy >= lowY && sx < limitX && sy < limitY)) continue;
-                const int ix = int(sx), iy = int(sy);
-                const float fx = sx - float(ix), fy = sy - float(iy);
-                const float* p = box + std::size_t(iy) * pw + ix;
-                const float top = p[0] + fx * (p[1] - p[0]);
-                const float bottom = p[pw] + fx * (p[pw + 1] - p[pw]);
-                const float v = top + fy * (bottom - top);
-                if (v > out[cx]) out[cx] = v;
+            const float* nxRow = &fields.nx[rowStart];
+            const float* nyRow = &fields.ny[rowStart];
+            const float* bounds = &fields.runBounds[std::size_t(cy) * fields.runs * 4];
+            for (int run = firstRun; run <= lastRun; ++run) {
+                const int x0 = std::max(t.ax0, run * kRun), x1 = std::min(t.ax1, run * kRun + kRun);
+                // The displaced position is monotonic in the noise value and the grid position
+                // (rounding included), so the run's extremes bound every pixel of it.
+                const float* b = bounds + 4 * run;
+                const float nxLo = r.dx >= 0 ? b[0] : b[1], nxHi = r.dx >= 0 ? b[1] : b[0];
+                const float sxLo =
+                    std::clamp((nxLo - r.rootNx) * r.dx + fields.columnGrid[x0], 0.0f, r.maxX) - r.offX;
+                const float sxHi =
+                    std::clamp((nxHi - r.rootNx) * r.dx + fields.columnGrid[x1 - 1], 0.0f, r.maxX) - r.offX;
+                if (sxHi < r.lowX || sxLo >= r.limitX) continue;
+                const float syLo = std::clamp((b[2] - r.rootNy) * r.dy + gy, 0.0f, r.maxY) - r.offY;
+                const float syHi = std::clamp((b[3] - r.rootNy) * r.dy + gy, 0.0f, r.maxY) - r.offY;
+                if (syHi < r.lowY || syLo >= r.limitY) continue;
+#ifdef ORVEX_FIRE_X86
+                if (vector && x1 - x0 == kRun) {
+                    mergeRunAvx2(r, nxRow + x0, nyRow + x0, &fields.columnGrid[x0], gy, out + x0);
+                    continue;
+                }
+#endif
+                for (int cx = x0; cx < x1; ++cx)
+                    mergePixel(r, nxRow[cx], nyRow[cx], fields.columnGrid[cx], gy, out[cx]);
             }
         }
     }
@@ -272,20 +485,27 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
     const int cw = g.canvasWidth, ch = g.canvasHeight;
     const double k = g.canvasToGrid;
     canvas.assign(std::size_t(cw) * ch, 0.0f);
-    std::vector<float> columnGrid(cw), rowGrid(ch);
-    for (int cx = 0; cx < cw; ++cx) columnGrid[cx] = std::min(float(cx / k), float(gw) - 1.01f);
-    for (int cy = 0; cy < ch; ++cy) rowGrid[cy] = std::min(float(cy / k), float(gh) - 1.01f);
-    std::vector<float> canvasNx(canvas.size()), canvasNy(canvas.size());
+    CanvasFields fields;
+    fields.width = cw;
+    fields.height = ch;
+    fields.runs = (cw + kRun - 1) / kRun;
+    fields.columnGrid.resize(cw);
+    fields.rowGrid.resize(ch);
+    for (int cx = 0; cx < cw; ++cx) fields.columnGrid[cx] = std::min(float(cx / k), float(gw) - 1.01f);
+    for (int cy = 0; cy < ch; ++cy) fields.rowGrid[cy] = std::min(float(cy / k), float(gh) - 1.01f);
+    fields.nx.resize(canvas.size());
+    fields.ny.resize(canvas.size());
+    fields.runBounds.resize(std::size_t(ch) * fields.runs * 4);
     MT::parallelFor(
         0, uint32_t(ch),
         [&](uint32_t first, uint32_t last) {
             for (uint32_t cy = first; cy < last; ++cy) {
-                const float gy = std::max(0.0f, rowGrid[cy]);
+                const float gy = std::max(0.0f, fields.rowGrid[cy]);
                 const int iy = int(gy);
                 const int iy1 = std::min(iy + 1, gh - 1);
                 const float fy = gy - float(iy);
                 for (int cx = 0; cx < cw; ++cx) {
-                    const float gx = std::max(0.0f, columnGrid[cx]);
+                    const float gx = std::max(0.0f, fields.columnGrid[cx]);
                     const int ix = int(gx);
                     const int ix1 = std::min(ix + 1, gw - 1);
                     const float fx = gx - float(ix);
@@ -294,12 +514,16 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
                         const float b = f.at(ix, iy1) + fx * (f.at(ix1, iy1) - f.at(ix, iy1));
                         return a + fy * (b - a);
                     };
-                    canvasNx[std::size_t(cy) * cw + cx] = lerp2(nx);
-                    canvasNy[std::size_t(cy) * cw + cx] = lerp2(ny);
+                    fields.nx[std::size_t(cy) * cw + cx] = lerp2(nx);
+                    fields.ny[std::size_t(cy) * cw + cx] = lerp2(ny);
                 }
+                fields.buildRunBounds(int(cy));
             }
         },
         16, workers);
+    BlockBounds nxBlocks, nyBlocks;
+    nxBlocks.build(nx);
+    nyBlocks.build(ny);
 
     // Tongues go in batches: the serial part draws each tongue's random numbers in order, the
     // tongue pass fills and blurs the boxes of the batch in parallel, the band pass merges them.
@@ -352,14 +576,14 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             cells += std::size_t(t.bx1 - t.bx0 + 2) * (t.by1 - t.by0 + 2);
             batch.push_back(t);
         }
-        boxes.resize(std::max(boxes.size(), cells));
+        boxes.resize(std::max(boxes.size(), cells + kRun * 2)); // padded for the vector loads
 
         MT::parallelFor(
             0, uint32_t(batch.size()),
             [&](uint32_t first, uint32_t last) {
                 for (uint32_t i = first; i < last; ++i)
-                    prepareTongue(batch[i], boxes.data() + batch[i].bufferOffset, g, nx, ny, nxRange,
-                                  nyRange);
+                    prepareTongue(batch[i], boxes.data() + batch[i].bufferOffset, g, nx, ny, nxBlocks,
+                                  nyBlocks, nxRange, nyRange);
             },
             1, workers);
         if (cancelled()) return FlameOutcome::Cancelled;
@@ -374,9 +598,8 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             [&](uint32_t first, uint32_t last) {
                 for (uint32_t lane = first; lane < last; ++lane)
                     for (uint32_t band = lane; band < bands; band += lanes)
-                        rasterBand(batch, 0, batch.size(), boxes.data(), g, canvasNx, canvasNy, columnGrid,
-                                   rowGrid, canvas, int(band) * kBandRows,
-                                   std::min(ch, int(band + 1) * kBandRows));
+                        rasterBand(batch, boxes.data(), g, fields, canvas, int(band) * kBandRows,
+                                   std::min(ch, int(band + 1) * kBandRows), callbacks.allowVector);
             },
             1, workers);
         done += int64_t(batch.size());
