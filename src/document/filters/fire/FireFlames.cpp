@@ -565,7 +565,7 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             t.r0 = std::max(0, int(y - t.halfHeight));
             t.r1 = std::min(gh - 1, y);
             t.fillState = random.state();
-            for (int64_t n = int64_t(t.c1 - t.c0 + 1) * (t.r1 - t.r0 + 1); n > 0; --n) random.step();
+            random.skip(uint64_t(t.c1 - t.c0 + 1) * uint64_t(t.r1 - t.r0 + 1));
             t.sigmaX = (1.75 * unit(random.next()) + 0.25) * (params.horizontalBlur / 20.0 + 0.2);
             t.sigmaY = (1.75 * unit(random.next()) + 0.25) * 4.5;
             growBox(t.c0, t.c1, int(std::round(3.0 * t.sigmaX)), gw, t.bx0, t.bx1);
