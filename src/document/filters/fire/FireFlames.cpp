@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -60,6 +61,7 @@ struct Tongue {
     double sway = 0, stretch = 0;           // dx and dy
     // Filled by the tongue pass.
     std::size_t bufferOffset = 0; // the box with a one-cell border of zeros, (bw + 2) x (bh + 2)
+    std::size_t peakOffset = 0;   // the greatest value of each of those bh + 2 rows
     float rootNx = 0, rootNy = 0;
     int hx0 = 0, hy0 = 0, hx1 = 0, hy1 = 0; // cells of the box at or above kVisible, grown by one
     int ax0 = 0, ay0 = 0, ax1 = 0, ay1 = 0; // canvas pixels touched, right and bottom exclusive
@@ -136,8 +138,9 @@ inline void displacedRange(float lo, float hi, float root, double shift, int fir
 }
 
 // Fills, blurs and sharpens one tongue into its box buffer and finds the canvas pixels it reaches.
-void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx, const Field& ny,
-                   const BlockBounds& nxBlocks, const BlockBounds& nyBlocks, float nxRange, float nyRange) {
+void prepareTongue(Tongue& t, float* box, float* rowPeaks, const FireGeometry& g, const Field& nx,
+                   const Field& ny, const BlockBounds& nxBlocks, const BlockBounds& nyBlocks, float nxRange,
+                   float nyRange) {
     const int bw = t.bx1 - t.bx0, bh = t.by1 - t.by0;
     const int pw = bw + 2;
     std::fill(box, box + std::size_t(pw) * (bh + 2), 0.0f);
@@ -176,6 +179,12 @@ void prepareTongue(Tongue& t, float* box, const FireGeometry& g, const Field& nx
                 line[col] = v2 * v2;
             }
         }
+    }
+
+    rowPeaks[0] = rowPeaks[bh + 1] = 0.0f;
+    for (int row = 0; row < bh; ++row) {
+        const float* line = origin + std::size_t(row) * pw;
+        rowPeaks[row + 1] = *std::max_element(line, line + bw);
     }
 
     int hotLeft = t.bx1, hotRight = t.bx0 - 1, hotTop = t.by1, hotBottom = t.by0 - 1;
@@ -280,6 +289,7 @@ struct CanvasFields {
 // One tongue's constants for merging it into the canvas.
 struct TongueRaster {
     const float* box;
+    const float* rowPeaks;
     int pw;
     float rootNx, rootNy, dx, dy;
     float offX, offY;
@@ -304,6 +314,13 @@ inline void mergePixel(const TongueRaster& t, float nx, float ny, float gx, floa
 }
 
 #ifdef ORVEX_FIRE_X86
+__attribute__((target("avx2"))) inline int smallestLane(__m256i v) {
+    v = _mm256_min_epi32(v, _mm256_permute2x128_si256(v, v, 1));
+    v = _mm256_min_epi32(v, _mm256_shuffle_epi32(v, 0x4E));
+    v = _mm256_min_epi32(v, _mm256_shuffle_epi32(v, 0xB1));
+    return _mm256_cvtsi256_si32(v);
+}
+
 // The same merge for kRun consecutive pixels, with the same operations in the same order (no fused
 // multiply-add), so that it gives the same bytes as mergePixel.
 __attribute__((target("avx2"))) void mergeRunAvx2(const TongueRaster& t, const float* nx, const float* ny,
@@ -335,22 +352,61 @@ __attribute__((target("avx2"))) void mergeRunAvx2(const TongueRaster& t, const f
     const __m256 fx = _mm256_sub_ps(sx, _mm256_cvtepi32_ps(ix));
     const __m256 fy = _mm256_sub_ps(sy, _mm256_cvtepi32_ps(iy));
     __m256 p00, p01, p10, p11;
-    // Neighbouring pixels mostly sample the same one or two cells: when all of them fall into one
-    // row of the box and within eight cells, four loads and lane permutations replace the gathers.
-    // (The loads may reach a few cells past the box; the buffer of boxes is padded for them.)
-    const int firstColumn = std::min(_mm256_extract_epi32(ix, 0), _mm256_extract_epi32(ix, 7));
-    const int row = _mm256_extract_epi32(iy, 0);
-    const __m256i lane = _mm256_sub_epi32(ix, _mm256_set1_epi32(firstColumn));
-    const __m256i outside = _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpgt_epi32(lane, _mm256_set1_epi32(kRun - 1)),
-                        _mm256_cmpgt_epi32(_mm256_setzero_si256(), lane)),
-        _mm256_xor_si256(_mm256_cmpeq_epi32(iy, _mm256_set1_epi32(row)), _mm256_set1_epi32(-1)));
-    if (_mm256_movemask_ps(inside) == 0xFF && _mm256_testz_si256(outside, outside)) {
-        const float* p = t.box + std::size_t(row) * t.pw + firstColumn;
-        p00 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p), lane);
-        p01 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 1), lane);
-        p10 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + t.pw), lane);
-        p11 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + t.pw + 1), lane);
+    // Neighbouring pixels mostly sample the same few cells: when all of them fall into two
+    // neighbouring rows of the box and within eight cells, loads and lane permutations replace the
+    // gathers. (The loads may reach a few cells past the box; the buffer of boxes is padded for them.)
+    // Lanes outside the box take part in none of this: they sample the first cell and are not stored.
+    int firstColumn, firstRow;
+    __m256i columns = ix, rows = iy;
+    const int insideLanes = _mm256_movemask_ps(inside);
+    if (insideLanes == 0xFF) {
+        firstColumn = std::min(_mm256_extract_epi32(ix, 0), _mm256_extract_epi32(ix, 7));
+        firstRow = std::min(_mm256_extract_epi32(iy, 0), _mm256_extract_epi32(iy, 7));
+    } else {
+        const __m256i insideBits = _mm256_castps_si256(inside);
+        const __m256i none = _mm256_set1_epi32(std::numeric_limits<int>::max());
+        firstColumn = smallestLane(_mm256_blendv_epi8(none, ix, insideBits));
+        firstRow = smallestLane(_mm256_blendv_epi8(none, iy, insideBits));
+        columns = _mm256_blendv_epi8(_mm256_set1_epi32(firstColumn), ix, insideBits);
+        rows = _mm256_blendv_epi8(_mm256_set1_epi32(firstRow), iy, insideBits);
+    }
+    const __m256i lane = _mm256_sub_epi32(columns, _mm256_set1_epi32(firstColumn));
+    const __m256i rowLane = _mm256_sub_epi32(rows, _mm256_set1_epi32(firstRow));
+    const __m256i outside =
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(lane, _mm256_set1_epi32(kRun - 1)),
+                                        _mm256_cmpgt_epi32(_mm256_setzero_si256(), lane)),
+                        _mm256_or_si256(_mm256_cmpgt_epi32(rowLane, _mm256_set1_epi32(1)),
+                                        _mm256_cmpgt_epi32(_mm256_setzero_si256(), rowLane)));
+    if (_mm256_testz_si256(outside, outside)) {
+        // Most tongues land where brighter ones already are: when no sample of the box rows in
+        // reach can beat any pixel of the run, nothing changes. The bound allows for the rounding
+        // of the interpolation (a few units in the last place of values up to 1).
+        const bool twoRows = !_mm256_testz_si256(rowLane, rowLane);
+        float peak = std::max(t.rowPeaks[firstRow], t.rowPeaks[firstRow + 1]);
+        if (twoRows) peak = std::max(peak, t.rowPeaks[firstRow + 2]);
+        const __m256 beaten = _mm256_cmp_ps(_mm256_loadu_ps(out), _mm256_set1_ps(peak + 1e-6f), _CMP_GE_OQ);
+        if ((_mm256_movemask_ps(beaten) | ~insideLanes) == -1) return;
+        const float* p = t.box + std::size_t(firstRow) * t.pw + firstColumn;
+        const __m256 r0a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p), lane);
+        const __m256 r0b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 1), lane);
+        const __m256 r1a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + t.pw), lane);
+        const __m256 r1b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + t.pw + 1), lane);
+        if (!twoRows) {
+            p00 = r0a;
+            p01 = r0b;
+            p10 = r1a;
+            p11 = r1b;
+        } else {
+            // The lanes one row further down take their upper samples from the second row and
+            // their lower ones from the third.
+            const __m256 lower = _mm256_castsi256_ps(_mm256_cmpeq_epi32(rowLane, _mm256_set1_epi32(1)));
+            const __m256 r2a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 2 * t.pw), lane);
+            const __m256 r2b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 2 * t.pw + 1), lane);
+            p00 = _mm256_blendv_ps(r0a, r1a, lower);
+            p01 = _mm256_blendv_ps(r0b, r1b, lower);
+            p10 = _mm256_blendv_ps(r1a, r2a, lower);
+            p11 = _mm256_blendv_ps(r1b, r2b, lower);
+        }
     } else {
         const __m256i pw = _mm256_set1_epi32(t.pw);
         const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(iy, pw), ix);
@@ -377,9 +433,9 @@ bool processorHasAvx2() {
 #endif
 
 // Merges the tongues of a batch into canvas rows [rowBegin, rowEnd) by taking the maximum.
-void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const FireGeometry& g,
-                const CanvasFields& fields, std::vector<float>& canvas, int rowBegin, int rowEnd,
-                bool vector) {
+void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const float* rowPeaks,
+                const FireGeometry& g, const CanvasFields& fields, std::vector<float>& canvas, int rowBegin,
+                int rowEnd, bool vector) {
     const int cw = g.canvasWidth;
 #ifdef ORVEX_FIRE_X86
     vector = vector && processorHasAvx2();
@@ -393,6 +449,7 @@ void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const Fi
         const int y0 = std::max(rowBegin, t.ay0), y1 = std::min(rowEnd, t.ay1);
         if (y0 >= y1 || t.ax0 >= t.ax1) continue;
         r.box = boxes + t.bufferOffset;
+        r.rowPeaks = rowPeaks + t.peakOffset;
         r.pw = t.bx1 - t.bx0 + 2;
         r.rootNx = t.rootNx;
         r.rootNy = t.rootNy;
@@ -529,11 +586,11 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
     // tongue pass fills and blurs the boxes of the batch in parallel, the band pass merges them.
     constexpr std::size_t kBatchCells = std::size_t(1) << 22;
     std::vector<Tongue> batch;
-    std::vector<float> boxes;
+    std::vector<float> boxes, rowPeaks;
     int64_t done = 0;
     while (done < tongueCount) {
         batch.clear();
-        std::size_t cells = 0;
+        std::size_t cells = 0, peaks = 0;
         while (done + int64_t(batch.size()) < tongueCount && (cells < kBatchCells || batch.empty())) {
             Tongue t;
             // The root: draws until a selected cell is hit. A selection the generator cannot reach
@@ -574,16 +631,20 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             t.stretch = unit(random.next()) * 250.0;
             t.bufferOffset = cells;
             cells += std::size_t(t.bx1 - t.bx0 + 2) * (t.by1 - t.by0 + 2);
+            t.peakOffset = peaks;
+            peaks += std::size_t(t.by1 - t.by0 + 2);
             batch.push_back(t);
         }
         boxes.resize(std::max(boxes.size(), cells + kRun * 2)); // padded for the vector loads
+        rowPeaks.resize(std::max(rowPeaks.size(), peaks));
 
         MT::parallelFor(
             0, uint32_t(batch.size()),
             [&](uint32_t first, uint32_t last) {
                 for (uint32_t i = first; i < last; ++i)
-                    prepareTongue(batch[i], boxes.data() + batch[i].bufferOffset, g, nx, ny, nxBlocks,
-                                  nyBlocks, nxRange, nyRange);
+                    prepareTongue(batch[i], boxes.data() + batch[i].bufferOffset,
+                                  rowPeaks.data() + batch[i].peakOffset, g, nx, ny, nxBlocks, nyBlocks,
+                                  nxRange, nyRange);
             },
             1, workers);
         if (cancelled()) return FlameOutcome::Cancelled;
@@ -598,8 +659,9 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             [&](uint32_t first, uint32_t last) {
                 for (uint32_t lane = first; lane < last; ++lane)
                     for (uint32_t band = lane; band < bands; band += lanes)
-                        rasterBand(batch, boxes.data(), g, fields, canvas, int(band) * kBandRows,
-                                   std::min(ch, int(band + 1) * kBandRows), callbacks.allowVector);
+                        rasterBand(batch, boxes.data(), rowPeaks.data(), g, fields, canvas,
+                                   int(band) * kBandRows, std::min(ch, int(band + 1) * kBandRows),
+                                   callbacks.allowVector);
             },
             1, workers);
         done += int64_t(batch.size());
