@@ -261,14 +261,34 @@ void prepareTongue(Tongue& t, float* box, float* rowPeaks, const FireGeometry& g
 constexpr int kRun = 8;
 struct CanvasFields {
     int width = 0, height = 0, runs = 0; // runs per row
+    int runStride = 0;                   // runs rounded up to whole vectors of runs
     std::vector<float> nx, ny;
     std::vector<float> columnGrid, rowGrid;
-    std::vector<float> runBounds; // per run: nx lo, nx hi, ny lo, ny hi
+    // Per run of each row: the least and greatest nx and ny; per run: the grid column of its first
+    // and last pixel.
+    std::vector<float> runNxLo, runNxHi, runNyLo, runNyHi;
+    std::vector<float> runColumnLo, runColumnHi;
+
+    void allocate(int w, int h) {
+        width = w;
+        height = h;
+        runs = (w + kRun - 1) / kRun;
+        runStride = (runs + kRun - 1) / kRun * kRun;
+        nx.resize(std::size_t(w) * h);
+        ny.resize(nx.size());
+        for (auto* v : {&runNxLo, &runNxHi, &runNyLo, &runNyHi}) v->assign(std::size_t(runStride) * h, 0.0f);
+        runColumnLo.assign(runStride, 0.0f);
+        runColumnHi.assign(runStride, 0.0f);
+        for (int r = 0; r < runs; ++r) {
+            runColumnLo[r] = columnGrid[std::size_t(r) * kRun];
+            runColumnHi[r] = columnGrid[std::min(w, (r + 1) * kRun) - 1];
+        }
+    }
 
     void buildRunBounds(int row) {
         const float* nxRow = &nx[std::size_t(row) * width];
         const float* nyRow = &ny[std::size_t(row) * width];
-        float* out = &runBounds[std::size_t(row) * runs * 4];
+        const std::size_t at = std::size_t(row) * runStride;
         for (int r = 0; r < runs; ++r) {
             const int x0 = r * kRun, x1 = std::min(width, x0 + kRun);
             float a = nxRow[x0], b = a, c = nyRow[x0], d = c;
@@ -278,10 +298,10 @@ struct CanvasFields {
                 c = std::min(c, nyRow[x]);
                 d = std::max(d, nyRow[x]);
             }
-            out[4 * r] = a;
-            out[4 * r + 1] = b;
-            out[4 * r + 2] = c;
-            out[4 * r + 3] = d;
+            runNxLo[at + r] = a;
+            runNxHi[at + r] = b;
+            runNyLo[at + r] = c;
+            runNyHi[at + r] = d;
         }
     }
 };
@@ -323,8 +343,8 @@ __attribute__((target("avx2"))) inline int smallestLane(__m256i v) {
 
 // The same merge for kRun consecutive pixels, with the same operations in the same order (no fused
 // multiply-add), so that it gives the same bytes as mergePixel.
-__attribute__((target("avx2"))) void mergeRunAvx2(const TongueRaster& t, const float* nx, const float* ny,
-                                                  const float* gx, float gy, float* out) {
+__attribute__((target("avx2"), always_inline)) inline void
+mergeRunAvx2(const TongueRaster& t, const float* nx, const float* ny, const float* gx, float gy, float* out) {
     const __m256 zero = _mm256_setzero_ps();
     const __m256 sx = _mm256_sub_ps(
         _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(nx),
@@ -426,6 +446,66 @@ __attribute__((target("avx2"))) void mergeRunAvx2(const TongueRaster& t, const f
     _mm256_storeu_ps(out, _mm256_blendv_ps(current, v, brighter));
 }
 
+// The displaced sample position, clamped to the grid and relative to the padded box.
+__attribute__((target("avx2"), always_inline)) inline __m256
+displacedPosition(__m256 value, __m256 root, __m256 shift, __m256 grid, __m256 limit, __m256 offset) {
+    return _mm256_sub_ps(
+        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(value, root), shift), grid),
+                                    _mm256_setzero_ps()),
+                      limit),
+        offset);
+}
+
+// Merges one canvas row of a tongue, pixels [x0, x1): eight runs are tested at a time against the
+// box (with the bounds of whole runs, which contain those of the partial runs at the ends), and the
+// runs that may reach it are merged.
+__attribute__((target("avx2"))) void mergeRowAvx2(const TongueRaster& t, const CanvasFields& fields, int cy,
+                                                  int x0, int x1, float* out) {
+    const std::size_t rowStart = std::size_t(cy) * fields.width;
+    const std::size_t boundsStart = std::size_t(cy) * fields.runStride;
+    const float* nxRow = &fields.nx[rowStart];
+    const float* nyRow = &fields.ny[rowStart];
+    const float* columnGrid = fields.columnGrid.data();
+    const float gy = fields.rowGrid[cy];
+    const bool ascending = t.dx >= 0;
+    const float* nxLoRow = &(ascending ? fields.runNxLo : fields.runNxHi)[boundsStart];
+    const float* nxHiRow = &(ascending ? fields.runNxHi : fields.runNxLo)[boundsStart];
+    const float* nyLoRow = &fields.runNyLo[boundsStart];
+    const float* nyHiRow = &fields.runNyHi[boundsStart];
+    const __m256 rootNx = _mm256_set1_ps(t.rootNx), rootNy = _mm256_set1_ps(t.rootNy);
+    const __m256 dx = _mm256_set1_ps(t.dx), dy = _mm256_set1_ps(t.dy), rowGrid = _mm256_set1_ps(gy);
+    const __m256 maxX = _mm256_set1_ps(t.maxX), maxY = _mm256_set1_ps(t.maxY);
+    const __m256 offX = _mm256_set1_ps(t.offX), offY = _mm256_set1_ps(t.offY);
+    const __m256 lowX = _mm256_set1_ps(t.lowX), lowY = _mm256_set1_ps(t.lowY);
+    const __m256 limitX = _mm256_set1_ps(t.limitX), limitY = _mm256_set1_ps(t.limitY);
+    const int firstRun = x0 / kRun, lastRun = (x1 - 1) / kRun;
+    for (int group = firstRun; group <= lastRun; group += kRun) {
+        const __m256 sxLo = displacedPosition(_mm256_loadu_ps(nxLoRow + group), rootNx, dx,
+                                              _mm256_loadu_ps(&fields.runColumnLo[group]), maxX, offX);
+        const __m256 sxHi = displacedPosition(_mm256_loadu_ps(nxHiRow + group), rootNx, dx,
+                                              _mm256_loadu_ps(&fields.runColumnHi[group]), maxX, offX);
+        const __m256 syLo =
+            displacedPosition(_mm256_loadu_ps(nyLoRow + group), rootNy, dy, rowGrid, maxY, offY);
+        const __m256 syHi =
+            displacedPosition(_mm256_loadu_ps(nyHiRow + group), rootNy, dy, rowGrid, maxY, offY);
+        const __m256 reach = _mm256_and_ps(
+            _mm256_and_ps(_mm256_cmp_ps(sxHi, lowX, _CMP_GE_OQ), _mm256_cmp_ps(sxLo, limitX, _CMP_LT_OQ)),
+            _mm256_and_ps(_mm256_cmp_ps(syHi, lowY, _CMP_GE_OQ), _mm256_cmp_ps(syLo, limitY, _CMP_LT_OQ)));
+        unsigned candidates = unsigned(_mm256_movemask_ps(reach));
+        if (lastRun - group < kRun - 1) candidates &= (1u << (lastRun - group + 1)) - 1u;
+        while (candidates) {
+            const int run = group + __builtin_ctz(candidates);
+            candidates &= candidates - 1;
+            const int a = std::max(x0, run * kRun), b = std::min(x1, run * kRun + kRun);
+            if (b - a == kRun)
+                mergeRunAvx2(t, nxRow + a, nyRow + a, columnGrid + a, gy, out + a);
+            else
+                for (int cx = a; cx < b; ++cx)
+                    mergePixel(t, nxRow[cx], nyRow[cx], columnGrid[cx], gy, out[cx]);
+        }
+    }
+}
+
 bool processorHasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
@@ -462,34 +542,39 @@ void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const fl
         r.lowY = float(t.hy0) - r.offY;
         r.limitX = float(t.hx1 - 1) - r.offX;
         r.limitY = float(t.hy1 - 1) - r.offY;
+#ifdef ORVEX_FIRE_X86
+        if (vector) {
+            for (int cy = y0; cy < y1; ++cy)
+                mergeRowAvx2(r, fields, cy, t.ax0, t.ax1, &canvas[std::size_t(cy) * cw]);
+            continue;
+        }
+#endif
         const int firstRun = t.ax0 / kRun, lastRun = (t.ax1 - 1) / kRun;
         for (int cy = y0; cy < y1; ++cy) {
             const std::size_t rowStart = std::size_t(cy) * cw;
+            const std::size_t boundsStart = std::size_t(cy) * fields.runStride;
             const float gy = fields.rowGrid[cy];
             float* out = &canvas[rowStart];
             const float* nxRow = &fields.nx[rowStart];
             const float* nyRow = &fields.ny[rowStart];
-            const float* bounds = &fields.runBounds[std::size_t(cy) * fields.runs * 4];
             for (int run = firstRun; run <= lastRun; ++run) {
                 const int x0 = std::max(t.ax0, run * kRun), x1 = std::min(t.ax1, run * kRun + kRun);
                 // The displaced position is monotonic in the noise value and the grid position
                 // (rounding included), so the run's extremes bound every pixel of it.
-                const float* b = bounds + 4 * run;
-                const float nxLo = r.dx >= 0 ? b[0] : b[1], nxHi = r.dx >= 0 ? b[1] : b[0];
+                const float lo = fields.runNxLo[boundsStart + run], hi = fields.runNxHi[boundsStart + run];
+                const float nxLo = r.dx >= 0 ? lo : hi, nxHi = r.dx >= 0 ? hi : lo;
                 const float sxLo =
                     std::clamp((nxLo - r.rootNx) * r.dx + fields.columnGrid[x0], 0.0f, r.maxX) - r.offX;
                 const float sxHi =
                     std::clamp((nxHi - r.rootNx) * r.dx + fields.columnGrid[x1 - 1], 0.0f, r.maxX) - r.offX;
                 if (sxHi < r.lowX || sxLo >= r.limitX) continue;
-                const float syLo = std::clamp((b[2] - r.rootNy) * r.dy + gy, 0.0f, r.maxY) - r.offY;
-                const float syHi = std::clamp((b[3] - r.rootNy) * r.dy + gy, 0.0f, r.maxY) - r.offY;
+                const float syLo =
+                    std::clamp((fields.runNyLo[boundsStart + run] - r.rootNy) * r.dy + gy, 0.0f, r.maxY) -
+                    r.offY;
+                const float syHi =
+                    std::clamp((fields.runNyHi[boundsStart + run] - r.rootNy) * r.dy + gy, 0.0f, r.maxY) -
+                    r.offY;
                 if (syHi < r.lowY || syLo >= r.limitY) continue;
-#ifdef ORVEX_FIRE_X86
-                if (vector && x1 - x0 == kRun) {
-                    mergeRunAvx2(r, nxRow + x0, nyRow + x0, &fields.columnGrid[x0], gy, out + x0);
-                    continue;
-                }
-#endif
                 for (int cx = x0; cx < x1; ++cx)
                     mergePixel(r, nxRow[cx], nyRow[cx], fields.columnGrid[cx], gy, out[cx]);
             }
@@ -543,16 +628,11 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
     const double k = g.canvasToGrid;
     canvas.assign(std::size_t(cw) * ch, 0.0f);
     CanvasFields fields;
-    fields.width = cw;
-    fields.height = ch;
-    fields.runs = (cw + kRun - 1) / kRun;
     fields.columnGrid.resize(cw);
     fields.rowGrid.resize(ch);
     for (int cx = 0; cx < cw; ++cx) fields.columnGrid[cx] = std::min(float(cx / k), float(gw) - 1.01f);
     for (int cy = 0; cy < ch; ++cy) fields.rowGrid[cy] = std::min(float(cy / k), float(gh) - 1.01f);
-    fields.nx.resize(canvas.size());
-    fields.ny.resize(canvas.size());
-    fields.runBounds.resize(std::size_t(ch) * fields.runs * 4);
+    fields.allocate(cw, ch);
     MT::parallelFor(
         0, uint32_t(ch),
         [&](uint32_t first, uint32_t last) {
