@@ -61,7 +61,9 @@ struct Tongue {
     double sway = 0, stretch = 0;           // dx and dy
     // Filled by the tongue pass.
     std::size_t bufferOffset = 0; // the box with a one-cell border of zeros, (bw + 2) x (bh + 2)
-    std::size_t peakOffset = 0;   // the greatest value of each of those bh + 2 rows
+    // The greatest value of each of those bh + 2 rows, two zeros, then the greatest of each three
+    // consecutive rows (bh + 2 values): 2 (bh + 2) + 2 floats.
+    std::size_t peakOffset = 0;
     float rootNx = 0, rootNy = 0;
     int hx0 = 0, hy0 = 0, hx1 = 0, hy1 = 0; // cells of the box at or above kVisible, grown by one
     int ax0 = 0, ay0 = 0, ax1 = 0, ay1 = 0; // canvas pixels touched, right and bottom exclusive
@@ -181,11 +183,15 @@ void prepareTongue(Tongue& t, float* box, float* rowPeaks, const FireGeometry& g
         }
     }
 
-    rowPeaks[0] = rowPeaks[bh + 1] = 0.0f;
+    const int ph = bh + 2;
+    rowPeaks[0] = rowPeaks[ph - 1] = rowPeaks[ph] = rowPeaks[ph + 1] = 0.0f;
     for (int row = 0; row < bh; ++row) {
         const float* line = origin + std::size_t(row) * pw;
         rowPeaks[row + 1] = *std::max_element(line, line + bw);
     }
+    float* spanPeaks = rowPeaks + ph + 2;
+    for (int row = 0; row < ph; ++row)
+        spanPeaks[row] = std::max({rowPeaks[row], rowPeaks[row + 1], rowPeaks[row + 2]});
 
     int hotLeft = t.bx1, hotRight = t.bx0 - 1, hotTop = t.by1, hotBottom = t.by0 - 1;
     for (int row = 0; row < bh; ++row) {
@@ -268,6 +274,9 @@ struct CanvasFields {
     // and last pixel.
     std::vector<float> runNxLo, runNxHi, runNyLo, runNyHi;
     std::vector<float> runColumnLo, runColumnHi;
+    // The least canvas value of each run, kept up to date by the vector path: a run whose pixels
+    // are all at least as bright as anything a tongue can give there is passed over.
+    std::vector<float> runMin;
 
     void allocate(int w, int h) {
         width = w;
@@ -277,6 +286,7 @@ struct CanvasFields {
         nx.resize(std::size_t(w) * h);
         ny.resize(nx.size());
         for (auto* v : {&runNxLo, &runNxHi, &runNyLo, &runNyHi}) v->assign(std::size_t(runStride) * h, 0.0f);
+        runMin.assign(std::size_t(runStride) * h, 0.0f);
         runColumnLo.assign(runStride, 0.0f);
         runColumnHi.assign(runStride, 0.0f);
         for (int r = 0; r < runs; ++r) {
@@ -310,6 +320,7 @@ struct CanvasFields {
 struct TongueRaster {
     const float* box;
     const float* rowPeaks;
+    const float* spanPeaks; // rowPeaks of three rows from each
     int pw;
     float rootNx, rootNy, dx, dy;
     float offX, offY;
@@ -343,8 +354,10 @@ __attribute__((target("avx2"))) inline int smallestLane(__m256i v) {
 
 // The same merge for kRun consecutive pixels, with the same operations in the same order (no fused
 // multiply-add), so that it gives the same bytes as mergePixel.
-__attribute__((target("avx2"), always_inline)) inline void
-mergeRunAvx2(const TongueRaster& t, const float* nx, const float* ny, const float* gx, float gy, float* out) {
+__attribute__((target("avx2"), always_inline)) inline void mergeRunAvx2(const TongueRaster& t,
+                                                                        const float* nx, const float* ny,
+                                                                        const float* gx, float gy, float* out,
+                                                                        float* runMin) {
     const __m256 zero = _mm256_setzero_ps();
     const __m256 sx = _mm256_sub_ps(
         _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(nx),
@@ -443,7 +456,13 @@ mergeRunAvx2(const TongueRaster& t, const float* nx, const float* ny, const floa
     const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(fy, _mm256_sub_ps(bottom, top)));
     const __m256 current = _mm256_loadu_ps(out);
     const __m256 brighter = _mm256_and_ps(inside, _mm256_cmp_ps(v, current, _CMP_GT_OQ));
-    _mm256_storeu_ps(out, _mm256_blendv_ps(current, v, brighter));
+    if (_mm256_movemask_ps(brighter) == 0) return;
+    const __m256 merged = _mm256_blendv_ps(current, v, brighter);
+    _mm256_storeu_ps(out, merged);
+    __m256 least = _mm256_min_ps(merged, _mm256_permute2f128_ps(merged, merged, 1));
+    least = _mm256_min_ps(least, _mm256_shuffle_ps(least, least, 0x4E));
+    least = _mm256_min_ps(least, _mm256_shuffle_ps(least, least, 0xB1));
+    *runMin = _mm256_cvtss_f32(least);
 }
 
 // The displaced sample position, clamped to the grid and relative to the padded box.
@@ -459,8 +478,8 @@ displacedPosition(__m256 value, __m256 root, __m256 shift, __m256 grid, __m256 l
 // Merges one canvas row of a tongue, pixels [x0, x1): eight runs are tested at a time against the
 // box (with the bounds of whole runs, which contain those of the partial runs at the ends), and the
 // runs that may reach it are merged.
-__attribute__((target("avx2"))) void mergeRowAvx2(const TongueRaster& t, const CanvasFields& fields, int cy,
-                                                  int x0, int x1, float* out) {
+__attribute__((target("avx2"))) void mergeRowAvx2(const TongueRaster& t, CanvasFields& fields, int cy, int x0,
+                                                  int x1, float* out) {
     const std::size_t rowStart = std::size_t(cy) * fields.width;
     const std::size_t boundsStart = std::size_t(cy) * fields.runStride;
     const float* nxRow = &fields.nx[rowStart];
@@ -472,6 +491,7 @@ __attribute__((target("avx2"))) void mergeRowAvx2(const TongueRaster& t, const C
     const float* nxHiRow = &(ascending ? fields.runNxHi : fields.runNxLo)[boundsStart];
     const float* nyLoRow = &fields.runNyLo[boundsStart];
     const float* nyHiRow = &fields.runNyHi[boundsStart];
+    float* runMinRow = &fields.runMin[boundsStart];
     const __m256 rootNx = _mm256_set1_ps(t.rootNx), rootNy = _mm256_set1_ps(t.rootNy);
     const __m256 dx = _mm256_set1_ps(t.dx), dy = _mm256_set1_ps(t.dy), rowGrid = _mm256_set1_ps(gy);
     const __m256 maxX = _mm256_set1_ps(t.maxX), maxY = _mm256_set1_ps(t.maxY);
@@ -491,17 +511,30 @@ __attribute__((target("avx2"))) void mergeRowAvx2(const TongueRaster& t, const C
         const __m256 reach = _mm256_and_ps(
             _mm256_and_ps(_mm256_cmp_ps(sxHi, lowX, _CMP_GE_OQ), _mm256_cmp_ps(sxLo, limitX, _CMP_LT_OQ)),
             _mm256_and_ps(_mm256_cmp_ps(syHi, lowY, _CMP_GE_OQ), _mm256_cmp_ps(syLo, limitY, _CMP_LT_OQ)));
-        unsigned candidates = unsigned(_mm256_movemask_ps(reach));
+        // The rows of the box that the run's pixels can sample; when they are three at most, their
+        // peak bounds what the run can receive (with room for the rounding of the interpolation).
+        const __m256i rowLo = _mm256_cvttps_epi32(_mm256_max_ps(syLo, lowY));
+        const __m256i rowHi = _mm256_cvttps_epi32(_mm256_min_ps(syHi, limitY));
+        const __m256 narrow =
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(2), _mm256_sub_epi32(rowHi, rowLo)));
+        const __m256 peaks = _mm256_mask_i32gather_ps(_mm256_set1_ps(2.0f), t.spanPeaks, rowLo,
+                                                      _mm256_and_ps(reach, narrow), 4);
+        const __m256 open = _mm256_cmp_ps(_mm256_loadu_ps(runMinRow + group),
+                                          _mm256_add_ps(peaks, _mm256_set1_ps(1e-6f)), _CMP_LT_OQ);
+        unsigned candidates = unsigned(_mm256_movemask_ps(_mm256_and_ps(reach, open)));
         if (lastRun - group < kRun - 1) candidates &= (1u << (lastRun - group + 1)) - 1u;
         while (candidates) {
             const int run = group + __builtin_ctz(candidates);
             candidates &= candidates - 1;
             const int a = std::max(x0, run * kRun), b = std::min(x1, run * kRun + kRun);
-            if (b - a == kRun)
-                mergeRunAvx2(t, nxRow + a, nyRow + a, columnGrid + a, gy, out + a);
-            else
+            if (b - a == kRun) {
+                mergeRunAvx2(t, nxRow + a, nyRow + a, columnGrid + a, gy, out + a, runMinRow + run);
+            } else {
                 for (int cx = a; cx < b; ++cx)
                     mergePixel(t, nxRow[cx], nyRow[cx], columnGrid[cx], gy, out[cx]);
+                const int end = std::min(fields.width, run * kRun + kRun);
+                runMinRow[run] = *std::min_element(out + run * kRun, out + end);
+            }
         }
     }
 }
@@ -514,7 +547,7 @@ bool processorHasAvx2() {
 
 // Merges the tongues of a batch into canvas rows [rowBegin, rowEnd) by taking the maximum.
 void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const float* rowPeaks,
-                const FireGeometry& g, const CanvasFields& fields, std::vector<float>& canvas, int rowBegin,
+                const FireGeometry& g, CanvasFields& fields, std::vector<float>& canvas, int rowBegin,
                 int rowEnd, bool vector) {
     const int cw = g.canvasWidth;
 #ifdef ORVEX_FIRE_X86
@@ -530,6 +563,7 @@ void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const fl
         if (y0 >= y1 || t.ax0 >= t.ax1) continue;
         r.box = boxes + t.bufferOffset;
         r.rowPeaks = rowPeaks + t.peakOffset;
+        r.spanPeaks = r.rowPeaks + (t.by1 - t.by0 + 2) + 2;
         r.pw = t.bx1 - t.bx0 + 2;
         r.rootNx = t.rootNx;
         r.rootNy = t.rootNy;
@@ -712,7 +746,7 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
             t.bufferOffset = cells;
             cells += std::size_t(t.bx1 - t.bx0 + 2) * (t.by1 - t.by0 + 2);
             t.peakOffset = peaks;
-            peaks += std::size_t(t.by1 - t.by0 + 2);
+            peaks += 2 * std::size_t(t.by1 - t.by0 + 2) + 2;
             batch.push_back(t);
         }
         boxes.resize(std::max(boxes.size(), cells + kRun * 2)); // padded for the vector loads
