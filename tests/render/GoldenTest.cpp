@@ -7,6 +7,7 @@
 // On failure the actual image, the expected image and an amplified difference are written next to
 // the test binary (golden_<case>.actual.png, .expected.png, .diff.png). References change only
 // through scripts/update-golden (ELEMORAMA_UPDATE_GOLDEN=1), committed with the reason.
+#include "document/filters/frost/FrostCrystals.h"
 #include "main/render/RenderJob.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@
 #include <QFile>
 #include <QImage>
 #include <QTextStream>
+
+#include <algorithm>
+#include <cstdlib>
 
 using namespace Orvex;
 using namespace Orvex::Render;
@@ -47,18 +51,53 @@ void ensureInputs() {
         .save(sky);
 }
 
+// Where a case's picture comes from: the stored photo (optionally resampled to another size) or a
+// synthetic dusk scene drawn here, which stays small as a PNG however large it is.
 struct GoldenCase {
     QString name;
     RenderRequest request;
+    QString input = QStringLiteral("photo");
+    QSize size;                                // empty: the input's own size
+    QString selection = QStringLiteral("sky"); // sky, ground, hill (dusk only) or all
 };
 
-// A .params file: "effect: Rain", "preset: ORVEX Storm", "set: Den=8" (repeatable) and
-// "selection: sky" (the sky mask) or "selection: all".
+// The dusk scene: a sky darkening upwards over a strip of dark ground with a hill in the middle;
+// `ground` receives the strip and the hill as a selection, `hill` the hill alone (255 selected).
+QImage duskScene(const QSize& size, QImage* ground, QImage* hill) {
+    QImage image(size, QImage::Format_RGB888);
+    ground->operator=(QImage(size, QImage::Format_Grayscale8));
+    hill->operator=(QImage(size, QImage::Format_Grayscale8));
+    const int w = size.width(), h = size.height();
+    for (int y = 0; y < h; ++y) {
+        uchar* px = image.scanLine(y);
+        uchar* g = ground->scanLine(y);
+        uchar* m = hill->scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            // Integer arithmetic only, so that the scene is the same on every machine. The hill's
+            // flanks fall linearly from its top at 3/5 of the height to the foot at 11/12.
+            const int top = h * 3 / 5, foot = h * 11 / 12;
+            const int fromCentre = std::abs(2 * x - w);
+            const int slope = top + (foot - top) * fromCentre / std::max(1, w * 2 / 5);
+            const bool onHill = y >= slope && y < foot;
+            const bool onGround = onHill || y >= foot;
+            const int t = 255 * y / h;
+            px[3 * x + 0] = uchar(onGround ? 28 : 20 + t * 3 / 4);
+            px[3 * x + 1] = uchar(onGround ? 24 + (onHill ? 6 : 0) : 24 + t / 3);
+            px[3 * x + 2] = uchar(onGround ? 22 : 70 + t / 4);
+            g[x] = onGround ? 255 : 0;
+            m[x] = onHill ? 255 : 0;
+        }
+    }
+    return image;
+}
+
+// A .params file: "effect: Rain", "preset: ORVEX Storm", "set: Den=8" (repeatable), "input: photo"
+// or "input: dusk" with an optional size ("input: dusk 640x480"), "selection: sky" (the default),
+// "selection: ground" (what is not sky), "selection: hill" (the dusk scene's hill) or
+// "selection: all", and "horizon: 92" (Water).
 GoldenCase readCase(const QString& paramsPath) {
     GoldenCase c;
     c.name = QFileInfo(paramsPath).completeBaseName();
-    c.request.input = goldenDir + "/input.png";
-    c.request.selection = goldenDir + "/input.sky.png";
     QFile file(paramsPath);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
     QTextStream in(&file);
@@ -66,18 +105,59 @@ GoldenCase readCase(const QString& paramsPath) {
         const QString line = in.readLine().trimmed();
         if (line.isEmpty() || line.startsWith('#')) continue;
         const QString key = line.section(':', 0, 0).trimmed(), value = line.section(':', 1).trimmed();
+        const QStringList words = value.split(' ', Qt::SkipEmptyParts);
         if (key == "effect")
             c.request.spec.effect = value;
         else if (key == "preset")
             c.request.spec.preset = value;
         else if (key == "set")
             c.request.spec.overrides.push_back({value.section('=', 0, 0), value.section('=', 1)});
-        else if (key == "selection" && value == "all")
-            c.request.selection.clear();
+        else if (key == "selection" &&
+                 (value == "all" || value == "sky" || value == "ground" || value == "hill"))
+            c.selection = value;
+        else if (key == "input" && !words.isEmpty() && (words[0] == "photo" || words[0] == "dusk")) {
+            c.input = words[0];
+            if (words.size() > 1) {
+                const QStringList wh = words[1].split('x');
+                c.size = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
+                EXPECT_FALSE(c.size.isEmpty()) << "bad size in " << paramsPath.toStdString();
+            }
+        } else if (key == "horizon")
+            c.request.horizon = value;
         else
             ADD_FAILURE() << "unknown line in " << paramsPath.toStdString() << ": " << line.toStdString();
     }
     return c;
+}
+
+// Writes the case's input and selection next to the test binary and points the request at them.
+void prepareInputs(GoldenCase& c, const QString& outDir) {
+    QImage image, sky, ground, hill;
+    if (c.input == "dusk") {
+        image = duskScene(c.size.isEmpty() ? QSize(320, 240) : c.size, &ground, &hill);
+        sky = ground;
+        sky.invertPixels();
+    } else {
+        image = QImage(goldenDir + "/input.png");
+        sky = QImage(goldenDir + "/input.sky.png").convertToFormat(QImage::Format_Grayscale8);
+        if (!c.size.isEmpty() && c.size != image.size()) {
+            image = image.scaled(c.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            sky = sky.scaled(c.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+        ground = sky;
+        ground.invertPixels();
+    }
+    ASSERT_FALSE(image.isNull());
+    c.request.input = outDir + "/golden_" + c.name + ".input.png";
+    ASSERT_TRUE(image.save(c.request.input));
+    if (c.selection == "all") {
+        c.request.selection.clear();
+    } else {
+        c.request.selection = outDir + "/golden_" + c.name + ".selection.png";
+        const QImage& mask = c.selection == "sky" ? sky : c.selection == "hill" ? hill : ground;
+        ASSERT_FALSE(mask.isNull()) << "no " << c.selection.toStdString() << " selection for this input";
+        ASSERT_TRUE(mask.save(c.request.selection));
+    }
 }
 
 } // namespace
@@ -88,12 +168,18 @@ TEST(Golden, RendersMatchTheReferences) {
     ASSERT_GE(cases.size(), 4);
     const QString outDir = QStringLiteral(ELEMORAMA_BIN_DIR);
     for (const QString& file : cases) {
-        const GoldenCase c = readCase(goldenDir + "/" + file);
+        GoldenCase c = readCase(goldenDir + "/" + file);
         SCOPED_TRACE(c.name.toStdString());
+        ASSERT_NO_FATAL_FAILURE(prepareInputs(c, outDir));
         RenderRequest request = c.request;
+        // Frost's crust generator runs on from one growth to the next within a process; each case
+        // starts from the state of a fresh elemorama-render process, whatever ran before it.
+        Document::Filters::setFrostCrustState(1);
         const QString expectedPath = goldenDir + "/" + c.name + ".png";
         request.output = updating() ? expectedPath : outDir + "/golden_" + c.name + ".actual.png";
         ASSERT_NO_THROW(runRender(request));
+        QFile::remove(c.request.input);
+        if (!c.request.selection.isEmpty()) QFile::remove(c.request.selection);
         if (updating()) continue;
         QImage actual(request.output), expected(expectedPath);
         ASSERT_FALSE(expected.isNull()) << "missing reference; run scripts/update-golden";
