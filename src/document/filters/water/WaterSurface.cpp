@@ -35,6 +35,21 @@ template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, F
         4, uint32_t(std::max(0, hooks.maxWorkers)));
 }
 
+// Per-thread row buffers for the stages (the across coordinates and the two slopes of one row).
+struct RowScratch {
+    std::vector<float> across, slopeX, slopeY;
+    static RowScratch& forWidth(int width) {
+        thread_local RowScratch scratch;
+        const std::size_t n = std::size_t(std::max(0, width));
+        if (scratch.across.size() < n) {
+            scratch.across.resize(n);
+            scratch.slopeX.resize(n);
+            scratch.slopeY.resize(n);
+        }
+        return scratch;
+    }
+};
+
 struct RowGeometry {
     double s = 0, cosA = 1, sinA = 0;
     RowGeometry(int height, double angleDegrees) {
@@ -88,8 +103,8 @@ inline Vec3 viewRay(const WaterSurface& s, int x, int y) {
     const double horizonLine = s.horizonRow + 0.5;
     return normalized({x - s.width * 0.5, s.focal, -(y - horizonLine)});
 }
-inline Vec3 surfaceNormal(const WaterSurface& s, std::size_t i) {
-    return normalized({-kSlopeGain * s.slopeX[i], -kSlopeGain * s.slopeY[i], 1.0});
+inline Vec3 surfaceNormal(float slopeX, float slopeY) {
+    return normalized({-kSlopeGain * slopeX, -kSlopeGain * slopeY, 1.0});
 }
 inline Vec3 reflect(const Vec3& v, const Vec3& n) {
     const double k = 2.0 * dot(v, n);
@@ -139,18 +154,16 @@ std::vector<Wave> drawWaveSet(const WaterParams& p) {
     return waves;
 }
 
-void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks,
-                    bool coordinates) {
+void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks) {
     maps.width = width;
     maps.height = height;
     maps.horizonRow = WaterParams::horizonRow(angle, height);
     maps.water.assign(std::size_t(std::max(0, width)) * std::max(0, height), 0);
     maps.firstRow = height;
-    if (width <= 0 || height <= 2) {
-        maps.across.clear();
-        maps.depth.clear();
-        return;
-    }
+    maps.depth.clear();
+    maps.denominator.clear();
+    maps.acrossScale = 0;
+    if (width <= 0 || height <= 2) return;
     const RowGeometry g(height, angle);
     for (int y = std::max(0, maps.horizonRow + 1); y < height; ++y)
         if (g.denominator(height, y) > kMinDenominator) {
@@ -158,26 +171,17 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
             break;
         }
     const int rows = maps.waterRows();
-    if (!coordinates) {
-        maps.across.clear();
-        maps.depth.clear();
-        forRows(maps.firstRow, height, hooks,
-                [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
-        return;
-    }
-    maps.across.resize(std::size_t(rows) * width);
-    maps.depth.resize(std::size_t(rows) * width);
-    forRows(maps.firstRow, height, hooks, [&](int y) {
+    maps.acrossScale = kEyeHeight * g.s;
+    maps.depth.resize(std::size_t(rows));
+    maps.denominator.resize(std::size_t(rows));
+    for (int r = 0; r < rows; ++r) {
+        const int y = maps.firstRow + r;
         const double t = g.t(height, y), d = g.denominator(height, y);
-        const float depth = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
-        float* across = &maps.across[std::size_t(y - maps.firstRow) * width];
-        float* depthRow = &maps.depth[std::size_t(y - maps.firstRow) * width];
-        for (int x = 0; x < width; ++x) {
-            across[x] = float(kEyeHeight * g.s * (x - width / 2.0) / d);
-            depthRow[x] = depth;
-        }
-        std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255));
-    });
+        maps.depth[std::size_t(r)] = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
+        maps.denominator[std::size_t(r)] = d;
+    }
+    forRows(maps.firstRow, height, hooks,
+            [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
 }
 
 bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<float>& field,
@@ -199,12 +203,15 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     const double length = std::max(1, p.length);
 
     forRows(maps.firstRow, maps.height, hooks, [&](int y) {
-        const std::size_t offset = std::size_t(y - maps.firstRow) * width;
-        const float* across = &maps.across[offset];
-        const float* depth = &maps.depth[offset];
+        const int r = y - maps.firstRow;
+        const std::size_t offset = std::size_t(r) * width;
+        float* across = RowScratch::forWidth(width).across.data();
+        for (int x = 0; x < width; ++x) across[x] = maps.acrossAt(x, r);
+        const float* depth = &maps.depth[std::size_t(r)]; // the same along the row
         const uint8_t* water = &maps.water[std::size_t(y) * width];
         float* out = &field[offset];
-        std::vector<double> sum(width, 0.0);
+        thread_local std::vector<double> sum;
+        sum.assign(std::size_t(width), 0.0);
 
         // The waves: along a row the phase of each wave grows linearly with x, so the sine is
         // advanced by rotation and re-anchored every 64 samples.
@@ -275,50 +282,33 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     return !hooks.isCancelled();
 }
 
-void computeSlopes(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
-                   std::vector<float>& slopeX, std::vector<float>& slopeY, const WaterHooks& hooks) {
-    const int width = maps.width, rows = maps.waterRows();
-    const std::size_t n = std::size_t(std::max(0, rows)) * std::max(0, width);
-    slopeX.resize(n);
-    slopeY.resize(n);
-    if (n == 0) return;
-
-    // Slopes on the water plane from differences of the field. Far away one grid step spans more
-    // water than the finest waves and ripples: there the differences only alias, so the slopes
-    // fade out as a step grows past half the finest detail.
-    const double finest = std::max(1.0, p.length / (p.microwaves > 0 ? 4.0 : 1.0));
-    forRows(0, rows, hooks, [&](int r) {
-        const std::size_t row = std::size_t(r) * width;
-        const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
-        const double dDepth =
-            double(maps.depth[std::size_t(up) * width]) - maps.depth[std::size_t(down) * width];
-        const double stepY = std::fabs(dDepth) / std::max(1, down - up);
-        const double stepX = width > 1 ? std::fabs(double(maps.across[row + 1]) - maps.across[row]) : 0.0;
-        const double fadeY = std::exp(-std::pow(stepY / (0.5 * finest), 2.0));
-        const double fadeX = std::exp(-std::pow(stepX / (0.5 * finest), 2.0));
-        const float* here = &field[row];
-        const float* above = &field[std::size_t(up) * width];
-        const float* below = &field[std::size_t(down) * width];
-        for (int x = 0; x < width; ++x) {
-            const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
-            const double dX = double(maps.across[row + rr]) - maps.across[row + l];
-            slopeX[row + x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
-            slopeY[row + x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
-        }
-    });
-}
-
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, const std::vector<float>& slopeY,
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
                     const WaterPicture& picture, WaterSurface& s) {
-    const int width = maps.width;
+    const int width = maps.width, rows = maps.waterRows();
     s.width = width;
     s.height = maps.height;
     s.firstRow = maps.firstRow;
     s.horizonRow = maps.horizonRow;
     s.focal = 0.75 * std::max(maps.width, maps.height);
-    s.slopeX = slopeX.data();
-    s.slopeY = slopeY.data();
-    if (maps.waterRows() <= 0 || width <= 0) return;
+    s.field = field.data();
+    if (rows <= 0 || width <= 0) return;
+
+    // Slopes on the water plane come from differences of the field. Far away one grid step spans
+    // more water than the finest waves and ripples: there the differences only alias, so the slopes
+    // fade out as a step grows past half the finest detail.
+    const double finest = std::max(1.0, p.length / (p.microwaves > 0 ? 4.0 : 1.0));
+    s.fadeX.resize(std::size_t(rows));
+    s.fadeY.resize(std::size_t(rows));
+    s.depthSpan.resize(std::size_t(rows));
+    for (int r = 0; r < rows; ++r) {
+        const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
+        const double dDepth = double(maps.depth[std::size_t(up)]) - maps.depth[std::size_t(down)];
+        const double stepY = std::fabs(dDepth) / std::max(1, down - up);
+        const double stepX = width > 1 ? std::fabs(double(maps.acrossAt(1, r)) - maps.acrossAt(0, r)) : 0.0;
+        s.fadeY[std::size_t(r)] = std::exp(-std::pow(stepY / (0.5 * finest), 2.0));
+        s.fadeX[std::size_t(r)] = std::exp(-std::pow(stepX / (0.5 * finest), 2.0));
+        s.depthSpan[std::size_t(r)] = dDepth;
+    }
 
     // The sky beyond the top edge: the top rows of the picture, averaged and blurred widely.
     s.skyTop.assign(std::size_t(width) * 3, 0.0f);
@@ -345,6 +335,24 @@ void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, con
     s.ambient = count ? float(std::clamp(light / count * 1.2, 0.05, 1.0)) : 0.5f;
 }
 
+void slopesOfRow(const WaterMaps& maps, const WaterSurface& s, int r, float* across, float* slopeX,
+                 float* slopeY) {
+    const int width = maps.width, rows = maps.waterRows();
+    for (int x = 0; x < width; ++x) across[x] = maps.acrossAt(x, r);
+    const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
+    const double fadeX = s.fadeX[std::size_t(r)], fadeY = s.fadeY[std::size_t(r)];
+    const double dDepth = s.depthSpan[std::size_t(r)];
+    const float* here = s.field + std::size_t(r) * width;
+    const float* above = s.field + std::size_t(up) * width;
+    const float* below = s.field + std::size_t(down) * width;
+    for (int x = 0; x < width; ++x) {
+        const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
+        const double dX = double(across[rr]) - across[l];
+        slopeX[x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
+        slopeY[x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
+    }
+}
+
 void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
                 const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
@@ -363,14 +371,16 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
     forRows(0, rows, hooks, [&](int r) {
         const int y = maps.firstRow + r;
         const float below = float(y) - horizonLine;
+        RowScratch& row = RowScratch::forWidth(width);
+        slopesOfRow(maps, s, r, row.across.data(), row.slopeX.data(), row.slopeY.data());
         for (int x = 0; x < width; ++x) {
             const std::size_t i = std::size_t(r) * width + x;
             const Vec3 view = viewRay(s, x, y);
             // Light through shallow water bends with the slope, more so close to the viewer.
             const float shift = float(kRefraction * kSlopeGain) * below;
             float bottom[3];
-            samplePicture(picture, float(x) - s.slopeX[i] * shift, float(y) + s.slopeY[i] * shift, firstRow,
-                          float(picture.height - 1), bottom);
+            samplePicture(picture, float(x) - row.slopeX[x] * shift, float(y) + row.slopeY[x] * shift,
+                          firstRow, float(picture.height - 1), bottom);
             // The longer the path through the water, the more of the water's own colour is seen.
             const float path = 1.0f / float(std::max(0.02, -view.z));
             const float opacity = depth >= 1.0f ? 1.0f : 1.0f - std::pow(1.0f - depth, path);
@@ -383,18 +393,25 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
 
 void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
                   const WaterHooks& hooks) {
-    (void)p;
     const int width = maps.width, rows = maps.waterRows();
-    s.reflection.resize(std::size_t(std::max(0, rows)) * std::max(0, width) * 3);
     if (rows <= 0) return;
     const float horizonLine = float(s.horizonRow) + 0.5f;
     const float sceneBottom = float(std::clamp(s.horizonRow, 0, picture.height - 1));
     const float skyFade = 1.0f / std::max(1.0f, 0.3f * float(picture.height));
+    float water[3];
+    colourOf(p.waterColor, water);
+    // Reflections on water lose a little light and take a trace of the water's colour.
+    float reflectTint[3];
+    for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
     forRows(0, rows, hooks, [&](int r) {
         const int y = maps.firstRow + r;
+        RowScratch& row = RowScratch::forWidth(width);
+        slopesOfRow(maps, s, r, row.across.data(), row.slopeX.data(), row.slopeY.data());
         for (int x = 0; x < width; ++x) {
             const std::size_t i = std::size_t(r) * width + x;
-            const Vec3 mirrored = reflect(viewRay(s, x, y), surfaceNormal(s, i));
+            const Vec3 view = viewRay(s, x, y);
+            const Vec3 normal = surfaceNormal(row.slopeX[x], row.slopeY[x]);
+            const Vec3 mirrored = reflect(view, normal);
             const double forward = std::max(1e-3, mirrored.y);
             const double up = std::max(0.0, mirrored.z);
             const float sx = float(s.width * 0.5 + s.focal * mirrored.x / forward);
@@ -408,29 +425,13 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                 for (int c = 0; c < 3; ++c)
                     colour[c] += (s.skyTop[std::size_t(column) * 3 + c] - colour[c]) * k;
             }
-            uint16_t* out = &s.reflection[i * 3];
-            for (int c = 0; c < 3; ++c) out[c] = fromUnit(colour[c]);
-        }
-    });
-}
-
-void mixSurface(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
-    const int width = maps.width, rows = maps.waterRows();
-    if (rows <= 0) return;
-    float water[3];
-    colourOf(p.waterColor, water);
-    // Reflections on water lose a little light and take a trace of the water's colour.
-    float reflectTint[3];
-    for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
-    forRows(0, rows, hooks, [&](int r) {
-        const int y = maps.firstRow + r;
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
-            const float f = fresnel(viewRay(s, x, y), surfaceNormal(s, i));
+            // The reflection is held at the surface's precision before it is mixed in.
+            const float f = fresnel(view, normal);
             uint16_t* under = &s.under[i * 3];
-            const uint16_t* mirrored = &s.reflection[i * 3];
-            for (int c = 0; c < 3; ++c)
-                under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + toUnit(mirrored[c]) * reflectTint[c] * f);
+            for (int c = 0; c < 3; ++c) {
+                const float mirroredColour = toUnit(fromUnit(colour[c]));
+                under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + mirroredColour * reflectTint[c] * f);
+            }
         }
     });
 }
@@ -454,10 +455,12 @@ void addGlare(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, cons
     const double sunAzimuth = std::atan2(sun.x, sun.y), sunElevation = std::asin(sun.z);
     forRows(0, rows, hooks, [&](int r) {
         const int y = maps.firstRow + r;
+        RowScratch& row = RowScratch::forWidth(width);
+        slopesOfRow(maps, s, r, row.across.data(), row.slopeX.data(), row.slopeY.data());
         for (int x = 0; x < width; ++x) {
             const std::size_t i = std::size_t(r) * width + x;
             const Vec3 view = viewRay(s, x, y);
-            const Vec3 normal = surfaceNormal(s, i);
+            const Vec3 normal = surfaceNormal(row.slopeX[x], row.slopeY[x]);
             const Vec3 mirrored = normalized(reflect(view, normal));
             const double c = dot(mirrored, sun);
             if (c < reach) continue;
