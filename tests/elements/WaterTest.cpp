@@ -176,7 +176,7 @@ WaterSurface render(const WaterParams& p, const WaterPicture& picture, WaterMaps
     return s;
 }
 
-double meanChannel(const std::vector<uint16_t>& rgb, int channel) {
+template <class Buffer> double meanChannel(const Buffer& rgb, int channel) {
     double sum = 0;
     for (std::size_t i = channel; i < rgb.size(); i += 3) sum += rgb[i];
     return sum / (rgb.size() / 3) / 65535.0;

@@ -35,20 +35,42 @@ template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, F
         4, uint32_t(std::max(0, hooks.maxWorkers)));
 }
 
-// Per-thread row buffers for the stages (the across coordinates and the two slopes of one row).
-struct RowScratch {
-    std::vector<float> across, slopeX, slopeY;
-    static RowScratch& forWidth(int width) {
-        thread_local RowScratch scratch;
-        const std::size_t n = std::size_t(std::max(0, width));
-        if (scratch.across.size() < n) {
-            scratch.across.resize(n);
-            scratch.slopeX.resize(n);
-            scratch.slopeY.resize(n);
-        }
-        return scratch;
-    }
-};
+// The surface stages walk the water in tiles of a few rows by a few hundred columns: the picture
+// samples that neighbouring surface samples reach (a reflection wanders far up and down the scene
+// with the waves) then stay in the cache, which a walk along whole rows of a large picture defeats.
+// fn(waterRow, x0, x1, slopeX, slopeY) handles columns x0 ... x1 - 1 of one row, the slopes of
+// those columns given from index 0. With `spans` (a column range per water row and column of
+// tiles, see glareSpanIndex) only those ranges are visited.
+constexpr int kTileRows = 16, kTileColumns = 256;
+template <class Fn>
+void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHooks& hooks, Fn&& fn,
+                     const int* spans = nullptr) {
+    const int rows = maps.waterRows(), width = maps.width;
+    if (rows <= 0 || width <= 0) return;
+    const uint32_t across = uint32_t((width + kTileColumns - 1) / kTileColumns);
+    const uint32_t down = uint32_t((rows + kTileRows - 1) / kTileRows);
+    MT::parallelFor(
+        0, across * down,
+        [&](uint32_t begin, uint32_t end) {
+            float slopeX[kTileColumns], slopeY[kTileColumns];
+            for (uint32_t tile = begin; tile < end; ++tile) {
+                if (hooks.isCancelled()) return;
+                const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
+                const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
+                for (int r = r0; r < r1; ++r) {
+                    int from = x0, to = x1;
+                    if (spans) {
+                        const int* span = spans + (std::size_t(r) * across + tile % across) * 2;
+                        from = span[0], to = span[1];
+                        if (from >= to) continue;
+                    }
+                    slopesOfRow(maps, s, r, from, to, slopeX, slopeY);
+                    fn(r, from, to, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
+                }
+            }
+        },
+        1, uint32_t(std::max(0, hooks.maxWorkers)));
+}
 
 struct RowGeometry {
     double s = 0, cosA = 1, sinA = 0;
@@ -120,6 +142,36 @@ void colourOf(uint32_t argb, float out[3]) {
     out[0] = ((argb >> 16) & 0xFF) / 255.0f;
     out[1] = ((argb >> 8) & 0xFF) / 255.0f;
     out[2] = (argb & 0xFF) / 255.0f;
+}
+
+// The sun of the glare: the vertical shift lowers it from high in the sky (0) to the horizon (90),
+// the horizontal shift swings it from the left (0) through straight ahead (90) to the right (180).
+// Two lobes around the sun's mirror direction: a small one that lights single wave facets
+// (sparkles) and a soft one, taller than wide, that draws the path of light towards the viewer;
+// mirror rays further than `reach` (a cosine) from the sun get no glare.
+struct SunGeometry {
+    bool on = false;
+    Vec3 direction{0, 0, 1};
+    double reach = 1;
+    static constexpr double sparkle = 0.8 * kPi / 180.0, pathWide = 2.0 * kPi / 180.0,
+                            pathTall = 6.0 * kPi / 180.0;
+    explicit SunGeometry(const WaterParams& p) {
+        on = p.glareBrightness > 0;
+        const double elevation = (90.0 - p.glareVerticalShift) * 0.5 * kPi / 180.0;
+        const double azimuth = (p.glareHorizontalShift - 90.0) * 0.5 * kPi / 180.0;
+        direction = {std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
+                     std::sin(elevation)};
+        reach = std::cos(4.0 * pathTall);
+    }
+    // Whether a mirror ray (of unit length up to rounding, not yet normalized) may fall within the
+    // reach: a little generous, so that the exact test of the glare stage decides.
+    bool mayReach(const Vec3& mirrored) const { return on && dot(mirrored, direction) >= reach - 1e-9; }
+};
+
+// The spans of columns that may catch the glare, one per water row and column of tiles.
+inline std::size_t glareSpanIndex(int waterRow, int x0, int width) {
+    const int tileColumns = (width + kTileColumns - 1) / kTileColumns;
+    return (std::size_t(waterRow) * tileColumns + std::size_t(x0 / kTileColumns)) * 2;
 }
 
 } // namespace
@@ -205,7 +257,9 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     forRows(maps.firstRow, maps.height, hooks, [&](int y) {
         const int r = y - maps.firstRow;
         const std::size_t offset = std::size_t(r) * width;
-        float* across = RowScratch::forWidth(width).across.data();
+        thread_local std::vector<float> acrossRow;
+        acrossRow.resize(std::size_t(width));
+        float* across = acrossRow.data();
         for (int x = 0; x < width; ++x) across[x] = maps.acrossAt(x, r);
         const float* depth = &maps.depth[std::size_t(r)]; // the same along the row
         const uint8_t* water = &maps.water[std::size_t(y) * width];
@@ -335,21 +389,26 @@ void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, cons
     s.ambient = count ? float(std::clamp(light / count * 1.2, 0.05, 1.0)) : 0.5f;
 }
 
-void slopesOfRow(const WaterMaps& maps, const WaterSurface& s, int r, float* across, float* slopeX,
+void slopesOfRow(const WaterMaps& maps, const WaterSurface& s, int r, int x0, int x1, float* slopeX,
                  float* slopeY) {
     const int width = maps.width, rows = maps.waterRows();
-    for (int x = 0; x < width; ++x) across[x] = maps.acrossAt(x, r);
+    // X of columns x0 - 1 ... x1 (those inside the grid) at index x - x0 + 1.
+    thread_local std::vector<float> acrossRow;
+    acrossRow.resize(std::size_t(x1 - x0 + 2));
+    for (int x = std::max(0, x0 - 1); x <= std::min(width - 1, x1); ++x)
+        acrossRow[std::size_t(x - x0 + 1)] = maps.acrossAt(x, r);
+    const float* across = acrossRow.data() - (x0 - 1);
     const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
     const double fadeX = s.fadeX[std::size_t(r)], fadeY = s.fadeY[std::size_t(r)];
     const double dDepth = s.depthSpan[std::size_t(r)];
     const float* here = s.field + std::size_t(r) * width;
     const float* above = s.field + std::size_t(up) * width;
     const float* below = s.field + std::size_t(down) * width;
-    for (int x = 0; x < width; ++x) {
+    for (int x = x0; x < x1; ++x) {
         const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
         const double dX = double(across[rr]) - across[l];
-        slopeX[x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
-        slopeY[x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
+        slopeX[x - x0] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
+        slopeY[x - x0] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
     }
 }
 
@@ -368,18 +427,16 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
     }
     const float horizonLine = float(s.horizonRow) + 0.5f;
     const float firstRow = float(maps.firstRow);
-    forRows(0, rows, hooks, [&](int r) {
+    forSurfaceTiles(maps, s, hooks, [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
         const int y = maps.firstRow + r;
         const float below = float(y) - horizonLine;
-        RowScratch& row = RowScratch::forWidth(width);
-        slopesOfRow(maps, s, r, row.across.data(), row.slopeX.data(), row.slopeY.data());
-        for (int x = 0; x < width; ++x) {
+        for (int x = x0; x < x1; ++x) {
             const std::size_t i = std::size_t(r) * width + x;
             const Vec3 view = viewRay(s, x, y);
             // Light through shallow water bends with the slope, more so close to the viewer.
             const float shift = float(kRefraction * kSlopeGain) * below;
             float bottom[3];
-            samplePicture(picture, float(x) - row.slopeX[x] * shift, float(y) + row.slopeY[x] * shift,
+            samplePicture(picture, float(x) - slopeX[x - x0] * shift, float(y) + slopeY[x - x0] * shift,
                           firstRow, float(picture.height - 1), bottom);
             // The longer the path through the water, the more of the water's own colour is seen.
             const float path = 1.0f / float(std::max(0.02, -view.z));
@@ -403,19 +460,41 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
     // Reflections on water lose a little light and take a trace of the water's colour.
     float reflectTint[3];
     for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
-    forRows(0, rows, hooks, [&](int r) {
+    // The glare stage looks only at the columns whose mirror rays come near the sun.
+    const SunGeometry sun(p);
+    s.glareSpans.assign(glareSpanIndex(rows, 0, width), 0);
+    forSurfaceTiles(maps, s, hooks, [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
         const int y = maps.firstRow + r;
-        RowScratch& row = RowScratch::forWidth(width);
-        slopesOfRow(maps, s, r, row.across.data(), row.slopeX.data(), row.slopeY.data());
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
+        int glareFrom = x1, glareTo = x0;
+        // Near the viewer the waves send neighbouring reflection rays to scattered places of the
+        // scene. The geometry of a row segment is worked out first, with the picture rows it will
+        // read requested from memory, and the picture is sampled afterwards, so that those reads
+        // overlap instead of each one stalling the arithmetic.
+        float sxs[kTileColumns], sys[kTileColumns], fs[kTileColumns];
+        for (int x = x0; x < x1; ++x) {
             const Vec3 view = viewRay(s, x, y);
-            const Vec3 normal = surfaceNormal(row.slopeX[x], row.slopeY[x]);
+            const Vec3 normal = surfaceNormal(slopeX[x - x0], slopeY[x - x0]);
             const Vec3 mirrored = reflect(view, normal);
+            if (sun.mayReach(mirrored)) {
+                glareFrom = std::min(glareFrom, x);
+                glareTo = x + 1;
+            }
             const double forward = std::max(1e-3, mirrored.y);
             const double up = std::max(0.0, mirrored.z);
             const float sx = float(s.width * 0.5 + s.focal * mirrored.x / forward);
             const float sy = float(horizonLine - s.focal * up / forward);
+            sxs[x - x0] = sx;
+            sys[x - x0] = sy;
+            fs[x - x0] = fresnel(view, normal);
+            const int px = int(std::clamp(sx, 0.0f, float(picture.width - 1)));
+            const int py = int(std::clamp(sy, 0.0f, sceneBottom));
+            const uint16_t* at = &picture.rgb[(std::size_t(py) * picture.width + px) * 3];
+            __builtin_prefetch(at);
+            __builtin_prefetch(at + std::size_t(picture.width) * 3);
+        }
+        for (int x = x0; x < x1; ++x) {
+            const std::size_t i = std::size_t(r) * width + x;
+            const float sx = sxs[x - x0], sy = sys[x - x0];
             float colour[3];
             samplePicture(picture, sx, sy, 0.0f, sceneBottom, colour);
             if (sy < 0.0f) {
@@ -426,13 +505,16 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                     colour[c] += (s.skyTop[std::size_t(column) * 3 + c] - colour[c]) * k;
             }
             // The reflection is held at the surface's precision before it is mixed in.
-            const float f = fresnel(view, normal);
+            const float f = fs[x - x0];
             uint16_t* under = &s.under[i * 3];
             for (int c = 0; c < 3; ++c) {
                 const float mirroredColour = toUnit(fromUnit(colour[c]));
                 under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + mirroredColour * reflectTint[c] * f);
             }
         }
+        int* span = &s.glareSpans[glareSpanIndex(r, x0, width)];
+        span[0] = glareFrom;
+        span[1] = std::max(glareFrom, glareTo);
     });
 }
 
@@ -441,41 +523,39 @@ void addGlare(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, cons
     if (rows <= 0 || p.glareBrightness <= 0) return;
     float glare[3];
     colourOf(p.glareColor, glare);
-    // The sun: the vertical shift lowers it from high in the sky (0) to the horizon (90), the
-    // horizontal shift swings it from the left (0) through straight ahead (90) to the right (180).
-    const double elevation = (90.0 - p.glareVerticalShift) * 0.5 * kPi / 180.0;
-    const double azimuth = (p.glareHorizontalShift - 90.0) * 0.5 * kPi / 180.0;
-    const Vec3 sun{std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
-                   std::sin(elevation)};
+    const SunGeometry sunGeometry(p);
+    const Vec3& sun = sunGeometry.direction;
+    const double reach = sunGeometry.reach;
     const float strength = p.glareBrightness / 99.0f;
-    // Two lobes around the sun's mirror direction: a small one that lights single wave facets
-    // (sparkles) and a soft one, taller than wide, that draws the path of light towards the viewer.
-    const double sparkle = 0.8 * kPi / 180.0, pathWide = 2.0 * kPi / 180.0, pathTall = 6.0 * kPi / 180.0;
-    const double reach = std::cos(4.0 * pathTall);
+    const double sparkle = SunGeometry::sparkle, pathWide = SunGeometry::pathWide,
+                 pathTall = SunGeometry::pathTall;
     const double sunAzimuth = std::atan2(sun.x, sun.y), sunElevation = std::asin(sun.z);
-    forRows(0, rows, hooks, [&](int r) {
-        const int y = maps.firstRow + r;
-        RowScratch& row = RowScratch::forWidth(width);
-        slopesOfRow(maps, s, r, row.across.data(), row.slopeX.data(), row.slopeY.data());
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
-            const Vec3 view = viewRay(s, x, y);
-            const Vec3 normal = surfaceNormal(row.slopeX[x], row.slopeY[x]);
-            const Vec3 mirrored = normalized(reflect(view, normal));
-            const double c = dot(mirrored, sun);
-            if (c < reach) continue;
-            const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
-            const double dAz = std::atan2(mirrored.x, mirrored.y) - sunAzimuth;
-            const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - sunElevation;
-            const double lobe = 3.0 * std::exp(-angle2 / (2.0 * sparkle * sparkle)) +
-                                0.45 * std::exp(-dAz * dAz / (2.0 * pathWide * pathWide) -
-                                                dEl * dEl / (2.0 * pathTall * pathTall));
-            const float amount = strength * fresnel(view, normal) * float(lobe);
-            if (amount <= 1e-4f) continue;
-            uint16_t* out = &s.under[i * 3];
-            for (int k = 0; k < 3; ++k) out[k] = fromUnit(toUnit(out[k]) + glare[k] * amount);
-        }
-    });
+    // Stage3 noted the columns that may catch the glare; without those notes every column is tried.
+    const bool spans = s.glareSpans.size() == glareSpanIndex(rows, 0, width);
+    forSurfaceTiles(
+        maps, s, hooks,
+        [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
+            const int y = maps.firstRow + r;
+            for (int x = x0; x < x1; ++x) {
+                const std::size_t i = std::size_t(r) * width + x;
+                const Vec3 view = viewRay(s, x, y);
+                const Vec3 normal = surfaceNormal(slopeX[x - x0], slopeY[x - x0]);
+                const Vec3 mirrored = normalized(reflect(view, normal));
+                const double c = dot(mirrored, sun);
+                if (c < reach) continue;
+                const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
+                const double dAz = std::atan2(mirrored.x, mirrored.y) - sunAzimuth;
+                const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - sunElevation;
+                const double lobe = 3.0 * std::exp(-angle2 / (2.0 * sparkle * sparkle)) +
+                                    0.45 * std::exp(-dAz * dAz / (2.0 * pathWide * pathWide) -
+                                                    dEl * dEl / (2.0 * pathTall * pathTall));
+                const float amount = strength * fresnel(view, normal) * float(lobe);
+                if (amount <= 1e-4f) continue;
+                uint16_t* out = &s.under[i * 3];
+                for (int k = 0; k < 3; ++k) out[k] = fromUnit(toUnit(out[k]) + glare[k] * amount);
+            }
+        },
+        spans ? s.glareSpans.data() : nullptr);
 }
 
 } // namespace Orvex::Document::Filters

@@ -9,6 +9,7 @@
 // rows only, starting at `firstRow`. Every pass is a pure function of its inputs per pixel, split
 // into row bands on the jobs pool, so results do not depend on the worker count.
 
+#include "document/filters/common/HugePageAllocator.h"
 #include "document/filters/water/WaterParams.h"
 
 #include <cstdint>
@@ -71,7 +72,7 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& params, std::vecto
 // The picture at the working scale: interleaved RGB, 16-bit, width x height.
 struct WaterPicture {
     int width = 0, height = 0;
-    std::vector<uint16_t> rgb;
+    Common::HugePageVector<uint16_t> rgb; // sampled at scattered rows by the reflection
 };
 
 // What the later stages share: per-row tables and the surface buffer (water rows, RGB 0 ... 1
@@ -83,7 +84,8 @@ struct WaterSurface {
     // Per water row: how far the slopes along X and Y survive (they fade where one grid step spans
     // more water than the finest detail), and the depth difference the Y slope is taken over.
     std::vector<double> fadeX, fadeY, depthSpan;
-    std::vector<uint16_t> under; // what is seen through the water, then the surface, RGB
+    Common::HugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
+    std::vector<int> glareSpans; // Stage3's note of the columns whose mirror rays come near the sun
     std::vector<float> skyTop;   // the sky beyond the top of the picture, RGB per column
     float ambient = 0.5f;        // brightness of the scene above the horizon
 };
@@ -93,9 +95,9 @@ struct WaterSurface {
 // picture and the light of the scene.
 void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& params,
                     const WaterPicture& picture, WaterSurface& surface);
-// The slopes of the wave field on the water plane along water row `waterRow`, from differences of
-// the field; `across` receives the row's X coordinates. Each buffer holds `maps.width` values.
-void slopesOfRow(const WaterMaps& maps, const WaterSurface& surface, int waterRow, float* across,
+// The slopes of the wave field on the water plane at columns x0 ... x1 - 1 of water row `waterRow`,
+// from differences of the field, written to slopeX[0 ...] and slopeY[0 ...].
+void slopesOfRow(const WaterMaps& maps, const WaterSurface& surface, int waterRow, int x0, int x1,
                  float* slopeX, float* slopeY);
 // MakeBottom: the picture below the horizon seen through the water, refracted by the slopes and
 // lost in the water colour with depth.
