@@ -172,7 +172,6 @@ WaterSurface render(const WaterParams& p, const WaterPicture& picture, WaterMaps
     prepareSurface(maps, field, p, picture, s);
     makeBottom(maps, picture, p, s, {});
     reflectScene(maps, picture, p, s, {});
-    addGlare(maps, p, s, {});
     return s;
 }
 

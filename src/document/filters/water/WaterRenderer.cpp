@@ -64,16 +64,15 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
         4, uint32_t(std::max(0, maxWorkers)));
 }
 
-// Writes the surface into the result's rows below the picture's horizon row. At full size a
-// picture row is a surface row; on a reduced grid the surface is scaled up bilinearly, the sample
-// centres of picture pixel x and grid sample (x + 0.5) / s - 0.5 lining up.
+// Writes the surface into the result's rows `top` ... `bottom` - 1 (below the picture's horizon
+// row). At full size a picture row is a surface row; on a reduced grid the surface is scaled up
+// bilinearly, the sample centres of picture pixel x and grid sample (x + 0.5) / s - 0.5 lining up.
 template <class T>
-void writeSurface(PixelPlane& result, const WaterSurface& surface, int horizonRow, int scale,
+void writeSurface(PixelPlane& result, const WaterSurface& surface, int top, int bottom, int scale,
                   const RunContext& context) {
-    const int width = result.size().width, height = result.size().height;
-    const int top = std::max(0, horizonRow + 1);
+    const int width = result.size().width;
     const int rows = surface.height - surface.firstRow;
-    if (top >= height || rows <= 0) return;
+    if (top >= bottom || rows <= 0) return;
     const int sw = surface.width, first = surface.firstRow;
     // The columns of the interpolation, the same for every row.
     const std::size_t columns = static_cast<std::size_t>(width);
@@ -87,7 +86,7 @@ void writeSurface(PixelPlane& result, const WaterSurface& surface, int horizonRo
         column1[std::size_t(x)] = std::min(ix + 1, sw - 1) * 3;
         columnWeight[std::size_t(x)] = fx - float(ix);
     }
-    forEachRgbaTile<T>(result, RectI{0, top, width, height}, context, [&](const RgbaTile<T>& tile) {
+    forEachRgbaTile<T>(result, RectI{0, top, width, bottom}, context, [&](const RgbaTile<T>& tile) {
         for (int y = tile.area.top; y < tile.area.bottom; ++y) {
             T* out[3] = {tile.row(0, y), tile.row(1, y), tile.row(2, y)};
             T* alpha = tile.row(3, y);
@@ -163,42 +162,37 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
-    // MakeBottom, Stage3 (reflection and Fresnel mix), Stage4 (glare).
-    using StageFn =
-        void (*)(const WaterMaps&, const WaterPicture&, const WaterParams&, WaterSurface&, const WaterHooks&);
-    const StageFn stages[] = {
-        &makeBottom,
-        &reflectScene,
-        [](const WaterMaps& m, const WaterPicture&, const WaterParams& p, WaterSurface& s,
-           const WaterHooks& h) { addGlare(m, p, s, h); },
-    };
-    for (StageFn stage : stages) {
+    // MakeBottom: the view into the water; Stage3: the reflection, Fresnel mix and glare.
+    for (auto stage : {&makeBottom, &reflectScene}) {
         context.beginPhase(0.1, 1);
         stage(maps, picture, lastRun, surface, hooks);
         context.advance();
         if (context.cancelled()) return RunOutcome::Cancelled;
     }
 
-    // Stage5: the picture into the result (its tiles are shared, not copied); Stage6: the surface
-    // over the water rows at full size, or, on a reduced grid, brought back to full size by the
-    // rescale stages.
+    // Stage4: the picture into the result (its tiles are shared, not copied). Stage5 and Stage6:
+    // the surface over the far and the near half of the water rows at full size; on a reduced grid
+    // the rescale stages bring it back to full size instead.
     context.beginPhase(0.1, 1);
     copySourceToResult(source, result);
     context.advance();
     const int horizonRow = WaterParams::horizonRow(lastRun.horizonAngle, H);
-    auto write = [&] {
+    const int top = std::clamp(horizonRow + 1, 0, H), middle = top + (H - top) / 2;
+    auto write = [&](int from, int to) {
         dispatchSampleType(type, [&](auto sample) {
-            writeSurface<decltype(sample)>(result, surface, horizonRow, grid.scale, context);
+            writeSurface<decltype(sample)>(result, surface, from, to, grid.scale, context);
         });
     };
-    context.beginPhase(0.1, 1);
-    if (!grid.reduced()) write();
-    context.advance();
+    for (const auto& [from, to] : {std::pair{top, middle}, std::pair{middle, H}}) {
+        context.beginPhase(0.1, 1);
+        if (!grid.reduced()) write(from, to);
+        context.advance();
+    }
     if (grid.reduced()) {
         context.beginPhase(0.1, 1); // rescale_dc: the grid's rows and columns mapped onto the picture
         context.advance();
         context.beginPhase(0.3, 1); // rescale_pp: the surface itself
-        write();
+        write(top, H);
         context.advance();
     }
     return context.cancelled() ? RunOutcome::Cancelled : RunOutcome::Done;

@@ -39,12 +39,10 @@ template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, F
 // samples that neighbouring surface samples reach (a reflection wanders far up and down the scene
 // with the waves) then stay in the cache, which a walk along whole rows of a large picture defeats.
 // fn(waterRow, x0, x1, slopeX, slopeY) handles columns x0 ... x1 - 1 of one row, the slopes of
-// those columns given from index 0. With `spans` (a column range per water row and column of
-// tiles, see glareSpanIndex) only those ranges are visited.
+// those columns given from index 0.
 constexpr int kTileRows = 16, kTileColumns = 256;
 template <class Fn>
-void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHooks& hooks, Fn&& fn,
-                     const int* spans = nullptr) {
+void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHooks& hooks, Fn&& fn) {
     const int rows = maps.waterRows(), width = maps.width;
     if (rows <= 0 || width <= 0) return;
     const uint32_t across = uint32_t((width + kTileColumns - 1) / kTileColumns);
@@ -58,14 +56,8 @@ void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHo
                 const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
                 const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
                 for (int r = r0; r < r1; ++r) {
-                    int from = x0, to = x1;
-                    if (spans) {
-                        const int* span = spans + (std::size_t(r) * across + tile % across) * 2;
-                        from = span[0], to = span[1];
-                        if (from >= to) continue;
-                    }
-                    slopesOfRow(maps, s, r, from, to, slopeX, slopeY);
-                    fn(r, from, to, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
+                    slopesOfRow(maps, s, r, x0, x1, slopeX, slopeY);
+                    fn(r, x0, x1, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
                 }
             }
         },
@@ -144,35 +136,73 @@ void colourOf(uint32_t argb, float out[3]) {
     out[2] = (argb & 0xFF) / 255.0f;
 }
 
-// The sun of the glare: the vertical shift lowers it from high in the sky (0) to the horizon (90),
-// the horizontal shift swings it from the left (0) through straight ahead (90) to the right (180).
-// Two lobes around the sun's mirror direction: a small one that lights single wave facets
-// (sparkles) and a soft one, taller than wide, that draws the path of light towards the viewer;
-// mirror rays further than `reach` (a cosine) from the sun get no glare.
-struct SunGeometry {
-    bool on = false;
-    Vec3 direction{0, 0, 1};
-    double reach = 1;
-    static constexpr double sparkle = 0.8 * kPi / 180.0, pathWide = 2.0 * kPi / 180.0,
-                            pathTall = 6.0 * kPi / 180.0;
-    explicit SunGeometry(const WaterParams& p) {
-        on = p.glareBrightness > 0;
+// The glare: the sun's light mirrored by the waves. The vertical shift lowers the sun from high in
+// the sky (0) to the horizon (90), the horizontal shift swings it from the left (0) through
+// straight ahead (90) to the right (180). Two lobes around the sun's mirror direction: a small one
+// that lights single wave facets (sparkles) and a soft one, taller than wide, that draws the path
+// of light towards the viewer.
+class Glare {
+public:
+    explicit Glare(const WaterParams& p) {
+        m_on = p.glareBrightness > 0;
+        colourOf(p.glareColor, m_colour);
         const double elevation = (90.0 - p.glareVerticalShift) * 0.5 * kPi / 180.0;
         const double azimuth = (p.glareHorizontalShift - 90.0) * 0.5 * kPi / 180.0;
-        direction = {std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
-                     std::sin(elevation)};
-        reach = std::cos(4.0 * pathTall);
+        m_sun = {std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
+                 std::sin(elevation)};
+        m_strength = p.glareBrightness / 99.0f;
+        m_reach = std::cos(4.0 * kPathTall);
+        m_sunAzimuth = std::atan2(m_sun.x, m_sun.y);
+        m_sunElevation = std::asin(m_sun.z);
+        m_sunXY = std::sqrt(m_sun.x * m_sun.x + m_sun.y * m_sun.y);
+        // Lobes whose exponents both exceed this add less than the smallest glare that is
+        // applied (1e-4, with room for rounding): (3 + 0.45) e^-x strength < 1e-4.
+        m_skipExponent = m_on ? std::log(3.45 * m_strength / 1e-4) + 0.05 : 0.0;
     }
-    // Whether a mirror ray (of unit length up to rounding, not yet normalized) may fall within the
-    // reach: a little generous, so that the exact test of the glare stage decides.
-    bool mayReach(const Vec3& mirrored) const { return on && dot(mirrored, direction) >= reach - 1e-9; }
-};
 
-// The spans of columns that may catch the glare, one per water row and column of tiles.
-inline std::size_t glareSpanIndex(int waterRow, int x0, int width) {
-    const int tileColumns = (width + kTileColumns - 1) / kTileColumns;
-    return (std::size_t(waterRow) * tileColumns + std::size_t(x0 / kTileColumns)) * 2;
-}
+    // The glare's share of the light for a view ray and surface normal (unit vectors), their mirror
+    // ray (unit up to rounding, not normalized yet) and the Fresnel factor; 0 for none.
+    float amount(const Vec3& mirroredRay, float fresnelFactor) const {
+        // Rays clearly out of reach are passed over before the normalization; the exact test
+        // follows for the others.
+        if (!m_on || dot(mirroredRay, m_sun) < m_reach - 1e-9) return 0.0f;
+        const Vec3 mirrored = normalized(mirroredRay);
+        const double c = dot(mirrored, m_sun);
+        if (c < m_reach) return 0.0f;
+        const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
+        // Most rays in reach still miss both lobes by far. The sines of the azimuth and elevation
+        // differences are lower bounds of the angles, so these exponents bound the lobes from
+        // above without the arc functions; rays whose glare would stay below what is added at all
+        // are passed over.
+        if (angle2 / (2.0 * kSparkle * kSparkle) > m_skipExponent) {
+            const double mxy = std::sqrt(mirrored.x * mirrored.x + mirrored.y * mirrored.y);
+            const double sinAz =
+                mxy > 0.0 ? (mirrored.x * m_sun.y - mirrored.y * m_sun.x) / (mxy * m_sunXY) : 0.0;
+            const double dElMin = std::fabs(mirrored.z - m_sun.z);
+            if (sinAz * sinAz / (2.0 * kPathWide * kPathWide) +
+                    dElMin * dElMin / (2.0 * kPathTall * kPathTall) >
+                m_skipExponent)
+                return 0.0f;
+        }
+        const double dAz = std::atan2(mirrored.x, mirrored.y) - m_sunAzimuth;
+        const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - m_sunElevation;
+        const double lobe = 3.0 * std::exp(-angle2 / (2.0 * kSparkle * kSparkle)) +
+                            0.45 * std::exp(-dAz * dAz / (2.0 * kPathWide * kPathWide) -
+                                            dEl * dEl / (2.0 * kPathTall * kPathTall));
+        const float amount = m_strength * fresnelFactor * float(lobe);
+        return amount <= 1e-4f ? 0.0f : amount;
+    }
+    const float* colour() const { return m_colour; }
+
+private:
+    static constexpr double kSparkle = 0.8 * kPi / 180.0, kPathWide = 2.0 * kPi / 180.0,
+                            kPathTall = 6.0 * kPi / 180.0;
+    bool m_on = false;
+    float m_colour[3] = {};
+    Vec3 m_sun{0, 0, 1};
+    float m_strength = 0;
+    double m_reach = 1, m_sunAzimuth = 0, m_sunElevation = 0, m_sunXY = 0, m_skipExponent = 0;
+};
 
 } // namespace
 
@@ -460,25 +490,18 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
     // Reflections on water lose a little light and take a trace of the water's colour.
     float reflectTint[3];
     for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
-    // The glare stage looks only at the columns whose mirror rays come near the sun.
-    const SunGeometry sun(p);
-    s.glareSpans.assign(glareSpanIndex(rows, 0, width), 0);
+    const Glare glare(p);
     forSurfaceTiles(maps, s, hooks, [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
         const int y = maps.firstRow + r;
-        int glareFrom = x1, glareTo = x0;
         // Near the viewer the waves send neighbouring reflection rays to scattered places of the
         // scene. The geometry of a row segment is worked out first, with the picture rows it will
         // read requested from memory, and the picture is sampled afterwards, so that those reads
         // overlap instead of each one stalling the arithmetic.
-        float sxs[kTileColumns], sys[kTileColumns], fs[kTileColumns];
+        float sxs[kTileColumns], sys[kTileColumns], fs[kTileColumns], gs[kTileColumns];
         for (int x = x0; x < x1; ++x) {
             const Vec3 view = viewRay(s, x, y);
             const Vec3 normal = surfaceNormal(slopeX[x - x0], slopeY[x - x0]);
             const Vec3 mirrored = reflect(view, normal);
-            if (sun.mayReach(mirrored)) {
-                glareFrom = std::min(glareFrom, x);
-                glareTo = x + 1;
-            }
             const double forward = std::max(1e-3, mirrored.y);
             const double up = std::max(0.0, mirrored.z);
             const float sx = float(s.width * 0.5 + s.focal * mirrored.x / forward);
@@ -486,6 +509,7 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
             sxs[x - x0] = sx;
             sys[x - x0] = sy;
             fs[x - x0] = fresnel(view, normal);
+            gs[x - x0] = glare.amount(mirrored, fs[x - x0]);
             const int px = int(std::clamp(sx, 0.0f, float(picture.width - 1)));
             const int py = int(std::clamp(sy, 0.0f, sceneBottom));
             const uint16_t* at = &picture.rgb[(std::size_t(py) * picture.width + px) * 3];
@@ -511,51 +535,11 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                 const float mirroredColour = toUnit(fromUnit(colour[c]));
                 under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + mirroredColour * reflectTint[c] * f);
             }
+            // The glare is added to the mixed surface.
+            if (const float g = gs[x - x0]; g > 0.0f)
+                for (int c = 0; c < 3; ++c) under[c] = fromUnit(toUnit(under[c]) + glare.colour()[c] * g);
         }
-        int* span = &s.glareSpans[glareSpanIndex(r, x0, width)];
-        span[0] = glareFrom;
-        span[1] = std::max(glareFrom, glareTo);
     });
-}
-
-void addGlare(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
-    const int width = maps.width, rows = maps.waterRows();
-    if (rows <= 0 || p.glareBrightness <= 0) return;
-    float glare[3];
-    colourOf(p.glareColor, glare);
-    const SunGeometry sunGeometry(p);
-    const Vec3& sun = sunGeometry.direction;
-    const double reach = sunGeometry.reach;
-    const float strength = p.glareBrightness / 99.0f;
-    const double sparkle = SunGeometry::sparkle, pathWide = SunGeometry::pathWide,
-                 pathTall = SunGeometry::pathTall;
-    const double sunAzimuth = std::atan2(sun.x, sun.y), sunElevation = std::asin(sun.z);
-    // Stage3 noted the columns that may catch the glare; without those notes every column is tried.
-    const bool spans = s.glareSpans.size() == glareSpanIndex(rows, 0, width);
-    forSurfaceTiles(
-        maps, s, hooks,
-        [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
-            const int y = maps.firstRow + r;
-            for (int x = x0; x < x1; ++x) {
-                const std::size_t i = std::size_t(r) * width + x;
-                const Vec3 view = viewRay(s, x, y);
-                const Vec3 normal = surfaceNormal(slopeX[x - x0], slopeY[x - x0]);
-                const Vec3 mirrored = normalized(reflect(view, normal));
-                const double c = dot(mirrored, sun);
-                if (c < reach) continue;
-                const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
-                const double dAz = std::atan2(mirrored.x, mirrored.y) - sunAzimuth;
-                const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - sunElevation;
-                const double lobe = 3.0 * std::exp(-angle2 / (2.0 * sparkle * sparkle)) +
-                                    0.45 * std::exp(-dAz * dAz / (2.0 * pathWide * pathWide) -
-                                                    dEl * dEl / (2.0 * pathTall * pathTall));
-                const float amount = strength * fresnel(view, normal) * float(lobe);
-                if (amount <= 1e-4f) continue;
-                uint16_t* out = &s.under[i * 3];
-                for (int k = 0; k < 3; ++k) out[k] = fromUnit(toUnit(out[k]) + glare[k] * amount);
-            }
-        },
-        spans ? s.glareSpans.data() : nullptr);
 }
 
 } // namespace Orvex::Document::Filters

@@ -85,9 +85,8 @@ struct WaterSurface {
     // more water than the finest detail), and the depth difference the Y slope is taken over.
     std::vector<double> fadeX, fadeY, depthSpan;
     Common::HugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
-    std::vector<int> glareSpans; // Stage3's note of the columns whose mirror rays come near the sun
-    std::vector<float> skyTop;   // the sky beyond the top of the picture, RGB per column
-    float ambient = 0.5f;        // brightness of the scene above the horizon
+    std::vector<float> skyTop;              // the sky beyond the top of the picture, RGB per column
+    float ambient = 0.5f;                   // brightness of the scene above the horizon
 };
 
 // Stage2: the surface's geometry and slope tables for the wave field `field` (water rows x width,
@@ -104,11 +103,9 @@ void slopesOfRow(const WaterMaps& maps, const WaterSurface& surface, int waterRo
 void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
                 WaterSurface& surface, const WaterHooks& hooks);
 // Stage3: the scene above the horizon reflected by the moving surface, mixed with the view into
-// the water by the angle of view (Fresnel).
+// the water by the angle of view (Fresnel), and the glare of the sun on the waves (the two share
+// each sample's mirror ray).
 void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
                   WaterSurface& surface, const WaterHooks& hooks);
-// Stage4: the glare of the sun on the waves.
-void addGlare(const WaterMaps& maps, const WaterParams& params, WaterSurface& surface,
-              const WaterHooks& hooks);
 
 } // namespace Orvex::Document::Filters
