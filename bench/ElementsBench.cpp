@@ -20,6 +20,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace Orvex;
 using namespace Orvex::DataStorage;
@@ -65,6 +66,21 @@ struct Clock {
     }
 };
 
+// With ELEMORAMA_BENCH_DUMP=<directory> each case's result is written there as raw RGBA bytes
+// (<name>.rgba), so that the outputs before and after a change can be compared byte for byte.
+void dump(const std::string& name, const PixelPlane& result) {
+    const char* dir = std::getenv("ELEMORAMA_BENCH_DUMP");
+    if (!dir || !*dir) return;
+    const PixelFormat format = PixelFormat::fromMask(MaskRGBA, result.commonType());
+    std::vector<uint8_t> bytes(std::size_t(format.pixelSize()) * result.width() * result.height());
+    getData(result, result.bounds(), bytes.data(), 0, format);
+    const std::string path = std::string(dir) + "/" + name + ".rgba";
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
 void report(const std::string& name, double wall, double cpu) {
     std::printf("bench: %s %.3f s\n", name.c_str(), wall);
     std::printf("bench: %s_mpix_per_s %.2f Mpix/s\n", name.c_str(), kMegapixels / wall);
@@ -99,6 +115,7 @@ double timed(const std::string& name, Renderer& renderer, Params params, const P
     renderer.process(params, source, masks, result, context);
     const auto [wall, cpu] = clock.elapsed();
     report(name, wall, cpu);
+    dump(name, result);
     return wall;
 }
 

@@ -48,9 +48,22 @@ TEST(WaterMaps, WaterLiesBelowTheHorizonOnly) {
     for (int y = 0; y < 240; ++y) EXPECT_EQ(maps.water[y * 320 + 7], y >= maps.firstRow ? 255 : 0) << y;
     // Depth grows towards the horizon; the across coordinate is 0 in the middle column.
     const int rows = maps.waterRows();
-    EXPECT_GT(maps.depth[0], maps.depth[std::size_t(rows - 1) * 320]);
-    EXPECT_NEAR(maps.across[std::size_t(rows - 1) * 320 + 160], 0.0f, 1e-4f);
-    EXPECT_LT(maps.across[std::size_t(rows - 1) * 320], 0.0f);
+    ASSERT_EQ(maps.depth.size(), std::size_t(rows));
+    EXPECT_GT(maps.depth[0], maps.depth[std::size_t(rows - 1)]);
+    EXPECT_NEAR(maps.acrossAt(160, rows - 1), 0.0f, 1e-4f);
+    EXPECT_LT(maps.acrossAt(0, rows - 1), 0.0f);
+    // Both coordinates follow the perspective formulas: s = 2 / (H - 2), t = s (H - 1 - y),
+    // D = cos a - t sin a, Y = 401 (t cos a + sin a) / D, X = 401 s (x - W / 2) / D.
+    const double a = WaterParams::horizonAngleForRow(100, 240) * M_PI / 180.0, sg = 2.0 / 238.0;
+    for (int y : {maps.firstRow, 150, 239})
+        for (int x : {0, 100, 319}) {
+            const double t = sg * (239 - y), d = std::cos(a) - t * std::sin(a);
+            EXPECT_NEAR(maps.depth[std::size_t(y - maps.firstRow)],
+                        401.0 * (t * std::cos(a) + std::sin(a)) / d,
+                        1e-3 * maps.depth[std::size_t(y - maps.firstRow)]);
+            EXPECT_NEAR(maps.acrossAt(x, y - maps.firstRow), 401.0 * sg * (x - 160) / d,
+                        1e-3 + 1e-5 * 401.0 / d);
+        }
 
     // A horizon on the bottom row leaves no water; tiny pictures have none either.
     buildWaterMaps(320, 240, 90.0, maps, {});
@@ -84,8 +97,7 @@ TEST(WaterWaves, WaveSetIsDrawnFromTheSeededGenerator) {
 
 // The field computed sample by sample from its definition.
 static double fieldAt(const WaterMaps& maps, const WaterParams& p, int x, int y) {
-    const std::size_t i = std::size_t(y - maps.firstRow) * maps.width + x;
-    const double X = maps.across[i], Y = maps.depth[i];
+    const double X = maps.acrossAt(x, y - maps.firstRow), Y = maps.depth[std::size_t(y - maps.firstRow)];
     double h = 0;
     for (const Wave& w : drawWaveSet(p)) {
         const double t = w.directionDegrees * M_PI / 180.0;
@@ -154,20 +166,16 @@ WaterPicture scene(int width, int height, int horizon) {
 
 WaterSurface render(const WaterParams& p, const WaterPicture& picture, WaterMaps& maps) {
     buildWaterMaps(picture.width, picture.height, p.horizonAngle, maps, {});
-    std::vector<float> field;
+    static std::vector<float> field; // the surface refers to it
     buildWaveField(maps, p, field, {});
-    static std::vector<float> slopeX, slopeY; // the surface refers to them
-    computeSlopes(maps, field, p, slopeX, slopeY, {});
     WaterSurface s;
-    prepareSurface(maps, slopeX, slopeY, picture, s);
+    prepareSurface(maps, field, p, picture, s);
     makeBottom(maps, picture, p, s, {});
     reflectScene(maps, picture, p, s, {});
-    mixSurface(maps, p, s, {});
-    addGlare(maps, p, s, {});
     return s;
 }
 
-double meanChannel(const std::vector<uint16_t>& rgb, int channel) {
+template <class Buffer> double meanChannel(const Buffer& rgb, int channel) {
     double sum = 0;
     for (std::size_t i = channel; i < rgb.size(); i += 3) sum += rgb[i];
     return sum / (rgb.size() / 3) / 65535.0;

@@ -18,13 +18,6 @@ double valueNoiseHash(std::int32_t i, std::int32_t j, std::int32_t orConstant) {
     return double(h % 432435136u) / 432435136.0;
 }
 
-double cubicKernel(double t) {
-    t = std::fabs(t);
-    if (t < 1.0) return (1.5 * t - 2.5) * t * t + 1.0;
-    if (t < 2.0) return ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
-    return 0.0;
-}
-
 double cubicValueNoise(double row, double col, std::int32_t orConstant) {
     if (!(std::fabs(row) < 1e9) || !(std::fabs(col) < 1e9)) return 0.0;
     const std::int32_t ri = std::int32_t(std::round(row)), ci = std::int32_t(std::round(col));

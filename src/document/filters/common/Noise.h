@@ -3,6 +3,7 @@
 // classic three-dimensional gradient noise with its two-octave sum. Pure functions of their
 // arguments (the gradient tables are built once, thread-safely), so any thread may call them.
 
+#include <cmath>
 #include <cstdint>
 
 namespace Orvex::Document::Filters::Common {
@@ -14,8 +15,13 @@ namespace Orvex::Document::Filters::Common {
 double valueNoiseHash(std::int32_t i, std::int32_t j, std::int32_t orConstant = 29);
 
 // The cubic interpolation kernel: 1.5 t^3 - 2.5 t^2 + 1 for |t| < 1, -0.5 |t|^3 + 2.5 t^2 - 4 |t| + 2
-// for 1 <= |t| < 2, 0 beyond.
-double cubicKernel(double t);
+// for 1 <= |t| < 2, 0 beyond. Inline: the pixel loops of the effects evaluate it many times a sample.
+inline double cubicKernel(double t) {
+    t = std::fabs(t);
+    if (t < 1.0) return (1.5 * t - 2.5) * t * t + 1.0;
+    if (t < 2.0) return ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
+    return 0.0;
+}
 
 // Value noise at (row, col): the sum over the 5 x 5 lattice points i = round(row) - 2 ... + 2,
 // j = round(col) - 2 ... + 2 (rounding half away from zero) of hash(i, j) K(|i - row|) K(|j - col|).

@@ -64,38 +64,56 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
         4, uint32_t(std::max(0, maxWorkers)));
 }
 
-// Writes the surface into the result's rows below the picture's horizon row. `row(y)` gives the
-// surface's (fractional) water row and `column(x)` its column for a picture pixel.
-template <class T, class RowOf, class ColumnOf>
-void writeSurface(PixelPlane& result, const WaterSurface& surface, int horizonRow, const RunContext& context,
-                  RowOf rowOf, ColumnOf columnOf) {
-    const int width = result.size().width, height = result.size().height;
-    const int top = std::max(0, horizonRow + 1);
+// Writes the surface into the result's rows `top` ... `bottom` - 1 (below the picture's horizon
+// row). At full size a picture row is a surface row; on a reduced grid the surface is scaled up
+// bilinearly, the sample centres of picture pixel x and grid sample (x + 0.5) / s - 0.5 lining up.
+template <class T>
+void writeSurface(PixelPlane& result, const WaterSurface& surface, int top, int bottom, int scale,
+                  const RunContext& context) {
+    const int width = result.size().width;
     const int rows = surface.height - surface.firstRow;
-    if (top >= height || rows <= 0) return;
-    const int sw = surface.width;
-    forEachRgbaTile<T>(result, RectI{0, top, width, height}, context, [&](const RgbaTile<T>& tile) {
+    if (top >= bottom || rows <= 0) return;
+    const int sw = surface.width, first = surface.firstRow;
+    // The columns of the interpolation, the same for every row.
+    const std::size_t columns = static_cast<std::size_t>(width);
+    std::vector<int> column0(columns), column1(columns);
+    std::vector<float> columnWeight(columns);
+    for (int x = 0; x < width; ++x) {
+        const float fx =
+            std::clamp(scale > 1 ? float((x + 0.5) / scale - 0.5) : float(x), 0.0f, float(sw - 1));
+        const int ix = int(fx);
+        column0[std::size_t(x)] = ix * 3;
+        column1[std::size_t(x)] = std::min(ix + 1, sw - 1) * 3;
+        columnWeight[std::size_t(x)] = fx - float(ix);
+    }
+    forEachRgbaTile<T>(result, RectI{0, top, width, bottom}, context, [&](const RgbaTile<T>& tile) {
         for (int y = tile.area.top; y < tile.area.bottom; ++y) {
             T* out[3] = {tile.row(0, y), tile.row(1, y), tile.row(2, y)};
             T* alpha = tile.row(3, y);
-            const float fy = std::clamp(rowOf(y), 0.0f, float(rows - 1));
+            const float fy = std::clamp(scale > 1 ? float((y + 0.5) / scale - 0.5 - first) : float(y - first),
+                                        0.0f, float(rows - 1));
             const int iy = int(fy), iy1 = std::min(iy + 1, rows - 1);
             const float wy = fy - float(iy);
             const uint16_t* r0 = &surface.under[std::size_t(iy) * sw * 3];
             const uint16_t* r1 = &surface.under[std::size_t(iy1) * sw * 3];
-            for (int x = tile.area.left; x < tile.area.right; ++x) {
-                const float fx = std::clamp(columnOf(x), 0.0f, float(sw - 1));
-                const int ix = int(fx), ix1 = std::min(ix + 1, sw - 1);
-                const float wx = fx - float(ix);
-                for (int c = 0; c < 3; ++c) {
-                    const float a = r0[ix * 3 + c] + wx * (float(r0[ix1 * 3 + c]) - r0[ix * 3 + c]);
-                    const float b = r1[ix * 3 + c] + wx * (float(r1[ix1 * 3 + c]) - r1[ix * 3 + c]);
-                    out[c][x] = fromWide<T>(a + wy * (b - a));
+            if (scale == 1) {
+                // One surface sample per pixel: the interpolation weights are all 0.
+                for (int x = tile.area.left; x < tile.area.right; ++x)
+                    for (int c = 0; c < 3; ++c) out[c][x] = fromWide<T>(float(r0[x * 3 + c]));
+            } else {
+                for (int x = tile.area.left; x < tile.area.right; ++x) {
+                    const int i0 = column0[std::size_t(x)], i1 = column1[std::size_t(x)];
+                    const float wx = columnWeight[std::size_t(x)];
+                    for (int c = 0; c < 3; ++c) {
+                        const float a = r0[i0 + c] + wx * (float(r0[i1 + c]) - r0[i0 + c]);
+                        const float b = r1[i0 + c] + wx * (float(r1[i1 + c]) - r1[i0 + c]);
+                        out[c][x] = fromWide<T>(a + wy * (b - a));
+                    }
                 }
-                if (alpha) alpha[x] = opaque<T>();
             }
+            if (alpha)
+                for (int x = tile.area.left; x < tile.area.right; ++x) alpha[x] = opaque<T>();
         }
-        (void)width;
     });
 }
 
@@ -114,22 +132,19 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
     hooks.maxWorkers = context.maxWorkers;
 
     // Stage1: which samples are water, and where they lie on the water plane.
-    // Stage11: the wave field, unless the cache holds it for this geometry and grid.
-    const bool cached = m_cacheValid && m_cacheKey.sameWaveKey(lastRun) && m_cacheWidth == grid.width &&
-                        m_cacheHeight == grid.height;
-    // Stage1: the water map; the plane coordinates only when the wave field is to be computed.
     context.beginPhase(0.1, 1);
     WaterMaps& maps = m_maps;
-    buildWaterMaps(grid.width, grid.height, lastRun.horizonAngle, maps, hooks, !cached);
+    buildWaterMaps(grid.width, grid.height, lastRun.horizonAngle, maps, hooks);
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
+    // Stage11: the wave field, unless the cache holds it for this geometry and grid.
+    const bool cached = m_cacheValid && m_cacheKey.sameWaveKey(lastRun) && m_cacheWidth == grid.width &&
+                        m_cacheHeight == grid.height;
     if (!cached) {
         context.beginPhase(0.3, 1);
         m_cacheValid = false;
         if (!buildWaveField(maps, lastRun, m_waveCache, hooks)) return RunOutcome::Cancelled;
-        computeSlopes(maps, m_waveCache, lastRun, m_slopeX, m_slopeY, hooks);
-        if (context.cancelled()) return RunOutcome::Cancelled;
         m_cacheKey = lastRun;
         m_cacheWidth = grid.width;
         m_cacheHeight = grid.height;
@@ -138,60 +153,46 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
         context.advance();
     }
 
-    // Stage2: the picture at the working scale and the slopes of the surface.
+    // Stage2: the picture at the working scale and the surface's geometry.
     context.beginPhase(0.1, 1);
     pictureOnGrid(source, grid, context.maxWorkers, m_picture);
     const WaterPicture& picture = m_picture;
     WaterSurface& surface = m_surface;
-    prepareSurface(maps, m_slopeX, m_slopeY, picture, surface);
-    maps.across = {}; // the coordinate maps are not needed any more
-    maps.depth = {};
+    prepareSurface(maps, m_waveCache, lastRun, picture, surface);
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
-    struct Stage {
-        void (*run)(const WaterMaps&, const WaterPicture&, const WaterParams&, WaterSurface&,
-                    const WaterHooks&);
-    };
-    const Stage stages[] = {
-        {&makeBottom},
-        {&reflectScene},
-        {[](const WaterMaps& m, const WaterPicture&, const WaterParams& p, WaterSurface& s,
-            const WaterHooks& h) { mixSurface(m, p, s, h); }},
-        {[](const WaterMaps& m, const WaterPicture&, const WaterParams& p, WaterSurface& s,
-            const WaterHooks& h) { addGlare(m, p, s, h); }},
-    };
-    for (const Stage& stage : stages) {
+    // MakeBottom: the view into the water; Stage3: the reflection, Fresnel mix and glare.
+    for (auto stage : {&makeBottom, &reflectScene}) {
         context.beginPhase(0.1, 1);
-        stage.run(maps, picture, lastRun, surface, hooks);
+        stage(maps, picture, lastRun, surface, hooks);
         context.advance();
         if (context.cancelled()) return RunOutcome::Cancelled;
     }
 
-    // Stage6: the surface into the result, at full size directly, or brought back to full size.
+    // Stage4: the picture into the result (its tiles are shared, not copied). Stage5 and Stage6:
+    // the surface over the far and the near half of the water rows at full size; on a reduced grid
+    // the rescale stages bring it back to full size instead.
     context.beginPhase(0.1, 1);
     copySourceToResult(source, result);
     context.advance();
     const int horizonRow = WaterParams::horizonRow(lastRun.horizonAngle, H);
-    if (!grid.reduced()) {
-        const int first = surface.firstRow;
+    const int top = std::clamp(horizonRow + 1, 0, H), middle = top + (H - top) / 2;
+    auto write = [&](int from, int to) {
         dispatchSampleType(type, [&](auto sample) {
-            writeSurface<decltype(sample)>(
-                result, surface, horizonRow, context, [first](int y) { return float(y - first); },
-                [](int x) { return float(x); });
+            writeSurface<decltype(sample)>(result, surface, from, to, grid.scale, context);
         });
-    } else {
-        context.beginPhase(0.1, 1); // rescale_dc: the water rows of the picture on the grid
-        const double s = grid.scale;
-        const int first = surface.firstRow;
+    };
+    for (const auto& [from, to] : {std::pair{top, middle}, std::pair{middle, H}}) {
+        context.beginPhase(0.1, 1);
+        if (!grid.reduced()) write(from, to);
+        context.advance();
+    }
+    if (grid.reduced()) {
+        context.beginPhase(0.1, 1); // rescale_dc: the grid's rows and columns mapped onto the picture
         context.advance();
         context.beginPhase(0.3, 1); // rescale_pp: the surface itself
-        dispatchSampleType(type, [&](auto sample) {
-            writeSurface<decltype(sample)>(
-                result, surface, horizonRow, context,
-                [s, first](int y) { return float((y + 0.5) / s - 0.5 - first); },
-                [s](int x) { return float((x + 0.5) / s - 0.5); });
-        });
+        write(top, H);
         context.advance();
     }
     return context.cancelled() ? RunOutcome::Cancelled : RunOutcome::Done;

@@ -8,12 +8,18 @@ namespace Orvex::Document::Filters {
 // picture below the horizon through water that grows opaque with depth, and lit by a glare.
 //
 // Stages, in order, with their share of the progress: "Stage1" (0.1) water map and perspective;
-// "Stage11" (0.3) the wave field; "Stage2" (0.1) the picture at the working scale and the slopes;
-// "MakeBottom" (0.1) the view into the water; "Stage3" (0.1) the reflection; "Stage4" (0.1) the
-// Fresnel mix; "Stage5" (0.1) the glare; "Stage6" (0.1) the surface written into the result; live
-// runs of large pictures then "rescale_dc" (0.1) and "rescale_pp" (0.3) bring the surface back to
-// full size. The wave field is cached under the geometry fields and the working grid's size, so
-// depth, glare and colour changes skip "Stage11".
+// "Stage11" (0.3) the wave field; "Stage2" (0.1) the picture at the working scale and the slope
+// tables; "MakeBottom" (0.1) the view into the water; "Stage3" (0.1) the reflection, mixed in by
+// the Fresnel factor, and the glare; "Stage4" (0.1) the picture into the result; "Stage5" and
+// "Stage6" (0.1 each) the surface written over the far and the near half of the water at full
+// size; live runs of large pictures instead bring the surface back to full size in "rescale_dc"
+// (0.1) and "rescale_pp" (0.3). The wave field is cached under the geometry fields and the working
+// grid's size, so depth, glare and colour changes skip "Stage11"; the slopes are differences of the
+// cached field, taken row by row where a stage needs them.
+//
+// Memory: besides the source and result planes a run holds the picture on the grid (RGB, 16-bit),
+// the wave field (float) and the surface (RGB, 16-bit, water rows) plus the water map (8-bit);
+// they are kept between runs, so that repeated runs of one size allocate nothing.
 class WaterRenderer : public TypedRenderer<WaterParams, WaterRenderer> {
 public:
     RunOutcome process(WaterParams& lastRun, const DataStorage::PixelPlane& source, const MaskChannels& masks,
@@ -27,8 +33,6 @@ private:
     WaterParams m_cacheKey;
     int m_cacheWidth = 0, m_cacheHeight = 0;
     std::vector<float> m_waveCache;
-    std::vector<float> m_slopeX, m_slopeY; // derived from the wave field, cached with it
-    // Working buffers kept between runs, so that repeated runs of one size allocate nothing.
     WaterMaps m_maps;
     WaterPicture m_picture;
     WaterSurface m_surface;

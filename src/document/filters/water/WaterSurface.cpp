@@ -35,6 +35,35 @@ template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, F
         4, uint32_t(std::max(0, hooks.maxWorkers)));
 }
 
+// The surface stages walk the water in tiles of a few rows by a few hundred columns: the picture
+// samples that neighbouring surface samples reach (a reflection wanders far up and down the scene
+// with the waves) then stay in the cache, which a walk along whole rows of a large picture defeats.
+// fn(waterRow, x0, x1, slopeX, slopeY) handles columns x0 ... x1 - 1 of one row, the slopes of
+// those columns given from index 0.
+constexpr int kTileRows = 16, kTileColumns = 256;
+template <class Fn>
+void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHooks& hooks, Fn&& fn) {
+    const int rows = maps.waterRows(), width = maps.width;
+    if (rows <= 0 || width <= 0) return;
+    const uint32_t across = uint32_t((width + kTileColumns - 1) / kTileColumns);
+    const uint32_t down = uint32_t((rows + kTileRows - 1) / kTileRows);
+    MT::parallelFor(
+        0, across * down,
+        [&](uint32_t begin, uint32_t end) {
+            float slopeX[kTileColumns], slopeY[kTileColumns];
+            for (uint32_t tile = begin; tile < end; ++tile) {
+                if (hooks.isCancelled()) return;
+                const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
+                const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
+                for (int r = r0; r < r1; ++r) {
+                    slopesOfRow(maps, s, r, x0, x1, slopeX, slopeY);
+                    fn(r, x0, x1, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
+                }
+            }
+        },
+        1, uint32_t(std::max(0, hooks.maxWorkers)));
+}
+
 struct RowGeometry {
     double s = 0, cosA = 1, sinA = 0;
     RowGeometry(int height, double angleDegrees) {
@@ -88,8 +117,8 @@ inline Vec3 viewRay(const WaterSurface& s, int x, int y) {
     const double horizonLine = s.horizonRow + 0.5;
     return normalized({x - s.width * 0.5, s.focal, -(y - horizonLine)});
 }
-inline Vec3 surfaceNormal(const WaterSurface& s, std::size_t i) {
-    return normalized({-kSlopeGain * s.slopeX[i], -kSlopeGain * s.slopeY[i], 1.0});
+inline Vec3 surfaceNormal(float slopeX, float slopeY) {
+    return normalized({-kSlopeGain * slopeX, -kSlopeGain * slopeY, 1.0});
 }
 inline Vec3 reflect(const Vec3& v, const Vec3& n) {
     const double k = 2.0 * dot(v, n);
@@ -106,6 +135,74 @@ void colourOf(uint32_t argb, float out[3]) {
     out[1] = ((argb >> 8) & 0xFF) / 255.0f;
     out[2] = (argb & 0xFF) / 255.0f;
 }
+
+// The glare: the sun's light mirrored by the waves. The vertical shift lowers the sun from high in
+// the sky (0) to the horizon (90), the horizontal shift swings it from the left (0) through
+// straight ahead (90) to the right (180). Two lobes around the sun's mirror direction: a small one
+// that lights single wave facets (sparkles) and a soft one, taller than wide, that draws the path
+// of light towards the viewer.
+class Glare {
+public:
+    explicit Glare(const WaterParams& p) {
+        m_on = p.glareBrightness > 0;
+        colourOf(p.glareColor, m_colour);
+        const double elevation = (90.0 - p.glareVerticalShift) * 0.5 * kPi / 180.0;
+        const double azimuth = (p.glareHorizontalShift - 90.0) * 0.5 * kPi / 180.0;
+        m_sun = {std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
+                 std::sin(elevation)};
+        m_strength = p.glareBrightness / 99.0f;
+        m_reach = std::cos(4.0 * kPathTall);
+        m_sunAzimuth = std::atan2(m_sun.x, m_sun.y);
+        m_sunElevation = std::asin(m_sun.z);
+        m_sunXY = std::sqrt(m_sun.x * m_sun.x + m_sun.y * m_sun.y);
+        // Lobes whose exponents both exceed this add less than the smallest glare that is
+        // applied (1e-4, with room for rounding): (3 + 0.45) e^-x strength < 1e-4.
+        m_skipExponent = m_on ? std::log(3.45 * m_strength / 1e-4) + 0.05 : 0.0;
+    }
+
+    // The glare's share of the light for a view ray and surface normal (unit vectors), their mirror
+    // ray (unit up to rounding, not normalized yet) and the Fresnel factor; 0 for none.
+    float amount(const Vec3& mirroredRay, float fresnelFactor) const {
+        // Rays clearly out of reach are passed over before the normalization; the exact test
+        // follows for the others.
+        if (!m_on || dot(mirroredRay, m_sun) < m_reach - 1e-9) return 0.0f;
+        const Vec3 mirrored = normalized(mirroredRay);
+        const double c = dot(mirrored, m_sun);
+        if (c < m_reach) return 0.0f;
+        const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
+        // Most rays in reach still miss both lobes by far. The sines of the azimuth and elevation
+        // differences are lower bounds of the angles, so these exponents bound the lobes from
+        // above without the arc functions; rays whose glare would stay below what is added at all
+        // are passed over.
+        if (angle2 / (2.0 * kSparkle * kSparkle) > m_skipExponent) {
+            const double mxy = std::sqrt(mirrored.x * mirrored.x + mirrored.y * mirrored.y);
+            const double sinAz =
+                mxy > 0.0 ? (mirrored.x * m_sun.y - mirrored.y * m_sun.x) / (mxy * m_sunXY) : 0.0;
+            const double dElMin = std::fabs(mirrored.z - m_sun.z);
+            if (sinAz * sinAz / (2.0 * kPathWide * kPathWide) +
+                    dElMin * dElMin / (2.0 * kPathTall * kPathTall) >
+                m_skipExponent)
+                return 0.0f;
+        }
+        const double dAz = std::atan2(mirrored.x, mirrored.y) - m_sunAzimuth;
+        const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - m_sunElevation;
+        const double lobe = 3.0 * std::exp(-angle2 / (2.0 * kSparkle * kSparkle)) +
+                            0.45 * std::exp(-dAz * dAz / (2.0 * kPathWide * kPathWide) -
+                                            dEl * dEl / (2.0 * kPathTall * kPathTall));
+        const float amount = m_strength * fresnelFactor * float(lobe);
+        return amount <= 1e-4f ? 0.0f : amount;
+    }
+    const float* colour() const { return m_colour; }
+
+private:
+    static constexpr double kSparkle = 0.8 * kPi / 180.0, kPathWide = 2.0 * kPi / 180.0,
+                            kPathTall = 6.0 * kPi / 180.0;
+    bool m_on = false;
+    float m_colour[3] = {};
+    Vec3 m_sun{0, 0, 1};
+    float m_strength = 0;
+    double m_reach = 1, m_sunAzimuth = 0, m_sunElevation = 0, m_sunXY = 0, m_skipExponent = 0;
+};
 
 } // namespace
 
@@ -139,18 +236,16 @@ std::vector<Wave> drawWaveSet(const WaterParams& p) {
     return waves;
 }
 
-void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks,
-                    bool coordinates) {
+void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const WaterHooks& hooks) {
     maps.width = width;
     maps.height = height;
     maps.horizonRow = WaterParams::horizonRow(angle, height);
     maps.water.assign(std::size_t(std::max(0, width)) * std::max(0, height), 0);
     maps.firstRow = height;
-    if (width <= 0 || height <= 2) {
-        maps.across.clear();
-        maps.depth.clear();
-        return;
-    }
+    maps.depth.clear();
+    maps.denominator.clear();
+    maps.acrossScale = 0;
+    if (width <= 0 || height <= 2) return;
     const RowGeometry g(height, angle);
     for (int y = std::max(0, maps.horizonRow + 1); y < height; ++y)
         if (g.denominator(height, y) > kMinDenominator) {
@@ -158,26 +253,17 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
             break;
         }
     const int rows = maps.waterRows();
-    if (!coordinates) {
-        maps.across.clear();
-        maps.depth.clear();
-        forRows(maps.firstRow, height, hooks,
-                [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
-        return;
-    }
-    maps.across.resize(std::size_t(rows) * width);
-    maps.depth.resize(std::size_t(rows) * width);
-    forRows(maps.firstRow, height, hooks, [&](int y) {
+    maps.acrossScale = kEyeHeight * g.s;
+    maps.depth.resize(std::size_t(rows));
+    maps.denominator.resize(std::size_t(rows));
+    for (int r = 0; r < rows; ++r) {
+        const int y = maps.firstRow + r;
         const double t = g.t(height, y), d = g.denominator(height, y);
-        const float depth = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
-        float* across = &maps.across[std::size_t(y - maps.firstRow) * width];
-        float* depthRow = &maps.depth[std::size_t(y - maps.firstRow) * width];
-        for (int x = 0; x < width; ++x) {
-            across[x] = float(kEyeHeight * g.s * (x - width / 2.0) / d);
-            depthRow[x] = depth;
-        }
-        std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255));
-    });
+        maps.depth[std::size_t(r)] = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
+        maps.denominator[std::size_t(r)] = d;
+    }
+    forRows(maps.firstRow, height, hooks,
+            [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
 }
 
 bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<float>& field,
@@ -199,12 +285,17 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     const double length = std::max(1, p.length);
 
     forRows(maps.firstRow, maps.height, hooks, [&](int y) {
-        const std::size_t offset = std::size_t(y - maps.firstRow) * width;
-        const float* across = &maps.across[offset];
-        const float* depth = &maps.depth[offset];
+        const int r = y - maps.firstRow;
+        const std::size_t offset = std::size_t(r) * width;
+        thread_local std::vector<float> acrossRow;
+        acrossRow.resize(std::size_t(width));
+        float* across = acrossRow.data();
+        for (int x = 0; x < width; ++x) across[x] = maps.acrossAt(x, r);
+        const float* depth = &maps.depth[std::size_t(r)]; // the same along the row
         const uint8_t* water = &maps.water[std::size_t(y) * width];
         float* out = &field[offset];
-        std::vector<double> sum(width, 0.0);
+        thread_local std::vector<double> sum;
+        sum.assign(std::size_t(width), 0.0);
 
         // The waves: along a row the phase of each wave grows linearly with x, so the sine is
         // advanced by rotation and re-anchored every 64 samples.
@@ -275,50 +366,33 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     return !hooks.isCancelled();
 }
 
-void computeSlopes(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
-                   std::vector<float>& slopeX, std::vector<float>& slopeY, const WaterHooks& hooks) {
-    const int width = maps.width, rows = maps.waterRows();
-    const std::size_t n = std::size_t(std::max(0, rows)) * std::max(0, width);
-    slopeX.resize(n);
-    slopeY.resize(n);
-    if (n == 0) return;
-
-    // Slopes on the water plane from differences of the field. Far away one grid step spans more
-    // water than the finest waves and ripples: there the differences only alias, so the slopes
-    // fade out as a step grows past half the finest detail.
-    const double finest = std::max(1.0, p.length / (p.microwaves > 0 ? 4.0 : 1.0));
-    forRows(0, rows, hooks, [&](int r) {
-        const std::size_t row = std::size_t(r) * width;
-        const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
-        const double dDepth =
-            double(maps.depth[std::size_t(up) * width]) - maps.depth[std::size_t(down) * width];
-        const double stepY = std::fabs(dDepth) / std::max(1, down - up);
-        const double stepX = width > 1 ? std::fabs(double(maps.across[row + 1]) - maps.across[row]) : 0.0;
-        const double fadeY = std::exp(-std::pow(stepY / (0.5 * finest), 2.0));
-        const double fadeX = std::exp(-std::pow(stepX / (0.5 * finest), 2.0));
-        const float* here = &field[row];
-        const float* above = &field[std::size_t(up) * width];
-        const float* below = &field[std::size_t(down) * width];
-        for (int x = 0; x < width; ++x) {
-            const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
-            const double dX = double(maps.across[row + rr]) - maps.across[row + l];
-            slopeX[row + x] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
-            slopeY[row + x] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
-        }
-    });
-}
-
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, const std::vector<float>& slopeY,
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
                     const WaterPicture& picture, WaterSurface& s) {
-    const int width = maps.width;
+    const int width = maps.width, rows = maps.waterRows();
     s.width = width;
     s.height = maps.height;
     s.firstRow = maps.firstRow;
     s.horizonRow = maps.horizonRow;
     s.focal = 0.75 * std::max(maps.width, maps.height);
-    s.slopeX = slopeX.data();
-    s.slopeY = slopeY.data();
-    if (maps.waterRows() <= 0 || width <= 0) return;
+    s.field = field.data();
+    if (rows <= 0 || width <= 0) return;
+
+    // Slopes on the water plane come from differences of the field. Far away one grid step spans
+    // more water than the finest waves and ripples: there the differences only alias, so the slopes
+    // fade out as a step grows past half the finest detail.
+    const double finest = std::max(1.0, p.length / (p.microwaves > 0 ? 4.0 : 1.0));
+    s.fadeX.resize(std::size_t(rows));
+    s.fadeY.resize(std::size_t(rows));
+    s.depthSpan.resize(std::size_t(rows));
+    for (int r = 0; r < rows; ++r) {
+        const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
+        const double dDepth = double(maps.depth[std::size_t(up)]) - maps.depth[std::size_t(down)];
+        const double stepY = std::fabs(dDepth) / std::max(1, down - up);
+        const double stepX = width > 1 ? std::fabs(double(maps.acrossAt(1, r)) - maps.acrossAt(0, r)) : 0.0;
+        s.fadeY[std::size_t(r)] = std::exp(-std::pow(stepY / (0.5 * finest), 2.0));
+        s.fadeX[std::size_t(r)] = std::exp(-std::pow(stepX / (0.5 * finest), 2.0));
+        s.depthSpan[std::size_t(r)] = dDepth;
+    }
 
     // The sky beyond the top edge: the top rows of the picture, averaged and blurred widely.
     s.skyTop.assign(std::size_t(width) * 3, 0.0f);
@@ -345,6 +419,29 @@ void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, con
     s.ambient = count ? float(std::clamp(light / count * 1.2, 0.05, 1.0)) : 0.5f;
 }
 
+void slopesOfRow(const WaterMaps& maps, const WaterSurface& s, int r, int x0, int x1, float* slopeX,
+                 float* slopeY) {
+    const int width = maps.width, rows = maps.waterRows();
+    // X of columns x0 - 1 ... x1 (those inside the grid) at index x - x0 + 1.
+    thread_local std::vector<float> acrossRow;
+    acrossRow.resize(std::size_t(x1 - x0 + 2));
+    for (int x = std::max(0, x0 - 1); x <= std::min(width - 1, x1); ++x)
+        acrossRow[std::size_t(x - x0 + 1)] = maps.acrossAt(x, r);
+    const float* across = acrossRow.data() - (x0 - 1);
+    const int up = std::max(0, r - 1), down = std::min(rows - 1, r + 1);
+    const double fadeX = s.fadeX[std::size_t(r)], fadeY = s.fadeY[std::size_t(r)];
+    const double dDepth = s.depthSpan[std::size_t(r)];
+    const float* here = s.field + std::size_t(r) * width;
+    const float* above = s.field + std::size_t(up) * width;
+    const float* below = s.field + std::size_t(down) * width;
+    for (int x = x0; x < x1; ++x) {
+        const int l = std::max(0, x - 1), rr = std::min(width - 1, x + 1);
+        const double dX = double(across[rr]) - across[l];
+        slopeX[x - x0] = dX != 0.0 ? float(fadeX * (here[rr] - here[l]) / dX) : 0.0f;
+        slopeY[x - x0] = dDepth != 0.0 ? float(fadeY * (above[x] - below[x]) / dDepth) : 0.0f;
+    }
+}
+
 void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
                 const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
@@ -360,17 +457,17 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
     }
     const float horizonLine = float(s.horizonRow) + 0.5f;
     const float firstRow = float(maps.firstRow);
-    forRows(0, rows, hooks, [&](int r) {
+    forSurfaceTiles(maps, s, hooks, [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
         const int y = maps.firstRow + r;
         const float below = float(y) - horizonLine;
-        for (int x = 0; x < width; ++x) {
+        for (int x = x0; x < x1; ++x) {
             const std::size_t i = std::size_t(r) * width + x;
             const Vec3 view = viewRay(s, x, y);
             // Light through shallow water bends with the slope, more so close to the viewer.
             const float shift = float(kRefraction * kSlopeGain) * below;
             float bottom[3];
-            samplePicture(picture, float(x) - s.slopeX[i] * shift, float(y) + s.slopeY[i] * shift, firstRow,
-                          float(picture.height - 1), bottom);
+            samplePicture(picture, float(x) - slopeX[x - x0] * shift, float(y) + slopeY[x - x0] * shift,
+                          firstRow, float(picture.height - 1), bottom);
             // The longer the path through the water, the more of the water's own colour is seen.
             const float path = 1.0f / float(std::max(0.02, -view.z));
             const float opacity = depth >= 1.0f ? 1.0f : 1.0f - std::pow(1.0f - depth, path);
@@ -383,22 +480,45 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
 
 void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& p, WaterSurface& s,
                   const WaterHooks& hooks) {
-    (void)p;
     const int width = maps.width, rows = maps.waterRows();
-    s.reflection.resize(std::size_t(std::max(0, rows)) * std::max(0, width) * 3);
     if (rows <= 0) return;
     const float horizonLine = float(s.horizonRow) + 0.5f;
     const float sceneBottom = float(std::clamp(s.horizonRow, 0, picture.height - 1));
     const float skyFade = 1.0f / std::max(1.0f, 0.3f * float(picture.height));
-    forRows(0, rows, hooks, [&](int r) {
+    float water[3];
+    colourOf(p.waterColor, water);
+    // Reflections on water lose a little light and take a trace of the water's colour.
+    float reflectTint[3];
+    for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
+    const Glare glare(p);
+    forSurfaceTiles(maps, s, hooks, [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
         const int y = maps.firstRow + r;
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
-            const Vec3 mirrored = reflect(viewRay(s, x, y), surfaceNormal(s, i));
+        // Near the viewer the waves send neighbouring reflection rays to scattered places of the
+        // scene. The geometry of a row segment is worked out first, with the picture rows it will
+        // read requested from memory, and the picture is sampled afterwards, so that those reads
+        // overlap instead of each one stalling the arithmetic.
+        float sxs[kTileColumns], sys[kTileColumns], fs[kTileColumns], gs[kTileColumns];
+        for (int x = x0; x < x1; ++x) {
+            const Vec3 view = viewRay(s, x, y);
+            const Vec3 normal = surfaceNormal(slopeX[x - x0], slopeY[x - x0]);
+            const Vec3 mirrored = reflect(view, normal);
             const double forward = std::max(1e-3, mirrored.y);
             const double up = std::max(0.0, mirrored.z);
             const float sx = float(s.width * 0.5 + s.focal * mirrored.x / forward);
             const float sy = float(horizonLine - s.focal * up / forward);
+            sxs[x - x0] = sx;
+            sys[x - x0] = sy;
+            fs[x - x0] = fresnel(view, normal);
+            gs[x - x0] = glare.amount(mirrored, fs[x - x0]);
+            const int px = int(std::clamp(sx, 0.0f, float(picture.width - 1)));
+            const int py = int(std::clamp(sy, 0.0f, sceneBottom));
+            const uint16_t* at = &picture.rgb[(std::size_t(py) * picture.width + px) * 3];
+            __builtin_prefetch(at);
+            __builtin_prefetch(at + std::size_t(picture.width) * 3);
+        }
+        for (int x = x0; x < x1; ++x) {
+            const std::size_t i = std::size_t(r) * width + x;
+            const float sx = sxs[x - x0], sy = sys[x - x0];
             float colour[3];
             samplePicture(picture, sx, sy, 0.0f, sceneBottom, colour);
             if (sy < 0.0f) {
@@ -408,69 +528,16 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                 for (int c = 0; c < 3; ++c)
                     colour[c] += (s.skyTop[std::size_t(column) * 3 + c] - colour[c]) * k;
             }
-            uint16_t* out = &s.reflection[i * 3];
-            for (int c = 0; c < 3; ++c) out[c] = fromUnit(colour[c]);
-        }
-    });
-}
-
-void mixSurface(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
-    const int width = maps.width, rows = maps.waterRows();
-    if (rows <= 0) return;
-    float water[3];
-    colourOf(p.waterColor, water);
-    // Reflections on water lose a little light and take a trace of the water's colour.
-    float reflectTint[3];
-    for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
-    forRows(0, rows, hooks, [&](int r) {
-        const int y = maps.firstRow + r;
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
-            const float f = fresnel(viewRay(s, x, y), surfaceNormal(s, i));
+            // The reflection is held at the surface's precision before it is mixed in.
+            const float f = fs[x - x0];
             uint16_t* under = &s.under[i * 3];
-            const uint16_t* mirrored = &s.reflection[i * 3];
-            for (int c = 0; c < 3; ++c)
-                under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + toUnit(mirrored[c]) * reflectTint[c] * f);
-        }
-    });
-}
-
-void addGlare(const WaterMaps& maps, const WaterParams& p, WaterSurface& s, const WaterHooks& hooks) {
-    const int width = maps.width, rows = maps.waterRows();
-    if (rows <= 0 || p.glareBrightness <= 0) return;
-    float glare[3];
-    colourOf(p.glareColor, glare);
-    // The sun: the vertical shift lowers it from high in the sky (0) to the horizon (90), the
-    // horizontal shift swings it from the left (0) through straight ahead (90) to the right (180).
-    const double elevation = (90.0 - p.glareVerticalShift) * 0.5 * kPi / 180.0;
-    const double azimuth = (p.glareHorizontalShift - 90.0) * 0.5 * kPi / 180.0;
-    const Vec3 sun{std::cos(elevation) * std::sin(azimuth), std::cos(elevation) * std::cos(azimuth),
-                   std::sin(elevation)};
-    const float strength = p.glareBrightness / 99.0f;
-    // Two lobes around the sun's mirror direction: a small one that lights single wave facets
-    // (sparkles) and a soft one, taller than wide, that draws the path of light towards the viewer.
-    const double sparkle = 0.8 * kPi / 180.0, pathWide = 2.0 * kPi / 180.0, pathTall = 6.0 * kPi / 180.0;
-    const double reach = std::cos(4.0 * pathTall);
-    const double sunAzimuth = std::atan2(sun.x, sun.y), sunElevation = std::asin(sun.z);
-    forRows(0, rows, hooks, [&](int r) {
-        const int y = maps.firstRow + r;
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
-            const Vec3 view = viewRay(s, x, y);
-            const Vec3 normal = surfaceNormal(s, i);
-            const Vec3 mirrored = normalized(reflect(view, normal));
-            const double c = dot(mirrored, sun);
-            if (c < reach) continue;
-            const double angle2 = 2.0 * (1.0 - c); // squared angle between mirror ray and sun
-            const double dAz = std::atan2(mirrored.x, mirrored.y) - sunAzimuth;
-            const double dEl = std::asin(std::clamp(mirrored.z, -1.0, 1.0)) - sunElevation;
-            const double lobe = 3.0 * std::exp(-angle2 / (2.0 * sparkle * sparkle)) +
-                                0.45 * std::exp(-dAz * dAz / (2.0 * pathWide * pathWide) -
-                                                dEl * dEl / (2.0 * pathTall * pathTall));
-            const float amount = strength * fresnel(view, normal) * float(lobe);
-            if (amount <= 1e-4f) continue;
-            uint16_t* out = &s.under[i * 3];
-            for (int k = 0; k < 3; ++k) out[k] = fromUnit(toUnit(out[k]) + glare[k] * amount);
+            for (int c = 0; c < 3; ++c) {
+                const float mirroredColour = toUnit(fromUnit(colour[c]));
+                under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + mirroredColour * reflectTint[c] * f);
+            }
+            // The glare is added to the mixed surface.
+            if (const float g = gs[x - x0]; g > 0.0f)
+                for (int c = 0; c < 3; ++c) under[c] = fromUnit(toUnit(under[c]) + glare.colour()[c] * g);
         }
     });
 }

@@ -9,6 +9,7 @@
 // rows only, starting at `firstRow`. Every pass is a pure function of its inputs per pixel, split
 // into row bands on the jobs pool, so results do not depend on the worker count.
 
+#include "document/filters/common/HugePageAllocator.h"
 #include "document/filters/water/WaterParams.h"
 
 #include <cstdint>
@@ -36,15 +37,22 @@ struct Wave {
 // `density` waves drawn from the effect's generator seeded with 101.
 std::vector<Wave> drawWaveSet(const WaterParams& params);
 
-// Stage1's output: which samples are water and where they lie on the water plane.
+// Stage1's output: which samples are water and where they lie on the water plane. The depth
+// coordinate Y is the same along a grid row and the across coordinate X grows linearly with the
+// column, so the two coordinate maps are held as one depth and one perspective denominator per
+// water row; acrossAt() gives X exactly as a full map would hold it.
 struct WaterMaps {
     int width = 0, height = 0;
-    int horizonRow = 0;         // on the grid; may be negative (horizon above the picture)
-    int firstRow = 0;           // first row holding water (height when there is none)
-    std::vector<uint8_t> water; // whole grid: 255 water, 0 not
-    std::vector<float> across;  // X, water rows only
-    std::vector<float> depth;   // Y, water rows only
+    int horizonRow = 0;              // on the grid; may be negative (horizon above the picture)
+    int firstRow = 0;                // first row holding water (height when there is none)
+    std::vector<uint8_t> water;      // whole grid: 255 water, 0 not
+    std::vector<float> depth;        // Y of each water row
+    std::vector<double> denominator; // D of each water row
+    double acrossScale = 0;          // X = acrossScale (x - width / 2) / D
     int waterRows() const { return height - firstRow; }
+    float acrossAt(int x, int waterRow) const {
+        return float(acrossScale * (x - width / 2.0) / denominator[std::size_t(waterRow)]);
+    }
 };
 
 struct WaterHooks {
@@ -54,10 +62,8 @@ struct WaterHooks {
 };
 
 // Stage1: the water map and the perspective coordinates for the horizon angle.
-// Without `coordinates` only the water map is built (the coordinates serve the wave field and its
-// slopes, which are cached together).
 void buildWaterMaps(int width, int height, double horizonAngleDegrees, WaterMaps& maps,
-                    const WaterHooks& hooks, bool coordinates = true);
+                    const WaterHooks& hooks);
 
 // Stage11: the wave field over the water rows (0 outside the water). Returns false when cancelled.
 bool buildWaveField(const WaterMaps& maps, const WaterParams& params, std::vector<float>& field,
@@ -66,42 +72,40 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& params, std::vecto
 // The picture at the working scale: interleaved RGB, 16-bit, width x height.
 struct WaterPicture {
     int width = 0, height = 0;
-    std::vector<uint16_t> rgb;
+    Common::HugePageVector<uint16_t> rgb; // sampled at scattered rows by the reflection
 };
 
-// What the later stages share: per-row tables and the surface buffers (water rows, RGB 0 ... 1
+// What the later stages share: per-row tables and the surface buffer (water rows, RGB 0 ... 1
 // scaled to 16 bits).
 struct WaterSurface {
     int width = 0, height = 0, firstRow = 0, horizonRow = 0;
-    double focal = 1;              // the picture's focal length in grid samples
-    const float* slopeX = nullptr; // the water's slope along X and Y, water rows (see computeSlopes)
-    const float* slopeY = nullptr;
-    std::vector<uint16_t> under;      // what is seen through the water, then the surface, RGB
-    std::vector<uint16_t> reflection; // the reflected scene, RGB, water rows
-    std::vector<float> skyTop;        // the sky beyond the top of the picture, RGB per column
-    float ambient = 0.5f;             // brightness of the scene above the horizon
+    double focal = 1;             // the picture's focal length in grid samples
+    const float* field = nullptr; // the wave field, water rows (see slopesOfRow)
+    // Per water row: how far the slopes along X and Y survive (they fade where one grid step spans
+    // more water than the finest detail), and the depth difference the Y slope is taken over.
+    std::vector<double> fadeX, fadeY, depthSpan;
+    Common::HugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
+    std::vector<float> skyTop;              // the sky beyond the top of the picture, RGB per column
+    float ambient = 0.5f;                   // brightness of the scene above the horizon
 };
 
-// The slopes of the wave field on the water plane (water rows), faded where the grid cannot
-// resolve them. They depend on the wave field's key only and are cached with it.
-void computeSlopes(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& params,
-                   std::vector<float>& slopeX, std::vector<float>& slopeY, const WaterHooks& hooks);
-// Stage2: the surface's geometry, the sky colour used beyond the top of the picture and the light
-// of the scene; the slopes are taken from the given buffers (water rows x width each).
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& slopeX, const std::vector<float>& slopeY,
+// Stage2: the surface's geometry and slope tables for the wave field `field` (water rows x width,
+// kept alive by the caller while the surface is used), the sky colour used beyond the top of the
+// picture and the light of the scene.
+void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& params,
                     const WaterPicture& picture, WaterSurface& surface);
+// The slopes of the wave field on the water plane at columns x0 ... x1 - 1 of water row `waterRow`,
+// from differences of the field, written to slopeX[0 ...] and slopeY[0 ...].
+void slopesOfRow(const WaterMaps& maps, const WaterSurface& surface, int waterRow, int x0, int x1,
+                 float* slopeX, float* slopeY);
 // MakeBottom: the picture below the horizon seen through the water, refracted by the slopes and
 // lost in the water colour with depth.
 void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
                 WaterSurface& surface, const WaterHooks& hooks);
-// Stage3: the scene above the horizon reflected by the moving surface.
+// Stage3: the scene above the horizon reflected by the moving surface, mixed with the view into
+// the water by the angle of view (Fresnel), and the glare of the sun on the waves (the two share
+// each sample's mirror ray).
 void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
                   WaterSurface& surface, const WaterHooks& hooks);
-// Stage4: reflection and the view into the water mixed by the angle of view (Fresnel).
-void mixSurface(const WaterMaps& maps, const WaterParams& params, WaterSurface& surface,
-                const WaterHooks& hooks);
-// Stage5: the glare of the sun on the waves.
-void addGlare(const WaterMaps& maps, const WaterParams& params, WaterSurface& surface,
-              const WaterHooks& hooks);
 
 } // namespace Orvex::Document::Filters
