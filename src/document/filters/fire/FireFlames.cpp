@@ -352,6 +352,16 @@ __attribute__((target("avx2"))) inline int smallestLane(__m256i v) {
     return _mm256_cvtsi256_si32(v);
 }
 
+// The displaced sample position, clamped to the grid and relative to the padded box.
+__attribute__((target("avx2"), always_inline)) inline __m256
+displacedPosition(__m256 value, __m256 root, __m256 shift, __m256 grid, __m256 limit, __m256 offset) {
+    return _mm256_sub_ps(
+        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(value, root), shift), grid),
+                                    _mm256_setzero_ps()),
+                      limit),
+        offset);
+}
+
 // The same merge for kRun consecutive pixels, with the same operations in the same order (no fused
 // multiply-add), so that it gives the same bytes as mergePixel.
 __attribute__((target("avx2"), always_inline)) inline void mergeRunAvx2(const TongueRaster& t,
@@ -359,22 +369,10 @@ __attribute__((target("avx2"), always_inline)) inline void mergeRunAvx2(const To
                                                                         const float* gx, float gy, float* out,
                                                                         float* runMin) {
     const __m256 zero = _mm256_setzero_ps();
-    const __m256 sx = _mm256_sub_ps(
-        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(nx),
-                                                                              _mm256_set1_ps(t.rootNx)),
-                                                                _mm256_set1_ps(t.dx)),
-                                                  _mm256_loadu_ps(gx)),
-                                    zero),
-                      _mm256_set1_ps(t.maxX)),
-        _mm256_set1_ps(t.offX));
-    const __m256 sy = _mm256_sub_ps(
-        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(ny),
-                                                                              _mm256_set1_ps(t.rootNy)),
-                                                                _mm256_set1_ps(t.dy)),
-                                                  _mm256_set1_ps(gy)),
-                                    zero),
-                      _mm256_set1_ps(t.maxY)),
-        _mm256_set1_ps(t.offY));
+    const __m256 sx = displacedPosition(_mm256_loadu_ps(nx), _mm256_set1_ps(t.rootNx), _mm256_set1_ps(t.dx),
+                                        _mm256_loadu_ps(gx), _mm256_set1_ps(t.maxX), _mm256_set1_ps(t.offX));
+    const __m256 sy = displacedPosition(_mm256_loadu_ps(ny), _mm256_set1_ps(t.rootNy), _mm256_set1_ps(t.dy),
+                                        _mm256_set1_ps(gy), _mm256_set1_ps(t.maxY), _mm256_set1_ps(t.offY));
     const __m256 inside =
         _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(sx, _mm256_set1_ps(t.lowX), _CMP_GE_OQ),
                                     _mm256_cmp_ps(sy, _mm256_set1_ps(t.lowY), _CMP_GE_OQ)),
@@ -463,16 +461,6 @@ __attribute__((target("avx2"), always_inline)) inline void mergeRunAvx2(const To
     least = _mm256_min_ps(least, _mm256_shuffle_ps(least, least, 0x4E));
     least = _mm256_min_ps(least, _mm256_shuffle_ps(least, least, 0xB1));
     *runMin = _mm256_cvtss_f32(least);
-}
-
-// The displaced sample position, clamped to the grid and relative to the padded box.
-__attribute__((target("avx2"), always_inline)) inline __m256
-displacedPosition(__m256 value, __m256 root, __m256 shift, __m256 grid, __m256 limit, __m256 offset) {
-    return _mm256_sub_ps(
-        _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(value, root), shift), grid),
-                                    _mm256_setzero_ps()),
-                      limit),
-        offset);
 }
 
 // Merges one canvas row of a tongue, pixels [x0, x1): eight runs are tested at a time against the
