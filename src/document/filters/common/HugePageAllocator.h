@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #ifdef __linux__
@@ -53,5 +55,24 @@ template <class T> struct HugePageAllocator {
 
 // A vector whose large buffers sit on huge pages.
 template <class T> using HugePageVector = std::vector<T, HugePageAllocator<T>>;
+
+// The same allocator leaving the elements of a resize uninitialised (as `new T[n]` would), for a
+// buffer that its parallel passes fill first: the first touch of its pages, which costs more than
+// the writes themselves, then happens on every worker at once instead of in one serial fill.
+template <class T> struct UninitializedHugePageAllocator : HugePageAllocator<T> {
+    template <class U> struct rebind { using other = UninitializedHugePageAllocator<U>; };
+    UninitializedHugePageAllocator() = default;
+    template <class U> UninitializedHugePageAllocator(const UninitializedHugePageAllocator<U>&) {}
+
+    template <class U> void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// A vector whose resize leaves new elements uninitialised; only for trivial element types.
+template <class T> using UninitializedHugePageVector = std::vector<T, UninitializedHugePageAllocator<T>>;
 
 } // namespace Orvex::Document::Filters::Common

@@ -122,7 +122,8 @@ bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& r
     const int blurReach = 6;
     field.rect = grown(region, blurReach, SizeI{W, H});
     const int fw = field.rect.width(), fh = field.rect.height();
-    field.values.assign(size_t(fw) * size_t(fh), 0.0f);
+    field.values.clear();
+    field.values.resize(size_t(fw) * size_t(fh)); // each band clears its own rows
     // The margin keeps every box inside the region; clip anyway so that rounding never writes outside.
     for (RainStreak& s : streaks) {
         s.top = std::max(s.top, field.rect.top), s.bottom = std::min(s.bottom, field.rect.bottom - 1);
@@ -146,6 +147,8 @@ bool RainRenderer::drawStreaks(const RainParams& p, int W, int H, const RectI& r
                 if (context.cancelled()) return;
                 const int rowBegin = field.rect.top + int(b) * BandRows;
                 const int rowEnd = std::min(field.rect.bottom, rowBegin + BandRows);
+                std::fill(field.values.begin() + std::ptrdiff_t(rowBegin - field.rect.top) * fw,
+                          field.values.begin() + std::ptrdiff_t(rowEnd - field.rect.top) * fw, 0.0f);
                 // Long streaks at high density make bands slow; a cancel is noticed within 256 streaks.
                 const std::vector<uint32_t>& list = bandStreaks[b];
                 for (size_t k = 0; k < list.size(); ++k) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "document/filters/RenderSupport.h"
+#include "document/filters/common/HugePageAllocator.h"
 #include "document/filters/rain/RainParams.h"
 
 namespace Orvex::Document::Filters {
@@ -8,7 +9,7 @@ namespace Orvex::Document::Filters {
 // rectangle the field is 0.
 struct StreakField {
     RectI rect;
-    std::vector<float> values; // rect.width() x rect.height(), row-major
+    Common::UninitializedHugePageVector<float> values; // rect.width() x rect.height(), row-major
     float at(int x, int y) const {
         return rect.contains(x, y)
                    ? values[size_t(y - rect.top) * size_t(rect.width()) + size_t(x - rect.left)]
