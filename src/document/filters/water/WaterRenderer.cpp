@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -62,6 +63,35 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
             }
         },
         4, uint32_t(std::max(0, maxWorkers)));
+}
+
+// A fingerprint of the picture on the grid, so that the stored light is reused only for the very
+// same picture: 64 fixed slices hashed in parallel, combined in order.
+uint64_t pictureFingerprint(const WaterPicture& picture, int maxWorkers) {
+    const std::size_t count = picture.rgb.size();
+    constexpr uint32_t kSlices = 64;
+    uint64_t slices[kSlices] = {};
+    MT::parallelFor(
+        0, kSlices,
+        [&](uint32_t first, uint32_t last) {
+            for (uint32_t k = first; k < last; ++k) {
+                const std::size_t from = count * k / kSlices, to = count * (k + 1) / kSlices;
+                const uint16_t* v = picture.rgb.data();
+                uint64_t h = 0x9E3779B97F4A7C15ull ^ k, i = from;
+                for (; i + 4 <= to; i += 4) {
+                    uint64_t word;
+                    std::memcpy(&word, v + i, sizeof word);
+                    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+                    h ^= h >> 29;
+                }
+                for (; i < to; ++i) h = (h ^ v[i]) * 0xC4CEB9FE1A85EC53ull;
+                slices[k] = h;
+            }
+        },
+        1, uint32_t(std::max(0, maxWorkers)));
+    uint64_t h = uint64_t(picture.width) * 0x100000001B3ull + uint64_t(picture.height);
+    for (uint64_t slice : slices) h = (h ^ slice) * 0x100000001B3ull + (h >> 31);
+    return h;
 }
 
 // Writes the surface into the result's rows `top` ... `bottom` - 1 (below the picture's horizon
@@ -159,6 +189,15 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
     const WaterPicture& picture = m_picture;
     WaterSurface& surface = m_surface;
     prepareSurface(maps, m_waveCache, lastRun, picture, surface);
+    // Stage3's stored light stays valid while the wave field, the picture and the glare's
+    // brightness and position are those it was traced for.
+    const uint64_t fingerprint = pictureFingerprint(picture, context.maxWorkers);
+    const bool sameLight = cached && m_lightValid && fingerprint == m_lightFingerprint &&
+                           lastRun.glareBrightness == m_lightKey.glareBrightness &&
+                           lastRun.glareVerticalShift == m_lightKey.glareVerticalShift &&
+                           lastRun.glareHorizontalShift == m_lightKey.glareHorizontalShift;
+    surface.lightStored = surface.lightStored && sameLight;
+    m_lightValid = false;
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
@@ -169,6 +208,9 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
         context.advance();
         if (context.cancelled()) return RunOutcome::Cancelled;
     }
+    m_lightValid = surface.lightStored;
+    m_lightKey = lastRun;
+    m_lightFingerprint = fingerprint;
 
     // Stage4: the picture into the result (its tiles are shared, not copied). Stage5 and Stage6:
     // the surface over the far and the near half of the water rows at full size; on a reduced grid

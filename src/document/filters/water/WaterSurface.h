@@ -87,6 +87,14 @@ struct WaterSurface {
     Common::HugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
     std::vector<float> skyTop;              // the sky beyond the top of the picture, RGB per column
     float ambient = 0.5f;                   // brightness of the scene above the horizon
+    // Stage3's light from above for every water sample: the reflected scene (RGB), the Fresnel
+    // factor and the glare's share. They depend on the wave field, the picture and the glare's
+    // brightness and position only, so while `lightStored` holds, a run that changes the colours
+    // or the depth mixes them in again without tracing the rays; the owner clears the flag when
+    // one of those inputs changes.
+    bool lightStored = false;
+    Common::HugePageVector<uint16_t> mirroredLight;
+    Common::HugePageVector<float> fresnelFactor, glareAmount;
 };
 
 // Stage2: the surface's geometry and slope tables for the wave field `field` (water rows x width,
@@ -104,7 +112,8 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
                 WaterSurface& surface, const WaterHooks& hooks);
 // Stage3: the scene above the horizon reflected by the moving surface, mixed with the view into
 // the water by the angle of view (Fresnel), and the glare of the sun on the waves (the two share
-// each sample's mirror ray).
+// each sample's mirror ray). Reuses the stored light while `surface.lightStored` holds and stores
+// it otherwise.
 void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
                   WaterSurface& surface, const WaterHooks& hooks);
 
