@@ -35,7 +35,7 @@ private:
     bool m_cacheValid = false;
     WaterParams m_cacheKey;
     int m_cacheWidth = 0, m_cacheHeight = 0;
-    std::vector<float> m_waveCache;
+    WaveField m_waveCache;
     // The record and picture fingerprint that Stage3's stored light (in m_surface) was traced for.
     bool m_lightValid = false;
     WaterParams m_lightKey;

@@ -240,12 +240,16 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
     maps.width = width;
     maps.height = height;
     maps.horizonRow = WaterParams::horizonRow(angle, height);
-    maps.water.assign(std::size_t(std::max(0, width)) * std::max(0, height), 0);
+    // Every sample of the map is written below, the rows in parallel.
+    maps.water.resize(std::size_t(std::max(0, width)) * std::max(0, height));
     maps.firstRow = height;
     maps.depth.clear();
     maps.denominator.clear();
     maps.acrossScale = 0;
-    if (width <= 0 || height <= 2) return;
+    if (width <= 0 || height <= 2) {
+        std::fill(maps.water.begin(), maps.water.end(), uint8_t(0));
+        return;
+    }
     const RowGeometry g(height, angle);
     for (int y = std::max(0, maps.horizonRow + 1); y < height; ++y)
         if (g.denominator(height, y) > kMinDenominator) {
@@ -262,12 +266,12 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
         maps.depth[std::size_t(r)] = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
         maps.denominator[std::size_t(r)] = d;
     }
-    forRows(maps.firstRow, height, hooks,
-            [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
+    forRows(0, height, hooks, [&](int y) {
+        std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(y >= maps.firstRow ? 255 : 0));
+    });
 }
 
-bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<float>& field,
-                    const WaterHooks& hooks) {
+bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& field, const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
     field.resize(std::size_t(std::max(0, rows)) * std::max(0, width));
     if (rows <= 0 || width <= 0) return !hooks.isCancelled();
@@ -366,7 +370,7 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     return !hooks.isCancelled();
 }
 
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
+void prepareSurface(const WaterMaps& maps, const WaveField& field, const WaterParams& p,
                     const WaterPicture& picture, WaterSurface& s) {
     const int width = maps.width, rows = maps.waterRows();
     s.width = width;
