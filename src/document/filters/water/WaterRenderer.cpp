@@ -50,10 +50,17 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
                 const int y0 = int(gy) * s, rows = std::min(s, H - y0);
                 getData(source, RectI{0, y0, W, y0 + rows}, strip.data(), unsigned(W * 6), rgb16);
                 std::fill(sums.begin(), sums.end(), 0u);
-                for (int r = 0; r < rows; ++r)
-                    for (int x = 0; x < W; ++x)
-                        for (int c = 0; c < 3; ++c)
-                            sums[std::size_t(x / s) * 3 + c] += strip[(std::size_t(r) * W + x) * 3 + c];
+                for (int r = 0; r < rows; ++r) {
+                    const uint16_t* line = &strip[std::size_t(r) * W * 3];
+                    for (int gx = 0; gx < grid.width; ++gx) {
+                        uint32_t* sum = &sums[std::size_t(gx) * 3];
+                        for (int x = gx * s, end = std::min(W, x + s); x < end; ++x) {
+                            sum[0] += line[x * 3];
+                            sum[1] += line[x * 3 + 1];
+                            sum[2] += line[x * 3 + 2];
+                        }
+                    }
+                }
                 for (int gx = 0; gx < grid.width; ++gx) {
                     const int count = std::min(s, W - gx * s) * rows;
                     for (int c = 0; c < 3; ++c)
@@ -117,6 +124,23 @@ void writeSurface(PixelPlane& result, const WaterSurface& surface, int top, int 
         columnWeight[std::size_t(x)] = fx - float(ix);
     }
     forEachRgbaTile<T>(result, RectI{0, top, width, bottom}, context, [&](const RgbaTile<T>& tile) {
+        // On a reduced grid s picture rows fall between the same two surface rows: each surface
+        // row is interpolated along the tile's columns once and kept while rows use it.
+        const int left = tile.area.left, span = tile.area.right - left;
+        thread_local std::vector<float> along[2];
+        int alongRow[2] = {-1, -1};
+        auto interpolated = [&](int k, int surfaceRow) {
+            along[k].resize(std::size_t(span) * 3);
+            const uint16_t* r = &surface.under[std::size_t(surfaceRow) * sw * 3];
+            float* a = along[k].data();
+            for (int x = left; x < left + span; ++x) {
+                const int i0 = column0[std::size_t(x)], i1 = column1[std::size_t(x)];
+                const float wx = columnWeight[std::size_t(x)];
+                for (int c = 0; c < 3; ++c)
+                    a[(x - left) * 3 + c] = r[i0 + c] + wx * (float(r[i1 + c]) - r[i0 + c]);
+            }
+            alongRow[k] = surfaceRow;
+        };
         for (int y = tile.area.top; y < tile.area.bottom; ++y) {
             T* out[3] = {tile.row(0, y), tile.row(1, y), tile.row(2, y)};
             T* alpha = tile.row(3, y);
@@ -124,22 +148,28 @@ void writeSurface(PixelPlane& result, const WaterSurface& surface, int top, int 
                                         0.0f, float(rows - 1));
             const int iy = int(fy), iy1 = std::min(iy + 1, rows - 1);
             const float wy = fy - float(iy);
-            const uint16_t* r0 = &surface.under[std::size_t(iy) * sw * 3];
-            const uint16_t* r1 = &surface.under[std::size_t(iy1) * sw * 3];
             if (scale == 1) {
                 // One surface sample per pixel: the interpolation weights are all 0.
+                const uint16_t* r0 = &surface.under[std::size_t(iy) * sw * 3];
                 for (int x = tile.area.left; x < tile.area.right; ++x)
                     for (int c = 0; c < 3; ++c) out[c][x] = fromWide<T>(float(r0[x * 3 + c]));
             } else {
-                for (int x = tile.area.left; x < tile.area.right; ++x) {
-                    const int i0 = column0[std::size_t(x)], i1 = column1[std::size_t(x)];
-                    const float wx = columnWeight[std::size_t(x)];
-                    for (int c = 0; c < 3; ++c) {
-                        const float a = r0[i0 + c] + wx * (float(r0[i1 + c]) - r0[i0 + c]);
-                        const float b = r1[i0 + c] + wx * (float(r1[i1 + c]) - r1[i0 + c]);
-                        out[c][x] = fromWide<T>(a + wy * (b - a));
+                if (alongRow[0] != iy) {
+                    if (alongRow[1] == iy) {
+                        std::swap(along[0], along[1]);
+                        std::swap(alongRow[0], alongRow[1]);
+                    } else {
+                        interpolated(0, iy);
                     }
                 }
+                if (alongRow[1] != iy1) interpolated(1, iy1);
+                const float* a = along[0].data();
+                const float* b = along[1].data();
+                for (int x = 0; x < span; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        const float upper = a[x * 3 + c], lower = b[x * 3 + c];
+                        out[c][left + x] = fromWide<T>(upper + wy * (lower - upper));
+                    }
             }
             if (alpha)
                 for (int x = tile.area.left; x < tile.area.right; ++x) alpha[x] = opaque<T>();
