@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <numeric>
@@ -22,10 +23,12 @@ FireParams smallFlames() {
 }
 
 std::vector<float> draw(const FireGeometry& g, const FireParams& p, const std::vector<uint8_t>& mask,
-                        int workers, FlameOutcome* outcome = nullptr, int64_t* tongues = nullptr) {
+                        int workers, FlameOutcome* outcome = nullptr, int64_t* tongues = nullptr,
+                        bool vector = true) {
     std::vector<float> canvas;
     FlameCallbacks callbacks;
     callbacks.maxWorkers = workers;
+    callbacks.allowVector = vector;
     callbacks.beginTongues = [&](int64_t n) {
         if (tongues) *tongues = n;
     };
@@ -86,6 +89,34 @@ TEST(FireFlames, SameBytesForAnyWorkerCount) {
     EXPECT_TRUE(sameBytes(one, draw(g, p, mask, 7)));
     // And the generator restarts for every drawing.
     EXPECT_TRUE(sameBytes(one, draw(g, p, mask, 0)));
+}
+
+TEST(FireFlames, VectorMergeGivesTheScalarBytes) {
+    // Narrow and wide tongues, strong and weak sway, on a canvas smaller than the image (k > 1) and
+    // on one the size of the grid; the selection leaves room above for the flames.
+    struct Case {
+        int flames, width, height, blur, distortion;
+    };
+    const Case cases[] = {
+        {86, 17, 188, 13, 65}, {50, 8, 128, 5, 90}, {200, 50, 67, 50, 57}, {54, 1, 1, 40, 100}};
+    for (const auto& size : {std::pair{1300, 900}, std::pair{480, 200}}) {
+        const FireGeometry g = FireGeometry::forImage(size.first, size.second);
+        const auto mask = bandMask(g.gridWidth, g.gridHeight, g.gridHeight / 2, g.gridHeight * 3 / 4);
+        for (const Case& c : cases) {
+            FireParams p = FireParams::defaults();
+            p.flames = c.flames;
+            p.width = c.width;
+            p.height = c.height;
+            p.horizontalBlur = c.blur;
+            p.distortion = c.distortion;
+            const auto vector = draw(g, p, mask, 2, nullptr, nullptr, true);
+            const auto scalar = draw(g, p, mask, 2, nullptr, nullptr, false);
+            EXPECT_TRUE(sameBytes(vector, scalar))
+                << size.first << "x" << size.second << " flames " << c.flames << " width " << c.width
+                << " distortion " << c.distortion;
+            EXPECT_GT(*std::max_element(vector.begin(), vector.end()), 0.5f);
+        }
+    }
 }
 
 TEST(FireFlames, TongueCountFollowsSelectionAndDensity) {

@@ -17,6 +17,26 @@ TEST(LcgRandom, FollowsTheDefinedRecurrence) {
     EXPECT_EQ(other.state(), 101u * 214013u + 2531011u);
 }
 
+TEST(LcgRandom, SkipLandsWhereSingleStepsLand) {
+    for (const uint32_t seed : {0u, 1u, 0xDEADBEEFu}) {
+        cLcgRandom stepped(seed);
+        uint64_t taken = 0;
+        for (const uint64_t count : {0ull, 1ull, 2ull, 3ull, 7ull, 64ull, 1000ull, 65537ull}) {
+            cLcgRandom jumped(seed);
+            while (taken < count) {
+                stepped.step();
+                ++taken;
+            }
+            jumped.skip(count);
+            EXPECT_EQ(jumped.state(), stepped.state()) << "seed " << seed << " count " << count;
+        }
+    }
+    // The period is 2^32: a full cycle comes back to the start.
+    cLcgRandom cycle(12345);
+    cycle.skip(uint64_t(1) << 32);
+    EXPECT_EQ(cycle.state(), 12345u);
+}
+
 TEST(LcgRandom, CopiesAreIndependentStreams) {
     cLcgRandom a(102);
     a.next();

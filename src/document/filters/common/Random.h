@@ -24,6 +24,22 @@ public:
         m_state = m_state * kMultiplier + kIncrement;
         return m_state;
     }
+    // Advances `count` steps at once, as `count` calls of step() would, in O(log count): the
+    // composition of n steps is itself an affine map state * a + c, built by repeated squaring.
+    constexpr void skip(std::uint64_t count) {
+        std::uint32_t a = 1, c = 0;                            // the steps taken so far
+        std::uint32_t stepA = kMultiplier, stepC = kIncrement; // 2^i steps
+        while (count) {
+            if (count & 1u) {
+                a *= stepA;
+                c = c * stepA + stepC;
+            }
+            stepC = stepC * stepA + stepC;
+            stepA *= stepA;
+            count >>= 1;
+        }
+        m_state = m_state * a + c;
+    }
     // One draw: 0 ... 32767.
     constexpr int next() { return static_cast<int>((step() >> 16) & 0x7FFFu); }
     // One draw scaled to 0 ... 1 as r / 32767.

@@ -10,6 +10,7 @@
 // same start rule at the far end. Lines shorter than 4 samples see only the start rule.
 
 #include <cstddef>
+#include <vector>
 
 namespace Orvex::Document::Filters::Common {
 
@@ -29,5 +30,10 @@ void recursiveGaussianLine(float* line, std::ptrdiff_t step, int n, const YoungV
 // Runs on worker threads.
 void recursiveGaussianBlur(float* data, std::ptrdiff_t stride, int width, int height, double sigmaX,
                            double sigmaY);
+
+// The same blur on the calling thread alone, with the caller's scratch memory (grown as needed):
+// for many small areas blurred from inside parallel jobs.
+void recursiveGaussianBlurSerial(float* data, std::ptrdiff_t stride, int width, int height, double sigmaX,
+                                 double sigmaY, std::vector<double>& scratch);
 
 } // namespace Orvex::Document::Filters::Common

@@ -35,6 +35,9 @@ struct FlameCallbacks {
     std::function<void(int64_t steps)> beginTongues; // called once with the tongue count
     std::function<void(int64_t steps)> advance;
     int maxWorkers = 0; // 0: every worker of the jobs pool
+    // The vector kernels (when the processor has them) give the same bytes as the scalar code; off,
+    // the scalar code runs alone, for comparing the two.
+    bool allowVector = true;
 };
 
 enum class FlameOutcome { Drawn, NothingSelected, Cancelled };

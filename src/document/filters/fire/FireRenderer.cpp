@@ -2,6 +2,7 @@
 
 #include "document/filters/Composite.h"
 #include "document/filters/common/ColorSpaces.h"
+#include "datastorage/RescaleSumming.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,37 +12,17 @@ namespace Orvex::Document::Filters {
 using namespace DataStorage;
 
 std::vector<uint8_t> FireRenderer::selectionOnGrid(const DataChannel& mask, const FireGeometry& g) {
-    const RectI whole{0, 0, g.imageWidth, g.imageHeight};
-    std::vector<uint8_t> image = maskBytes(&mask, whole);
-    if (g.gridWidth == g.imageWidth && g.gridHeight == g.imageHeight) return image;
-    // Area average: every picture pixel adds its value, weighted by the part of it that falls into
-    // each grid cell.
-    std::vector<uint8_t> grid(std::size_t(g.gridWidth) * g.gridHeight);
-    const double sx = double(g.gridWidth) / g.imageWidth, sy = double(g.gridHeight) / g.imageHeight;
-    std::vector<double> rowSum(std::size_t(g.gridWidth) * 2);
-    std::vector<double> accum(std::size_t(g.gridWidth) * g.gridHeight, 0.0);
-    for (int y = 0; y < g.imageHeight; ++y) {
-        const int ty = int(y * sy);
-        const double wy = std::min(1.0, (ty + 1 - y * sy) / sy);
-        std::fill(rowSum.begin(), rowSum.end(), 0.0);
-        const uint8_t* row = &image[std::size_t(y) * g.imageWidth];
-        for (int x = 0; x < g.imageWidth; ++x) {
-            if (!row[x]) continue;
-            const int tx = int(x * sx);
-            const double wx = std::min(1.0, (tx + 1 - x * sx) / sx);
-            rowSum[tx] += row[x] * wx;
-            if (tx + 1 < g.gridWidth) rowSum[tx + 1] += row[x] * (1.0 - wx);
-        }
-        for (int tx = 0; tx < g.gridWidth; ++tx) {
-            if (rowSum[tx] == 0.0) continue;
-            accum[std::size_t(ty) * g.gridWidth + tx] += rowSum[tx] * wy;
-            if (ty + 1 < g.gridHeight)
-                accum[std::size_t(ty + 1) * g.gridWidth + tx] += rowSum[tx] * (1.0 - wy);
-        }
-    }
-    for (std::size_t i = 0; i < grid.size(); ++i)
-        grid[i] = uint8_t(std::clamp(std::floor(accum[i] * sx * sy + 0.5), 0.0, 255.0));
-    return grid;
+    if (g.gridWidth == g.imageWidth && g.gridHeight == g.imageHeight)
+        return maskBytes(&mask, RectI{0, 0, g.imageWidth, g.imageHeight});
+    // Area average, tile-parallel: a cell is selected when any part of the selection falls into it
+    // strongly enough to survive the rounding.
+    const RectI gridRect{0, 0, g.gridWidth, g.gridHeight};
+    DataChannel grid(g.gridWidth, g.gridHeight, mask.type());
+    if (rescaleSummingChannel(mask, grid, {})) return maskBytes(&grid, gridRect);
+    const DataChannel bytes(mask, typeCodeOf<uint8_t>); // a sample type the reduction does not take
+    DataChannel gridBytes(g.gridWidth, g.gridHeight, typeCodeOf<uint8_t>);
+    rescaleSummingChannel(bytes, gridBytes, {});
+    return maskBytes(&gridBytes, gridRect);
 }
 
 namespace {
