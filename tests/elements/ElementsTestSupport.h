@@ -27,7 +27,7 @@ inline std::vector<uint8_t> bandMask(int width, int height, int top, int bottom)
     return mask;
 }
 
-template <class T> bool sameBytes(const std::vector<T>& a, const std::vector<T>& b) {
+template <class T, class A, class B> bool sameBytes(const std::vector<T, A>& a, const std::vector<T, B>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 
 using namespace Orvex::Document::Filters;
 using namespace TestSupport;
@@ -255,6 +256,53 @@ TEST(WaterRenderer, OnlyGeometryChangesRecomputeTheWaveField) {
     p.horizonAngle = float(WaterParams::horizonAngleForRow(70, 120));
     render(renderer, p, 160, 120, TypeU8, RectI{}, 0, RunMode::Live);
     EXPECT_EQ(renderer.waveFieldCount(), 3);
+}
+
+// The wave field and the light traced by Stage3 are kept between runs; whatever the order of the
+// changes, a run must give the bytes of a fresh renderer with the same record and picture.
+TEST(WaterRenderer, RunsAfterChangesMatchAFreshRenderer) {
+    const int w = 200, h = 150;
+    Ref<PixelPlane> picture = makePlane(w, h, TypeU8, true);
+    // The same picture with one changed pixel in the scene that the water reflects.
+    Ref<PixelPlane> touched = makePlane(w, h, TypeU8, true);
+    const uint8_t white[4] = {255, 255, 255, 255};
+    setData(*touched, RectI{100, 40, 101, 41}, white, 0, PixelFormat::fromMask(MaskRGBA, TypeU8));
+    auto run = [](WaterRenderer& renderer, WaterParams p, const PixelPlane& source, RunMode mode) {
+        Ref<PixelPlane> result = emptyLike(source);
+        RunContext context;
+        context.mode = mode;
+        EXPECT_EQ(renderer.process(p, source, MaskChannels{}, *result, context), RunOutcome::Done);
+        return planeBytes(*result);
+    };
+    for (RunMode mode : {RunMode::Normal, RunMode::Live}) {
+        WaterRenderer kept;
+        WaterParams p = waterAt(60, h);
+        run(kept, p, *picture, mode);
+        struct Step {
+            const char* what;
+            std::function<void(WaterParams&)> change;
+            bool touchedPicture;
+        };
+        const Step steps[] = {
+            {"water colour", [](WaterParams& q) { q.waterColor = 0xFF204060u; }, false},
+            {"depth", [](WaterParams& q) { q.depth = 5; }, false},
+            {"glare colour", [](WaterParams& q) { q.glareColor = 0xFFFF8040u; }, false},
+            {"glare across", [](WaterParams& q) { q.glareHorizontalShift = 60; }, false},
+            {"glare height", [](WaterParams& q) { q.glareVerticalShift = 85; }, false},
+            {"glare brightness", [](WaterParams& q) { q.glareBrightness = 40; }, false},
+            {"picture", [](WaterParams&) {}, true},
+            {"waves", [](WaterParams& q) { q.height = 60; }, true},
+            {"picture again", [](WaterParams&) {}, false},
+        };
+        for (const Step& step : steps) {
+            step.change(p);
+            const PixelPlane& source = step.touchedPicture ? *touched : *picture;
+            WaterRenderer fresh;
+            EXPECT_EQ(run(kept, p, source, mode), run(fresh, p, source, mode))
+                << step.what << (mode == RunMode::Live ? " (live)" : "");
+        }
+        EXPECT_EQ(kept.waveFieldCount(), 2);
+    }
 }
 
 TEST(WaterRenderer, HorizonOnTheBottomRowOrOutsideTheImage) {

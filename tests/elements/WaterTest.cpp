@@ -116,7 +116,7 @@ TEST(WaterWaves, FieldMatchesItsDefinitionEverywhere) {
     p.microwaves = 60;
     WaterMaps maps;
     buildWaterMaps(300, 200, p.horizonAngle, maps, {});
-    std::vector<float> field;
+    WaveField field;
     ASSERT_TRUE(buildWaveField(maps, p, field, {}));
     // Near the viewer, in the middle and right under the horizon (where the ripple lattice is finer
     // than the grid and the noise is evaluated per sample).
@@ -133,11 +133,11 @@ TEST(WaterWaves, SameFieldForAnyWorkerCount) {
     const WaterParams p = WaterParams::defaults();
     WaterMaps maps;
     buildWaterMaps(257, 190, p.horizonAngle, maps, {});
-    std::vector<float> reference;
+    WaveField reference;
     for (int workers : {1, 2, 7}) {
         WaterHooks hooks;
         hooks.maxWorkers = workers;
-        std::vector<float> field;
+        WaveField field;
         ASSERT_TRUE(buildWaveField(maps, p, field, hooks));
         if (reference.empty()) reference = field;
         EXPECT_TRUE(sameBytes(reference, field)) << workers;
@@ -166,7 +166,7 @@ WaterPicture scene(int width, int height, int horizon) {
 
 WaterSurface render(const WaterParams& p, const WaterPicture& picture, WaterMaps& maps) {
     buildWaterMaps(picture.width, picture.height, p.horizonAngle, maps, {});
-    static std::vector<float> field; // the surface refers to it
+    static WaveField field; // the surface refers to it
     buildWaveField(maps, p, field, {});
     WaterSurface s;
     prepareSurface(maps, field, p, picture, s);

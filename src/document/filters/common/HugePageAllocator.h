@@ -4,6 +4,10 @@
 // a pass that samples the buffer at scattered rows (a reflection, a displacement) misses the TLB far
 // less often, and a fresh buffer faults in once per 2 MiB instead of once per 4 KiB. Smaller blocks
 // and systems without huge pages get ordinary memory. Stateless; any thread may use it.
+//
+// Growing a HugePageVector leaves the new elements uninitialised (default-initialised): these
+// buffers are written whole by the pass that produces them, usually on several threads, and an
+// up-front zero fill would be one more sequential pass over fresh memory.
 
 #include <cstddef>
 #include <cstdlib>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -49,10 +50,17 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
                 const int y0 = int(gy) * s, rows = std::min(s, H - y0);
                 getData(source, RectI{0, y0, W, y0 + rows}, strip.data(), unsigned(W * 6), rgb16);
                 std::fill(sums.begin(), sums.end(), 0u);
-                for (int r = 0; r < rows; ++r)
-                    for (int x = 0; x < W; ++x)
-                        for (int c = 0; c < 3; ++c)
-                            sums[std::size_t(x / s) * 3 + c] += strip[(std::size_t(r) * W + x) * 3 + c];
+                for (int r = 0; r < rows; ++r) {
+                    const uint16_t* line = &strip[std::size_t(r) * W * 3];
+                    for (int gx = 0; gx < grid.width; ++gx) {
+                        uint32_t* sum = &sums[std::size_t(gx) * 3];
+                        for (int x = gx * s, end = std::min(W, x + s); x < end; ++x) {
+                            sum[0] += line[x * 3];
+                            sum[1] += line[x * 3 + 1];
+                            sum[2] += line[x * 3 + 2];
+                        }
+                    }
+                }
                 for (int gx = 0; gx < grid.width; ++gx) {
                     const int count = std::min(s, W - gx * s) * rows;
                     for (int c = 0; c < 3; ++c)
@@ -62,6 +70,35 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
             }
         },
         4, uint32_t(std::max(0, maxWorkers)));
+}
+
+// A fingerprint of the picture on the grid, so that the stored light is reused only for the very
+// same picture: 64 fixed slices hashed in parallel, combined in order.
+uint64_t pictureFingerprint(const WaterPicture& picture, int maxWorkers) {
+    const std::size_t count = picture.rgb.size();
+    constexpr uint32_t kSlices = 64;
+    uint64_t slices[kSlices] = {};
+    MT::parallelFor(
+        0, kSlices,
+        [&](uint32_t first, uint32_t last) {
+            for (uint32_t k = first; k < last; ++k) {
+                const std::size_t from = count * k / kSlices, to = count * (k + 1) / kSlices;
+                const uint16_t* v = picture.rgb.data();
+                uint64_t h = 0x9E3779B97F4A7C15ull ^ k, i = from;
+                for (; i + 4 <= to; i += 4) {
+                    uint64_t word;
+                    std::memcpy(&word, v + i, sizeof word);
+                    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+                    h ^= h >> 29;
+                }
+                for (; i < to; ++i) h = (h ^ v[i]) * 0xC4CEB9FE1A85EC53ull;
+                slices[k] = h;
+            }
+        },
+        1, uint32_t(std::max(0, maxWorkers)));
+    uint64_t h = uint64_t(picture.width) * 0x100000001B3ull + uint64_t(picture.height);
+    for (uint64_t slice : slices) h = (h ^ slice) * 0x100000001B3ull + (h >> 31);
+    return h;
 }
 
 // Writes the surface into the result's rows `top` ... `bottom` - 1 (below the picture's horizon
@@ -87,6 +124,23 @@ void writeSurface(PixelPlane& result, const WaterSurface& surface, int top, int 
         columnWeight[std::size_t(x)] = fx - float(ix);
     }
     forEachRgbaTile<T>(result, RectI{0, top, width, bottom}, context, [&](const RgbaTile<T>& tile) {
+        // On a reduced grid s picture rows fall between the same two surface rows: each surface
+        // row is interpolated along the tile's columns once and kept while rows use it.
+        const int left = tile.area.left, span = tile.area.right - left;
+        thread_local std::vector<float> along[2];
+        int alongRow[2] = {-1, -1};
+        auto interpolated = [&](int k, int surfaceRow) {
+            along[k].resize(std::size_t(span) * 3);
+            const uint16_t* r = &surface.under[std::size_t(surfaceRow) * sw * 3];
+            float* a = along[k].data();
+            for (int x = left; x < left + span; ++x) {
+                const int i0 = column0[std::size_t(x)], i1 = column1[std::size_t(x)];
+                const float wx = columnWeight[std::size_t(x)];
+                for (int c = 0; c < 3; ++c)
+                    a[(x - left) * 3 + c] = r[i0 + c] + wx * (float(r[i1 + c]) - r[i0 + c]);
+            }
+            alongRow[k] = surfaceRow;
+        };
         for (int y = tile.area.top; y < tile.area.bottom; ++y) {
             T* out[3] = {tile.row(0, y), tile.row(1, y), tile.row(2, y)};
             T* alpha = tile.row(3, y);
@@ -94,22 +148,28 @@ void writeSurface(PixelPlane& result, const WaterSurface& surface, int top, int 
                                         0.0f, float(rows - 1));
             const int iy = int(fy), iy1 = std::min(iy + 1, rows - 1);
             const float wy = fy - float(iy);
-            const uint16_t* r0 = &surface.under[std::size_t(iy) * sw * 3];
-            const uint16_t* r1 = &surface.under[std::size_t(iy1) * sw * 3];
             if (scale == 1) {
                 // One surface sample per pixel: the interpolation weights are all 0.
+                const uint16_t* r0 = &surface.under[std::size_t(iy) * sw * 3];
                 for (int x = tile.area.left; x < tile.area.right; ++x)
                     for (int c = 0; c < 3; ++c) out[c][x] = fromWide<T>(float(r0[x * 3 + c]));
             } else {
-                for (int x = tile.area.left; x < tile.area.right; ++x) {
-                    const int i0 = column0[std::size_t(x)], i1 = column1[std::size_t(x)];
-                    const float wx = columnWeight[std::size_t(x)];
-                    for (int c = 0; c < 3; ++c) {
-                        const float a = r0[i0 + c] + wx * (float(r0[i1 + c]) - r0[i0 + c]);
-                        const float b = r1[i0 + c] + wx * (float(r1[i1 + c]) - r1[i0 + c]);
-                        out[c][x] = fromWide<T>(a + wy * (b - a));
+                if (alongRow[0] != iy) {
+                    if (alongRow[1] == iy) {
+                        std::swap(along[0], along[1]);
+                        std::swap(alongRow[0], alongRow[1]);
+                    } else {
+                        interpolated(0, iy);
                     }
                 }
+                if (alongRow[1] != iy1) interpolated(1, iy1);
+                const float* a = along[0].data();
+                const float* b = along[1].data();
+                for (int x = 0; x < span; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        const float upper = a[x * 3 + c], lower = b[x * 3 + c];
+                        out[c][left + x] = fromWide<T>(upper + wy * (lower - upper));
+                    }
             }
             if (alpha)
                 for (int x = tile.area.left; x < tile.area.right; ++x) alpha[x] = opaque<T>();
@@ -159,6 +219,15 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
     const WaterPicture& picture = m_picture;
     WaterSurface& surface = m_surface;
     prepareSurface(maps, m_waveCache, lastRun, picture, surface);
+    // Stage3's stored light stays valid while the wave field, the picture and the glare's
+    // brightness and position are those it was traced for.
+    const uint64_t fingerprint = pictureFingerprint(picture, context.maxWorkers);
+    const bool sameLight = cached && m_lightValid && fingerprint == m_lightFingerprint &&
+                           lastRun.glareBrightness == m_lightKey.glareBrightness &&
+                           lastRun.glareVerticalShift == m_lightKey.glareVerticalShift &&
+                           lastRun.glareHorizontalShift == m_lightKey.glareHorizontalShift;
+    surface.lightStored = surface.lightStored && sameLight;
+    m_lightValid = false;
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
@@ -169,6 +238,9 @@ RunOutcome WaterRenderer::process(WaterParams& lastRun, const PixelPlane& source
         context.advance();
         if (context.cancelled()) return RunOutcome::Cancelled;
     }
+    m_lightValid = surface.lightStored;
+    m_lightKey = lastRun;
+    m_lightFingerprint = fingerprint;
 
     // Stage4: the picture into the result (its tiles are shared, not copied). Stage5 and Stage6:
     // the surface over the far and the near half of the water rows at full size; on a reduced grid

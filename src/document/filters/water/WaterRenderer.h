@@ -15,10 +15,13 @@ namespace Orvex::Document::Filters {
 // size; live runs of large pictures instead bring the surface back to full size in "rescale_dc"
 // (0.1) and "rescale_pp" (0.3). The wave field is cached under the geometry fields and the working
 // grid's size, so depth, glare and colour changes skip "Stage11"; the slopes are differences of the
-// cached field, taken row by row where a stage needs them.
+// cached field, taken row by row where a stage needs them. Stage3 also keeps the light it traced
+// (reflection, Fresnel factor, glare share per sample): a run that changes only the depth or the
+// colours of the same picture mixes it in again instead of tracing the rays anew.
 //
 // Memory: besides the source and result planes a run holds the picture on the grid (RGB, 16-bit),
-// the wave field (float) and the surface (RGB, 16-bit, water rows) plus the water map (8-bit);
+// the wave field (float), the surface (RGB, 16-bit, water rows), the stored light (RGB 16-bit and
+// two floats, water rows) and the water map (8-bit);
 // they are kept between runs, so that repeated runs of one size allocate nothing.
 class WaterRenderer : public TypedRenderer<WaterParams, WaterRenderer> {
 public:
@@ -32,7 +35,11 @@ private:
     bool m_cacheValid = false;
     WaterParams m_cacheKey;
     int m_cacheWidth = 0, m_cacheHeight = 0;
-    std::vector<float> m_waveCache;
+    WaveField m_waveCache;
+    // The record and picture fingerprint that Stage3's stored light (in m_surface) was traced for.
+    bool m_lightValid = false;
+    WaterParams m_lightKey;
+    uint64_t m_lightFingerprint = 0;
     WaterMaps m_maps;
     WaterPicture m_picture;
     WaterSurface m_surface;

@@ -240,12 +240,16 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
     maps.width = width;
     maps.height = height;
     maps.horizonRow = WaterParams::horizonRow(angle, height);
-    maps.water.assign(std::size_t(std::max(0, width)) * std::max(0, height), 0);
+    // Every sample of the map is written below, the rows in parallel.
+    maps.water.resize(std::size_t(std::max(0, width)) * std::max(0, height));
     maps.firstRow = height;
     maps.depth.clear();
     maps.denominator.clear();
     maps.acrossScale = 0;
-    if (width <= 0 || height <= 2) return;
+    if (width <= 0 || height <= 2) {
+        std::fill(maps.water.begin(), maps.water.end(), uint8_t(0));
+        return;
+    }
     const RowGeometry g(height, angle);
     for (int y = std::max(0, maps.horizonRow + 1); y < height; ++y)
         if (g.denominator(height, y) > kMinDenominator) {
@@ -262,12 +266,12 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
         maps.depth[std::size_t(r)] = float(kEyeHeight * (t * g.cosA + g.sinA) / d);
         maps.denominator[std::size_t(r)] = d;
     }
-    forRows(maps.firstRow, height, hooks,
-            [&](int y) { std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(255)); });
+    forRows(0, height, hooks, [&](int y) {
+        std::fill_n(&maps.water[std::size_t(y) * width], width, uint8_t(y >= maps.firstRow ? 255 : 0));
+    });
 }
 
-bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<float>& field,
-                    const WaterHooks& hooks) {
+bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& field, const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
     field.resize(std::size_t(std::max(0, rows)) * std::max(0, width));
     if (rows <= 0 || width <= 0) return !hooks.isCancelled();
@@ -366,7 +370,7 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, std::vector<flo
     return !hooks.isCancelled();
 }
 
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& p,
+void prepareSurface(const WaterMaps& maps, const WaveField& field, const WaterParams& p,
                     const WaterPicture& picture, WaterSurface& s) {
     const int width = maps.width, rows = maps.waterRows();
     s.width = width;
@@ -482,22 +486,45 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                   const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
     if (rows <= 0) return;
-    const float horizonLine = float(s.horizonRow) + 0.5f;
-    const float sceneBottom = float(std::clamp(s.horizonRow, 0, picture.height - 1));
-    const float skyFade = 1.0f / std::max(1.0f, 0.3f * float(picture.height));
     float water[3];
     colourOf(p.waterColor, water);
     // Reflections on water lose a little light and take a trace of the water's colour.
     float reflectTint[3];
     for (int c = 0; c < 3; ++c) reflectTint[c] = 0.92f * (0.85f + 0.15f * water[c]);
     const Glare glare(p);
+    const std::size_t n = std::size_t(rows) * width;
+    // The light from above, per sample: the reflected scene held at the surface's precision, the
+    // Fresnel factor and the glare's share; the same for every colour and depth of the water.
+    auto mix = [&](std::size_t i, const uint16_t* mirrored, float f, float g) {
+        uint16_t* under = &s.under[i * 3];
+        for (int c = 0; c < 3; ++c)
+            under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + toUnit(mirrored[c]) * reflectTint[c] * f);
+        if (g > 0.0f)
+            for (int c = 0; c < 3; ++c) under[c] = fromUnit(toUnit(under[c]) + glare.colour()[c] * g);
+    };
+    if (s.lightStored && s.mirroredLight.size() == n * 3 && s.fresnelFactor.size() == n &&
+        s.glareAmount.size() == n) {
+        forRows(0, rows, hooks, [&](int r) {
+            for (std::size_t i = std::size_t(r) * width, end = i + width; i < end; ++i)
+                mix(i, &s.mirroredLight[i * 3], s.fresnelFactor[i], s.glareAmount[i]);
+        });
+        return;
+    }
+    s.lightStored = false;
+    s.mirroredLight.resize(n * 3);
+    s.fresnelFactor.resize(n);
+    s.glareAmount.resize(n);
+    const float horizonLine = float(s.horizonRow) + 0.5f;
+    const float sceneBottom = float(std::clamp(s.horizonRow, 0, picture.height - 1));
+    const float skyFade = 1.0f / std::max(1.0f, 0.3f * float(picture.height));
     forSurfaceTiles(maps, s, hooks, [&](int r, int x0, int x1, const float* slopeX, const float* slopeY) {
         const int y = maps.firstRow + r;
         // Near the viewer the waves send neighbouring reflection rays to scattered places of the
         // scene. The geometry of a row segment is worked out first, with the picture rows it will
         // read requested from memory, and the picture is sampled afterwards, so that those reads
         // overlap instead of each one stalling the arithmetic.
-        float sxs[kTileColumns], sys[kTileColumns], fs[kTileColumns], gs[kTileColumns];
+        float sxs[kTileColumns], sys[kTileColumns];
+        const std::size_t row = std::size_t(r) * width;
         for (int x = x0; x < x1; ++x) {
             const Vec3 view = viewRay(s, x, y);
             const Vec3 normal = surfaceNormal(slopeX[x - x0], slopeY[x - x0]);
@@ -508,8 +535,9 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
             const float sy = float(horizonLine - s.focal * up / forward);
             sxs[x - x0] = sx;
             sys[x - x0] = sy;
-            fs[x - x0] = fresnel(view, normal);
-            gs[x - x0] = glare.amount(mirrored, fs[x - x0]);
+            const float f = fresnel(view, normal);
+            s.fresnelFactor[row + x] = f;
+            s.glareAmount[row + x] = glare.amount(mirrored, f);
             const int px = int(std::clamp(sx, 0.0f, float(picture.width - 1)));
             const int py = int(std::clamp(sy, 0.0f, sceneBottom));
             const uint16_t* at = &picture.rgb[(std::size_t(py) * picture.width + px) * 3];
@@ -517,7 +545,6 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
             __builtin_prefetch(at + std::size_t(picture.width) * 3);
         }
         for (int x = x0; x < x1; ++x) {
-            const std::size_t i = std::size_t(r) * width + x;
             const float sx = sxs[x - x0], sy = sys[x - x0];
             float colour[3];
             samplePicture(picture, sx, sy, 0.0f, sceneBottom, colour);
@@ -528,18 +555,12 @@ void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const Wate
                 for (int c = 0; c < 3; ++c)
                     colour[c] += (s.skyTop[std::size_t(column) * 3 + c] - colour[c]) * k;
             }
-            // The reflection is held at the surface's precision before it is mixed in.
-            const float f = fs[x - x0];
-            uint16_t* under = &s.under[i * 3];
-            for (int c = 0; c < 3; ++c) {
-                const float mirroredColour = toUnit(fromUnit(colour[c]));
-                under[c] = fromUnit(toUnit(under[c]) * (1.0f - f) + mirroredColour * reflectTint[c] * f);
-            }
-            // The glare is added to the mixed surface.
-            if (const float g = gs[x - x0]; g > 0.0f)
-                for (int c = 0; c < 3; ++c) under[c] = fromUnit(toUnit(under[c]) + glare.colour()[c] * g);
+            uint16_t* mirrored = &s.mirroredLight[(row + x) * 3];
+            for (int c = 0; c < 3; ++c) mirrored[c] = fromUnit(colour[c]);
+            mix(row + x, mirrored, s.fresnelFactor[row + x], s.glareAmount[row + x]);
         }
     });
+    s.lightStored = !hooks.isCancelled();
 }
 
 } // namespace Orvex::Document::Filters

@@ -43,12 +43,12 @@ std::vector<Wave> drawWaveSet(const WaterParams& params);
 // water row; acrossAt() gives X exactly as a full map would hold it.
 struct WaterMaps {
     int width = 0, height = 0;
-    int horizonRow = 0;              // on the grid; may be negative (horizon above the picture)
-    int firstRow = 0;                // first row holding water (height when there is none)
-    std::vector<uint8_t> water;      // whole grid: 255 water, 0 not
-    std::vector<float> depth;        // Y of each water row
-    std::vector<double> denominator; // D of each water row
-    double acrossScale = 0;          // X = acrossScale (x - width / 2) / D
+    int horizonRow = 0;                    // on the grid; may be negative (horizon above the picture)
+    int firstRow = 0;                      // first row holding water (height when there is none)
+    Common::HugePageVector<uint8_t> water; // whole grid: 255 water, 0 not
+    std::vector<float> depth;              // Y of each water row
+    std::vector<double> denominator;       // D of each water row
+    double acrossScale = 0;                // X = acrossScale (x - width / 2) / D
     int waterRows() const { return height - firstRow; }
     float acrossAt(int x, int waterRow) const {
         return float(acrossScale * (x - width / 2.0) / denominator[std::size_t(waterRow)]);
@@ -65,8 +65,11 @@ struct WaterHooks {
 void buildWaterMaps(int width, int height, double horizonAngleDegrees, WaterMaps& maps,
                     const WaterHooks& hooks);
 
+// The wave field: water rows x grid width.
+using WaveField = Common::HugePageVector<float>;
+
 // Stage11: the wave field over the water rows (0 outside the water). Returns false when cancelled.
-bool buildWaveField(const WaterMaps& maps, const WaterParams& params, std::vector<float>& field,
+bool buildWaveField(const WaterMaps& maps, const WaterParams& params, WaveField& field,
                     const WaterHooks& hooks);
 
 // The picture at the working scale: interleaved RGB, 16-bit, width x height.
@@ -87,12 +90,20 @@ struct WaterSurface {
     Common::HugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
     std::vector<float> skyTop;              // the sky beyond the top of the picture, RGB per column
     float ambient = 0.5f;                   // brightness of the scene above the horizon
+    // Stage3's light from above for every water sample: the reflected scene (RGB), the Fresnel
+    // factor and the glare's share. They depend on the wave field, the picture and the glare's
+    // brightness and position only, so while `lightStored` holds, a run that changes the colours
+    // or the depth mixes them in again without tracing the rays; the owner clears the flag when
+    // one of those inputs changes.
+    bool lightStored = false;
+    Common::HugePageVector<uint16_t> mirroredLight;
+    Common::HugePageVector<float> fresnelFactor, glareAmount;
 };
 
 // Stage2: the surface's geometry and slope tables for the wave field `field` (water rows x width,
 // kept alive by the caller while the surface is used), the sky colour used beyond the top of the
 // picture and the light of the scene.
-void prepareSurface(const WaterMaps& maps, const std::vector<float>& field, const WaterParams& params,
+void prepareSurface(const WaterMaps& maps, const WaveField& field, const WaterParams& params,
                     const WaterPicture& picture, WaterSurface& surface);
 // The slopes of the wave field on the water plane at columns x0 ... x1 - 1 of water row `waterRow`,
 // from differences of the field, written to slopeX[0 ...] and slopeY[0 ...].
@@ -104,7 +115,8 @@ void makeBottom(const WaterMaps& maps, const WaterPicture& picture, const WaterP
                 WaterSurface& surface, const WaterHooks& hooks);
 // Stage3: the scene above the horizon reflected by the moving surface, mixed with the view into
 // the water by the angle of view (Fresnel), and the glare of the sun on the waves (the two share
-// each sample's mirror ray).
+// each sample's mirror ray). Reuses the stored light while `surface.lightStored` holds and stores
+// it otherwise.
 void reflectScene(const WaterMaps& maps, const WaterPicture& picture, const WaterParams& params,
                   WaterSurface& surface, const WaterHooks& hooks);
 
