@@ -271,6 +271,46 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
     });
 }
 
+namespace {
+
+// Adds N waves, each A sin^5 of a phase advanced by rotation (s, c) by (cs, sn) per sample, to
+// sum[start ... end - 1], wave by wave in order at every sample.
+template <int N>
+void advanceWavesN(int start, int end, double* s, double* c, const double* cs, const double* sn,
+                   const double* amplitude, double* sum) {
+    for (int x = start; x < end; ++x) {
+        double total = sum[x];
+        for (int k = 0; k < N; ++k) {
+            const double s2 = s[k] * s[k];
+            total += amplitude[k] * s2 * s2 * s[k];
+            const double ns = s[k] * cs[k] + c[k] * sn[k];
+            c[k] = c[k] * cs[k] - s[k] * sn[k];
+            s[k] = ns;
+        }
+        sum[x] = total;
+    }
+}
+
+void advanceWaves(std::size_t n, int start, int end, double* s, double* c, const double* cs, const double* sn,
+                  const double* amplitude, double* sum) {
+    switch (n) {
+    case 1:
+        advanceWavesN<1>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    case 2:
+        advanceWavesN<2>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    case 3:
+        advanceWavesN<3>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    default:
+        advanceWavesN<4>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    }
+}
+
+} // namespace
+
 bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& field, const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
     field.resize(std::size_t(std::max(0, rows)) * std::max(0, width));
@@ -305,20 +345,27 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& fiel
         // advanced by rotation and re-anchored every 64 samples.
         const double x0 = across[0],
                      dx = width > 1 ? double(across[width - 1] - across[0]) / (width - 1) : 0.0;
-        for (const WaveTerm& w : terms) {
-            const double step = w.ax * dx;
-            const double cs = std::cos(step), sn = std::sin(step);
+        // Up to four waves advance side by side, so that their rotations overlap instead of each
+        // waiting on its own previous step; every sample still adds the waves in their order.
+        for (std::size_t first = 0; first < terms.size(); first += 4) {
+            const std::size_t n = std::min<std::size_t>(4, terms.size() - first);
+            double cs[4] = {1, 1, 1, 1}, sn[4] = {}, amplitude[4] = {};
+            for (std::size_t k = 0; k < n; ++k) {
+                const double step = terms[first + k].ax * dx;
+                cs[k] = std::cos(step);
+                sn[k] = std::sin(step);
+                amplitude[k] = terms[first + k].amplitude;
+            }
             for (int start = 0; start < width; start += 64) {
-                const double phase = w.ax * (x0 + dx * start) + w.ay * depth[0] + w.phase;
-                double s = std::sin(phase), c = std::cos(phase);
-                const int end = std::min(width, start + 64);
-                for (int x = start; x < end; ++x) {
-                    const double s2 = s * s;
-                    sum[x] += w.amplitude * s2 * s2 * s;
-                    const double ns = s * cs + c * sn;
-                    c = c * cs - s * sn;
-                    s = ns;
+                double s[4] = {}, c[4] = {1, 1, 1, 1};
+                for (std::size_t k = 0; k < n; ++k) {
+                    const WaveTerm& w = terms[first + k];
+                    const double phase = w.ax * (x0 + dx * start) + w.ay * depth[0] + w.phase;
+                    s[k] = std::sin(phase);
+                    c[k] = std::cos(phase);
                 }
+                const int end = std::min(width, start + 64);
+                advanceWaves(n, start, end, s, c, cs, sn, amplitude, sum.data());
             }
         }
 
