@@ -273,6 +273,22 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
 
 namespace {
 
+// std::round for |v| < 2^31 without the library call: v - trunc(v) is exact.
+inline int32_t roundHalfAway(double v) {
+    const int32_t t = int32_t(v);
+    const double rest = v - double(t);
+    return t + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
+}
+
+// Common::cubicKernel with both pieces evaluated and one selected, which the compiler turns into
+// selections instead of branches that the sample positions make unpredictable; the same values.
+inline double kernelWithoutBranches(double t) {
+    t = std::fabs(t);
+    const double inner = (1.5 * t - 2.5) * t * t + 1.0;
+    const double outer = ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
+    return t < 1.0 ? inner : (t < 2.0 ? outer : 0.0);
+}
+
 // Adds N waves, each A sin^5 of a phase advanced by rotation (s, c) by (cs, sn) per sample, to
 // sum[start ... end - 1], wave by wave in order at every sample.
 template <int N>
@@ -397,11 +413,11 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& fiel
                     }
                     for (int x = 0; x < width; ++x) {
                         const double f2 = double(across[x]) * scale;
-                        const int32_t j0 = int32_t(std::round(f2));
+                        const int32_t j0 = roundHalfAway(f2);
                         double v = 0.0;
                         for (int b = 0; b < 5; ++b) {
                             const int32_t j = j0 - 2 + b;
-                            v += columns[std::size_t(j - jLo)] * Common::cubicKernel(double(j) - f2);
+                            v += columns[std::size_t(j - jLo)] * kernelWithoutBranches(double(j) - f2);
                         }
                         sum[x] += rippleWeight * v / 3.0;
                     }
