@@ -6,6 +6,7 @@
 #include "mt/JobsPool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace Orvex::Document::Filters {
@@ -24,15 +25,26 @@ constexpr double kRefraction = 0.12;
 // Reflectance of the water seen from straight above; it rises to 1 at grazing view.
 constexpr double kBaseReflectance = 0.3;
 
+// Runs fn(i) for i = 0 ... count - 1 on the jobs pool, each worker taking the next index as it
+// becomes free: the cost of a row or tile varies a lot across the water (ripples near the horizon,
+// scattered reflections near the viewer), and equal shares would leave a worker idle. Every item is
+// a pure function of its inputs, so the split does not show in the results.
+template <class Fn> void forItems(uint32_t count, const WaterHooks& hooks, Fn&& fn) {
+    if (count == 0) return;
+    std::atomic<uint32_t> next{0};
+    MT::parallelFor(
+        0, std::min<uint32_t>(count, 64),
+        [&](uint32_t, uint32_t) {
+            for (uint32_t i = next.fetch_add(1, std::memory_order_relaxed); i < count && !hooks.isCancelled();
+                 i = next.fetch_add(1, std::memory_order_relaxed))
+                fn(i);
+        },
+        1, uint32_t(std::max(0, hooks.maxWorkers)));
+}
+
 template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, Fn&& fn) {
     if (last <= first) return;
-    MT::parallelFor(
-        uint32_t(first), uint32_t(last),
-        [&](uint32_t begin, uint32_t end) {
-            if (hooks.isCancelled()) return;
-            for (uint32_t y = begin; y < end; ++y) fn(int(y));
-        },
-        4, uint32_t(std::max(0, hooks.maxWorkers)));
+    forItems(uint32_t(last - first), hooks, [&](uint32_t i) { fn(first + int(i)); });
 }
 
 // The surface stages walk the water in tiles of a few rows by a few hundred columns: the picture
@@ -47,21 +59,15 @@ void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHo
     if (rows <= 0 || width <= 0) return;
     const uint32_t across = uint32_t((width + kTileColumns - 1) / kTileColumns);
     const uint32_t down = uint32_t((rows + kTileRows - 1) / kTileRows);
-    MT::parallelFor(
-        0, across * down,
-        [&](uint32_t begin, uint32_t end) {
-            float slopeX[kTileColumns], slopeY[kTileColumns];
-            for (uint32_t tile = begin; tile < end; ++tile) {
-                if (hooks.isCancelled()) return;
-                const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
-                const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
-                for (int r = r0; r < r1; ++r) {
-                    slopesOfRow(maps, s, r, x0, x1, slopeX, slopeY);
-                    fn(r, x0, x1, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
-                }
-            }
-        },
-        1, uint32_t(std::max(0, hooks.maxWorkers)));
+    forItems(across * down, hooks, [&](uint32_t tile) {
+        float slopeX[kTileColumns], slopeY[kTileColumns];
+        const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
+        const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
+        for (int r = r0; r < r1; ++r) {
+            slopesOfRow(maps, s, r, x0, x1, slopeX, slopeY);
+            fn(r, x0, x1, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
+        }
+    });
 }
 
 struct RowGeometry {
