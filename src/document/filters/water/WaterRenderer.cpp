@@ -1,6 +1,7 @@
 #include "document/filters/water/WaterRenderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -41,35 +42,41 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
         return;
     }
     const int s = grid.scale, W = grid.imageWidth, H = grid.imageHeight;
+    // Bands of grid rows are handed to whichever worker is free.
+    constexpr uint32_t kBand = 8;
+    const uint32_t bands = (uint32_t(grid.height) + kBand - 1) / kBand;
+    std::atomic<uint32_t> nextBand{0};
     MT::parallelFor(
-        0, uint32_t(grid.height),
-        [&](uint32_t first, uint32_t last) {
+        0, std::min<uint32_t>(bands, 64),
+        [&](uint32_t, uint32_t) {
             std::vector<uint16_t> strip(std::size_t(W) * s * 3);
             std::vector<uint32_t> sums(std::size_t(grid.width) * 3);
-            for (uint32_t gy = first; gy < last; ++gy) {
-                const int y0 = int(gy) * s, rows = std::min(s, H - y0);
-                getData(source, RectI{0, y0, W, y0 + rows}, strip.data(), unsigned(W * 6), rgb16);
-                std::fill(sums.begin(), sums.end(), 0u);
-                for (int r = 0; r < rows; ++r) {
-                    const uint16_t* line = &strip[std::size_t(r) * W * 3];
-                    for (int gx = 0; gx < grid.width; ++gx) {
-                        uint32_t* sum = &sums[std::size_t(gx) * 3];
-                        for (int x = gx * s, end = std::min(W, x + s); x < end; ++x) {
-                            sum[0] += line[x * 3];
-                            sum[1] += line[x * 3 + 1];
-                            sum[2] += line[x * 3 + 2];
+            for (uint32_t band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1))
+                for (uint32_t gy = band * kBand, last = std::min(uint32_t(grid.height), gy + kBand);
+                     gy < last; ++gy) {
+                    const int y0 = int(gy) * s, rows = std::min(s, H - y0);
+                    getData(source, RectI{0, y0, W, y0 + rows}, strip.data(), unsigned(W * 6), rgb16);
+                    std::fill(sums.begin(), sums.end(), 0u);
+                    for (int r = 0; r < rows; ++r) {
+                        const uint16_t* line = &strip[std::size_t(r) * W * 3];
+                        for (int gx = 0; gx < grid.width; ++gx) {
+                            uint32_t* sum = &sums[std::size_t(gx) * 3];
+                            for (int x = gx * s, end = std::min(W, x + s); x < end; ++x) {
+                                sum[0] += line[x * 3];
+                                sum[1] += line[x * 3 + 1];
+                                sum[2] += line[x * 3 + 2];
+                            }
                         }
                     }
+                    for (int gx = 0; gx < grid.width; ++gx) {
+                        const int count = std::min(s, W - gx * s) * rows;
+                        for (int c = 0; c < 3; ++c)
+                            picture.rgb[(std::size_t(gy) * grid.width + gx) * 3 + c] =
+                                uint16_t((sums[std::size_t(gx) * 3 + c] + count / 2) / count);
+                    }
                 }
-                for (int gx = 0; gx < grid.width; ++gx) {
-                    const int count = std::min(s, W - gx * s) * rows;
-                    for (int c = 0; c < 3; ++c)
-                        picture.rgb[(std::size_t(gy) * grid.width + gx) * 3 + c] =
-                            uint16_t((sums[std::size_t(gx) * 3 + c] + count / 2) / count);
-                }
-            }
         },
-        4, uint32_t(std::max(0, maxWorkers)));
+        1, uint32_t(std::max(0, maxWorkers)));
 }
 
 // A fingerprint of the picture on the grid, so that the stored light is reused only for the very
