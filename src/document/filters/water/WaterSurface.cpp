@@ -395,7 +395,7 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& fiel
         // their weighted sums are formed once per lattice column, unless the lattice is finer than
         // the grid (close to the horizon), where the noise is evaluated per sample.
         if (rippleWeight > 0.0) {
-            std::vector<double> columns;
+            thread_local std::vector<double> columns;
             for (int octave = 0; octave < 3; ++octave) {
                 const double scale = double(1 << octave) / length;
                 const double f1 = depth[0] * scale;
