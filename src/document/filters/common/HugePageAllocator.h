@@ -1,6 +1,6 @@
 #pragma once
 // An allocator for the large working buffers of the effects (whole pictures and fields): blocks of
-// 4 MiB and more are aligned to 2 MiB and offered to the kernel as transparent huge pages, so that
+// 2 MiB and more are aligned to 2 MiB and offered to the kernel as transparent huge pages, so that
 // a pass that samples the buffer at scattered rows (a reflection, a displacement) misses the TLB far
 // less often, and a fresh buffer faults in once per 2 MiB instead of once per 4 KiB. Smaller blocks
 // and systems without huge pages get ordinary memory. Stateless; any thread may use it.
@@ -25,7 +25,7 @@ namespace Orvex::Document::Filters::Common {
 template <class T> struct HugePageAllocator {
     using value_type = T;
     static constexpr std::size_t kHugePage = std::size_t(2) << 20;
-    static constexpr std::size_t kThreshold = std::size_t(4) << 20;
+    static constexpr std::size_t kThreshold = std::size_t(2) << 20;
 
     HugePageAllocator() = default;
     template <class U> HugePageAllocator(const HugePageAllocator<U>&) {}

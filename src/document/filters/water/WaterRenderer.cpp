@@ -1,6 +1,7 @@
 #include "document/filters/water/WaterRenderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -29,6 +30,51 @@ template <class T> constexpr T opaque() {
         return std::numeric_limits<T>::max();
 }
 
+// The mean of each s x s block of the source (the last blocks may be smaller) as 16-bit RGB, read
+// as samples of type T whose 16-bit value is `toWide` times theirs.
+template <class T>
+void blockMeans(const PixelPlane& source, const WaterGrid& grid, int maxWorkers, uint32_t toWide,
+                WaterPicture& picture) {
+    const PixelFormat format = PixelFormat::fromMask(MaskRGB, std::is_same_v<T, uint8_t> ? TypeU8 : TypeU16);
+    const int s = grid.scale, W = grid.imageWidth, H = grid.imageHeight;
+    // Bands of grid rows are handed to whichever worker is free.
+    constexpr uint32_t kBand = 8;
+    const uint32_t bands = (uint32_t(grid.height) + kBand - 1) / kBand;
+    std::atomic<uint32_t> nextBand{0};
+    MT::parallelFor(
+        0, std::min<uint32_t>(bands, 64),
+        [&](uint32_t, uint32_t) {
+            std::vector<T> strip(std::size_t(W) * s * 3);
+            std::vector<uint32_t> sums(std::size_t(grid.width) * 3);
+            for (uint32_t band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1))
+                for (uint32_t gy = band * kBand, last = std::min(uint32_t(grid.height), gy + kBand);
+                     gy < last; ++gy) {
+                    const int y0 = int(gy) * s, rows = std::min(s, H - y0);
+                    getData(source, RectI{0, y0, W, y0 + rows}, strip.data(), unsigned(W * 3 * sizeof(T)),
+                            format);
+                    std::fill(sums.begin(), sums.end(), 0u);
+                    for (int r = 0; r < rows; ++r) {
+                        const T* line = &strip[std::size_t(r) * W * 3];
+                        for (int gx = 0; gx < grid.width; ++gx) {
+                            uint32_t* sum = &sums[std::size_t(gx) * 3];
+                            for (int x = gx * s, end = std::min(W, x + s); x < end; ++x) {
+                                sum[0] += line[x * 3];
+                                sum[1] += line[x * 3 + 1];
+                                sum[2] += line[x * 3 + 2];
+                            }
+                        }
+                    }
+                    for (int gx = 0; gx < grid.width; ++gx) {
+                        const uint32_t count = uint32_t(std::min(s, W - gx * s) * rows);
+                        for (int c = 0; c < 3; ++c)
+                            picture.rgb[(std::size_t(gy) * grid.width + gx) * 3 + c] =
+                                uint16_t((sums[std::size_t(gx) * 3 + c] * toWide + count / 2) / count);
+                    }
+                }
+        },
+        1, uint32_t(std::max(0, maxWorkers)));
+}
+
 // The picture at the working scale: the mean of each s x s block (the last blocks may be smaller).
 void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorkers, WaterPicture& picture) {
     picture.width = grid.width;
@@ -40,36 +86,12 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
                 rgb16);
         return;
     }
-    const int s = grid.scale, W = grid.imageWidth, H = grid.imageHeight;
-    MT::parallelFor(
-        0, uint32_t(grid.height),
-        [&](uint32_t first, uint32_t last) {
-            std::vector<uint16_t> strip(std::size_t(W) * s * 3);
-            std::vector<uint32_t> sums(std::size_t(grid.width) * 3);
-            for (uint32_t gy = first; gy < last; ++gy) {
-                const int y0 = int(gy) * s, rows = std::min(s, H - y0);
-                getData(source, RectI{0, y0, W, y0 + rows}, strip.data(), unsigned(W * 6), rgb16);
-                std::fill(sums.begin(), sums.end(), 0u);
-                for (int r = 0; r < rows; ++r) {
-                    const uint16_t* line = &strip[std::size_t(r) * W * 3];
-                    for (int gx = 0; gx < grid.width; ++gx) {
-                        uint32_t* sum = &sums[std::size_t(gx) * 3];
-                        for (int x = gx * s, end = std::min(W, x + s); x < end; ++x) {
-                            sum[0] += line[x * 3];
-                            sum[1] += line[x * 3 + 1];
-                            sum[2] += line[x * 3 + 2];
-                        }
-                    }
-                }
-                for (int gx = 0; gx < grid.width; ++gx) {
-                    const int count = std::min(s, W - gx * s) * rows;
-                    for (int c = 0; c < 3; ++c)
-                        picture.rgb[(std::size_t(gy) * grid.width + gx) * 3 + c] =
-                            uint16_t((sums[std::size_t(gx) * 3 + c] + count / 2) / count);
-                }
-            }
-        },
-        4, uint32_t(std::max(0, maxWorkers)));
+    // 8-bit pictures are summed in 8 bits: their 16-bit samples are v * 257 exactly, so the sums
+    // scale by 257 and the means come out the same with half the bytes read.
+    if (source.commonType() == TypeU8)
+        blockMeans<uint8_t>(source, grid, maxWorkers, 257u, picture);
+    else
+        blockMeans<uint16_t>(source, grid, maxWorkers, 1u, picture);
 }
 
 // A fingerprint of the picture on the grid, so that the stored light is reused only for the very

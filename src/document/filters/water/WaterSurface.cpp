@@ -6,6 +6,7 @@
 #include "mt/JobsPool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace Orvex::Document::Filters {
@@ -24,15 +25,26 @@ constexpr double kRefraction = 0.12;
 // Reflectance of the water seen from straight above; it rises to 1 at grazing view.
 constexpr double kBaseReflectance = 0.3;
 
+// Runs fn(i) for i = 0 ... count - 1 on the jobs pool, each worker taking the next index as it
+// becomes free: the cost of a row or tile varies a lot across the water (ripples near the horizon,
+// scattered reflections near the viewer), and equal shares would leave a worker idle. Every item is
+// a pure function of its inputs, so the split does not show in the results.
+template <class Fn> void forItems(uint32_t count, const WaterHooks& hooks, Fn&& fn) {
+    if (count == 0) return;
+    std::atomic<uint32_t> next{0};
+    MT::parallelFor(
+        0, std::min<uint32_t>(count, 64),
+        [&](uint32_t, uint32_t) {
+            for (uint32_t i = next.fetch_add(1, std::memory_order_relaxed); i < count && !hooks.isCancelled();
+                 i = next.fetch_add(1, std::memory_order_relaxed))
+                fn(i);
+        },
+        1, uint32_t(std::max(0, hooks.maxWorkers)));
+}
+
 template <class Fn> void forRows(int first, int last, const WaterHooks& hooks, Fn&& fn) {
     if (last <= first) return;
-    MT::parallelFor(
-        uint32_t(first), uint32_t(last),
-        [&](uint32_t begin, uint32_t end) {
-            if (hooks.isCancelled()) return;
-            for (uint32_t y = begin; y < end; ++y) fn(int(y));
-        },
-        4, uint32_t(std::max(0, hooks.maxWorkers)));
+    forItems(uint32_t(last - first), hooks, [&](uint32_t i) { fn(first + int(i)); });
 }
 
 // The surface stages walk the water in tiles of a few rows by a few hundred columns: the picture
@@ -47,21 +59,15 @@ void forSurfaceTiles(const WaterMaps& maps, const WaterSurface& s, const WaterHo
     if (rows <= 0 || width <= 0) return;
     const uint32_t across = uint32_t((width + kTileColumns - 1) / kTileColumns);
     const uint32_t down = uint32_t((rows + kTileRows - 1) / kTileRows);
-    MT::parallelFor(
-        0, across * down,
-        [&](uint32_t begin, uint32_t end) {
-            float slopeX[kTileColumns], slopeY[kTileColumns];
-            for (uint32_t tile = begin; tile < end; ++tile) {
-                if (hooks.isCancelled()) return;
-                const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
-                const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
-                for (int r = r0; r < r1; ++r) {
-                    slopesOfRow(maps, s, r, x0, x1, slopeX, slopeY);
-                    fn(r, x0, x1, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
-                }
-            }
-        },
-        1, uint32_t(std::max(0, hooks.maxWorkers)));
+    forItems(across * down, hooks, [&](uint32_t tile) {
+        float slopeX[kTileColumns], slopeY[kTileColumns];
+        const int r0 = int(tile / across) * kTileRows, x0 = int(tile % across) * kTileColumns;
+        const int r1 = std::min(rows, r0 + kTileRows), x1 = std::min(width, x0 + kTileColumns);
+        for (int r = r0; r < r1; ++r) {
+            slopesOfRow(maps, s, r, x0, x1, slopeX, slopeY);
+            fn(r, x0, x1, static_cast<const float*>(slopeX), static_cast<const float*>(slopeY));
+        }
+    });
 }
 
 struct RowGeometry {
@@ -271,6 +277,62 @@ void buildWaterMaps(int width, int height, double angle, WaterMaps& maps, const 
     });
 }
 
+namespace {
+
+// std::round for |v| < 2^31 without the library call: v - trunc(v) is exact.
+inline int32_t roundHalfAway(double v) {
+    const int32_t t = int32_t(v);
+    const double rest = v - double(t);
+    return t + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
+}
+
+// Common::cubicKernel with both pieces evaluated and one selected, which the compiler turns into
+// selections instead of branches that the sample positions make unpredictable; the same values.
+inline double kernelWithoutBranches(double t) {
+    t = std::fabs(t);
+    const double inner = (1.5 * t - 2.5) * t * t + 1.0;
+    const double outer = ((-0.5 * t + 2.5) * t - 4.0) * t + 2.0;
+    return t < 1.0 ? inner : (t < 2.0 ? outer : 0.0);
+}
+
+// Adds N waves, each A sin^5 of a phase advanced by rotation (s, c) by (cs, sn) per sample, to
+// sum[start ... end - 1], wave by wave in order at every sample.
+template <int N>
+void advanceWavesN(int start, int end, double* s, double* c, const double* cs, const double* sn,
+                   const double* amplitude, double* sum) {
+    for (int x = start; x < end; ++x) {
+        double total = sum[x];
+        for (int k = 0; k < N; ++k) {
+            const double s2 = s[k] * s[k];
+            total += amplitude[k] * s2 * s2 * s[k];
+            const double ns = s[k] * cs[k] + c[k] * sn[k];
+            c[k] = c[k] * cs[k] - s[k] * sn[k];
+            s[k] = ns;
+        }
+        sum[x] = total;
+    }
+}
+
+void advanceWaves(std::size_t n, int start, int end, double* s, double* c, const double* cs, const double* sn,
+                  const double* amplitude, double* sum) {
+    switch (n) {
+    case 1:
+        advanceWavesN<1>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    case 2:
+        advanceWavesN<2>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    case 3:
+        advanceWavesN<3>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    default:
+        advanceWavesN<4>(start, end, s, c, cs, sn, amplitude, sum);
+        break;
+    }
+}
+
+} // namespace
+
 bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& field, const WaterHooks& hooks) {
     const int width = maps.width, rows = maps.waterRows();
     field.resize(std::size_t(std::max(0, rows)) * std::max(0, width));
@@ -305,20 +367,27 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& fiel
         // advanced by rotation and re-anchored every 64 samples.
         const double x0 = across[0],
                      dx = width > 1 ? double(across[width - 1] - across[0]) / (width - 1) : 0.0;
-        for (const WaveTerm& w : terms) {
-            const double step = w.ax * dx;
-            const double cs = std::cos(step), sn = std::sin(step);
+        // Up to four waves advance side by side, so that their rotations overlap instead of each
+        // waiting on its own previous step; every sample still adds the waves in their order.
+        for (std::size_t first = 0; first < terms.size(); first += 4) {
+            const std::size_t n = std::min<std::size_t>(4, terms.size() - first);
+            double cs[4] = {1, 1, 1, 1}, sn[4] = {}, amplitude[4] = {};
+            for (std::size_t k = 0; k < n; ++k) {
+                const double step = terms[first + k].ax * dx;
+                cs[k] = std::cos(step);
+                sn[k] = std::sin(step);
+                amplitude[k] = terms[first + k].amplitude;
+            }
             for (int start = 0; start < width; start += 64) {
-                const double phase = w.ax * (x0 + dx * start) + w.ay * depth[0] + w.phase;
-                double s = std::sin(phase), c = std::cos(phase);
-                const int end = std::min(width, start + 64);
-                for (int x = start; x < end; ++x) {
-                    const double s2 = s * s;
-                    sum[x] += w.amplitude * s2 * s2 * s;
-                    const double ns = s * cs + c * sn;
-                    c = c * cs - s * sn;
-                    s = ns;
+                double s[4] = {}, c[4] = {1, 1, 1, 1};
+                for (std::size_t k = 0; k < n; ++k) {
+                    const WaveTerm& w = terms[first + k];
+                    const double phase = w.ax * (x0 + dx * start) + w.ay * depth[0] + w.phase;
+                    s[k] = std::sin(phase);
+                    c[k] = std::cos(phase);
                 }
+                const int end = std::min(width, start + 64);
+                advanceWaves(n, start, end, s, c, cs, sn, amplitude, sum.data());
             }
         }
 
@@ -326,7 +395,7 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& fiel
         // their weighted sums are formed once per lattice column, unless the lattice is finer than
         // the grid (close to the horizon), where the noise is evaluated per sample.
         if (rippleWeight > 0.0) {
-            std::vector<double> columns;
+            thread_local std::vector<double> columns;
             for (int octave = 0; octave < 3; ++octave) {
                 const double scale = double(1 << octave) / length;
                 const double f1 = depth[0] * scale;
@@ -350,11 +419,11 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& p, WaveField& fiel
                     }
                     for (int x = 0; x < width; ++x) {
                         const double f2 = double(across[x]) * scale;
-                        const int32_t j0 = int32_t(std::round(f2));
+                        const int32_t j0 = roundHalfAway(f2);
                         double v = 0.0;
                         for (int b = 0; b < 5; ++b) {
                             const int32_t j = j0 - 2 + b;
-                            v += columns[std::size_t(j - jLo)] * Common::cubicKernel(double(j) - f2);
+                            v += columns[std::size_t(j - jLo)] * kernelWithoutBranches(double(j) - f2);
                         }
                         sum[x] += rippleWeight * v / 3.0;
                     }

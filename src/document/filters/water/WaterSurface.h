@@ -5,9 +5,11 @@
 // progress stages and the wave cache.
 //
 // Rows of the grid run top to bottom; the water is every row below the horizon row. Buffers that
-// only concern the water (the coordinate maps, the wave field, the surface colours) hold the water
-// rows only, starting at `firstRow`. Every pass is a pure function of its inputs per pixel, split
-// into row bands on the jobs pool, so results do not depend on the worker count.
+// only concern the water (the per-row coordinates, the wave field, the surface colours and stored
+// light) hold the water rows only, starting at `firstRow`. Every pass is a pure function of its
+// inputs per pixel, split into rows or tiles that the jobs pool's workers take as they become free,
+// so results do not depend on the worker count. The large buffers sit on huge pages and are first
+// touched by the parallel passes that fill them.
 
 #include "document/filters/common/HugePageAllocator.h"
 #include "document/filters/water/WaterParams.h"
