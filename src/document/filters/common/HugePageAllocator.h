@@ -5,9 +5,9 @@
 // less often, and a fresh buffer faults in once per 2 MiB instead of once per 4 KiB. Smaller blocks
 // and systems without huge pages get ordinary memory. Stateless; any thread may use it.
 //
-// Growing a HugePageVector leaves the new elements uninitialised (default-initialised): these
-// buffers are written whole by the pass that produces them, usually on several threads, and an
-// up-front zero fill would be one more sequential pass over fresh memory.
+// Growing a HugePageVector value-initialises the new elements (zeros, as std::vector does);
+// UninitializedHugePageVector leaves them as they come, for buffers that a parallel pass writes
+// whole before anything reads them.
 
 #include <cstddef>
 #include <cstdlib>
