@@ -22,10 +22,9 @@ FireParams smallFlames() {
     return p;
 }
 
-std::vector<float> draw(const FireGeometry& g, const FireParams& p, const std::vector<uint8_t>& mask,
-                        int workers, FlameOutcome* outcome = nullptr, int64_t* tongues = nullptr,
-                        bool vector = true) {
-    std::vector<float> canvas;
+FlameCanvas draw(const FireGeometry& g, const FireParams& p, const std::vector<uint8_t>& mask, int workers,
+                 FlameOutcome* outcome = nullptr, int64_t* tongues = nullptr, bool vector = true) {
+    FlameCanvas canvas;
     FlameCallbacks callbacks;
     callbacks.maxWorkers = workers;
     callbacks.allowVector = vector;
@@ -171,7 +170,7 @@ TEST(FireFlames, EmptySelectionAndCancellation) {
     draw(g, smallFlames(), std::vector<uint8_t>(200 * 100, 0), 0, &outcome);
     EXPECT_EQ(outcome, FlameOutcome::NothingSelected);
 
-    std::vector<float> canvas;
+    FlameCanvas canvas;
     FlameCallbacks callbacks;
     callbacks.cancelled = [] { return true; };
     EXPECT_EQ(drawFlameCanvas(g, smallFlames(), bandMask(200, 100, 50, 100), canvas, callbacks),

@@ -268,15 +268,16 @@ constexpr int kRun = 8;
 struct CanvasFields {
     int width = 0, height = 0, runs = 0; // runs per row
     int runStride = 0;                   // runs rounded up to whole vectors of runs
-    std::vector<float> nx, ny;
+    // Written whole, row by row, by the parallel pass that samples the noise fields.
+    Common::UninitializedHugePageVector<float> nx, ny;
     std::vector<float> columnGrid, rowGrid;
     // Per run of each row: the least and greatest nx and ny; per run: the grid column of its first
     // and last pixel.
-    std::vector<float> runNxLo, runNxHi, runNyLo, runNyHi;
+    Common::UninitializedHugePageVector<float> runNxLo, runNxHi, runNyLo, runNyHi;
     std::vector<float> runColumnLo, runColumnHi;
     // The least canvas value of each run, kept up to date by the vector path: a run whose pixels
     // are all at least as bright as anything a tongue can give there is passed over.
-    std::vector<float> runMin;
+    Common::UninitializedHugePageVector<float> runMin;
 
     void allocate(int w, int h) {
         width = w;
@@ -285,8 +286,8 @@ struct CanvasFields {
         runStride = (runs + kRun - 1) / kRun * kRun;
         nx.resize(std::size_t(w) * h);
         ny.resize(nx.size());
-        for (auto* v : {&runNxLo, &runNxHi, &runNyLo, &runNyHi}) v->assign(std::size_t(runStride) * h, 0.0f);
-        runMin.assign(std::size_t(runStride) * h, 0.0f);
+        for (auto* v : {&runNxLo, &runNxHi, &runNyLo, &runNyHi, &runMin})
+            v->resize(std::size_t(runStride) * h);
         runColumnLo.assign(runStride, 0.0f);
         runColumnHi.assign(runStride, 0.0f);
         for (int r = 0; r < runs; ++r) {
@@ -313,6 +314,9 @@ struct CanvasFields {
             runNyLo[at + r] = c;
             runNyHi[at + r] = d;
         }
+        for (int r = runs; r < runStride; ++r)
+            runNxLo[at + r] = runNxHi[at + r] = runNyLo[at + r] = runNyHi[at + r] = 0.0f;
+        std::fill(runMin.begin() + std::ptrdiff_t(at), runMin.begin() + std::ptrdiff_t(at + runStride), 0.0f);
     }
 };
 
@@ -535,8 +539,8 @@ bool processorHasAvx2() {
 
 // Merges the tongues of a batch into canvas rows [rowBegin, rowEnd) by taking the maximum.
 void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const float* rowPeaks,
-                const FireGeometry& g, CanvasFields& fields, std::vector<float>& canvas, int rowBegin,
-                int rowEnd, bool vector) {
+                const FireGeometry& g, CanvasFields& fields, FlameCanvas& canvas, int rowBegin, int rowEnd,
+                bool vector) {
     const int cw = g.canvasWidth;
 #ifdef ORVEX_FIRE_X86
     vector = vector && processorHasAvx2();
@@ -607,7 +611,7 @@ void rasterBand(const std::vector<Tongue>& tongues, const float* boxes, const fl
 } // namespace
 
 FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
-                             const std::vector<uint8_t>& gridMask, std::vector<float>& canvas,
+                             const std::vector<uint8_t>& gridMask, FlameCanvas& canvas,
                              const FlameCallbacks& callbacks) {
     const int gw = g.gridWidth, gh = g.gridHeight;
     if (gw <= 0 || gh <= 0 || gridMask.size() < std::size_t(gw) * gh) return FlameOutcome::NothingSelected;
@@ -648,7 +652,8 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
     // tongue).
     const int cw = g.canvasWidth, ch = g.canvasHeight;
     const double k = g.canvasToGrid;
-    canvas.assign(std::size_t(cw) * ch, 0.0f);
+    canvas.clear();
+    canvas.resize(std::size_t(cw) * ch); // rows cleared by the sampling pass below
     CanvasFields fields;
     fields.columnGrid.resize(cw);
     fields.rowGrid.resize(ch);
@@ -677,6 +682,7 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
                     fields.ny[std::size_t(cy) * cw + cx] = lerp2(ny);
                 }
                 fields.buildRunBounds(int(cy));
+                std::fill_n(canvas.begin() + std::ptrdiff_t(cy) * cw, cw, 0.0f);
             }
         },
         16, workers);

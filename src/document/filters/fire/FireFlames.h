@@ -7,6 +7,7 @@
 // the calling thread and the per-tongue and per-canvas-band passes on the jobs pool; the canvas is a
 // maximum over tongues, so the result is the same bytes for any worker count.
 
+#include "document/filters/common/HugePageAllocator.h"
 #include "document/filters/fire/FireParams.h"
 
 #include <atomic>
@@ -40,12 +41,15 @@ struct FlameCallbacks {
     bool allowVector = true;
 };
 
+// The flame canvas: its rows are first written by the drawing's parallel passes.
+using FlameCanvas = Common::UninitializedHugePageVector<float>;
+
 enum class FlameOutcome { Drawn, NothingSelected, Cancelled };
 
 // Draws the flame canvas (canvasWidth x canvasHeight floats, row-major) from the selection on the
 // grid (gridWidth x gridHeight bytes, non-zero = selected).
 FlameOutcome drawFlameCanvas(const FireGeometry& geometry, const FireParams& params,
-                             const std::vector<uint8_t>& gridMask, std::vector<float>& canvas,
+                             const std::vector<uint8_t>& gridMask, FlameCanvas& canvas,
                              const FlameCallbacks& callbacks);
 
 // The colour of a flame of intensity v (0 ... 1): white at 1, orange at 0.5, black at 0.

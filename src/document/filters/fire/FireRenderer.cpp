@@ -1,8 +1,8 @@
 #include "document/filters/fire/FireRenderer.h"
 
+#include "datastorage/RescaleSumming.h"
 #include "document/filters/Composite.h"
 #include "document/filters/common/ColorSpaces.h"
-#include "datastorage/RescaleSumming.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,8 +28,8 @@ std::vector<uint8_t> FireRenderer::selectionOnGrid(const DataChannel& mask, cons
 namespace {
 
 template <class T>
-void composeFire(PixelPlane& result, const std::vector<float>& canvas, const FireGeometry& g,
-                 const FireParams& p, const RunContext& context) {
+void composeFire(PixelPlane& result, const FlameCanvas& canvas, const FireGeometry& g, const FireParams& p,
+                 const RunContext& context) {
     const float hue = p.hue / 360.0f;
     const float opacity = 1.0f - p.transparency / 100.0f;
     const int cw = g.canvasWidth, ch = g.canvasHeight;
@@ -99,7 +99,7 @@ RunOutcome FireRenderer::process(FireParams& lastRun, const PixelPlane& source, 
         callbacks.beginTongues = [&](int64_t steps) { context.beginPhase(0.9, steps); };
         callbacks.advance = [&](int64_t steps) { context.advance(steps); };
         callbacks.maxWorkers = context.maxWorkers;
-        std::vector<float> canvas;
+        FlameCanvas canvas;
         const FlameOutcome outcome = drawFlameCanvas(geometry, lastRun, gridMask, canvas, callbacks);
         if (outcome == FlameOutcome::Cancelled) return RunOutcome::Cancelled;
         if (outcome == FlameOutcome::NothingSelected) {

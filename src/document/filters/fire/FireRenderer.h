@@ -21,12 +21,12 @@ public:
     static std::vector<uint8_t> selectionOnGrid(const DataStorage::DataChannel& mask,
                                                 const FireGeometry& geometry);
 
-    const std::vector<float>& flameCanvas() const { return m_canvas; }
+    const FlameCanvas& flameCanvas() const { return m_canvas; }
     const FireGeometry& geometry() const { return m_geometry; }
     int drawingCount() const { return m_drawings; }
 
 private:
-    std::vector<float> m_canvas;
+    FlameCanvas m_canvas;
     FireGeometry m_geometry;
     bool m_cacheValid = false;
     FireParams m_cacheKey;
