@@ -1,5 +1,7 @@
 #include "document/filters/RenderSupport.h"
 
+#include "mt/JobsPool.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -73,7 +75,18 @@ RectI maskBounds(const DataChannel* mask, int maxWorkers) {
 
 std::vector<uint8_t> maskBytes(const DataChannel* mask, const RectI& rect) {
     std::vector<uint8_t> bytes(size_t(std::max(0, rect.width())) * size_t(std::max(0, rect.height())), 0);
-    if (mask && !rect.isEmpty()) getData(*mask, rect, bytes.data(), unsigned(rect.width()));
+    if (!mask || rect.isEmpty()) return bytes;
+    // Bands of rows on the jobs pool: the copy (and the first touch of the fresh buffer) is shared.
+    constexpr int kBandRows = 64;
+    const int bands = (rect.height() + kBandRows - 1) / kBandRows;
+    MT::parallelFor(0, uint32_t(bands), [&](uint32_t first, uint32_t last) {
+        for (uint32_t b = first; b < last; ++b) {
+            const int top = rect.top + int(b) * kBandRows;
+            const RectI band{rect.left, top, rect.right, std::min(rect.bottom, top + kBandRows)};
+            getData(*mask, band, bytes.data() + size_t(top - rect.top) * size_t(rect.width()),
+                    unsigned(rect.width()));
+        }
+    });
     return bytes;
 }
 
