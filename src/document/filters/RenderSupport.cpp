@@ -76,7 +76,7 @@ RectI maskBounds(const DataChannel* mask, int maxWorkers) {
 std::vector<uint8_t> maskBytes(const DataChannel* mask, const RectI& rect) {
     std::vector<uint8_t> bytes(size_t(std::max(0, rect.width())) * size_t(std::max(0, rect.height())), 0);
     if (!mask || rect.isEmpty()) return bytes;
-    // Bands of rows on the jobs pool: the copy (and the first touch of the fresh buffer) is shared.
+    // Bands of rows on the jobs pool share the copy (and its conversion, for other sample types).
     constexpr int kBandRows = 64;
     const int bands = (rect.height() + kBandRows - 1) / kBandRows;
     MT::parallelFor(0, uint32_t(bands), [&](uint32_t first, uint32_t last) {
