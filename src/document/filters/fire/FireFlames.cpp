@@ -286,10 +286,14 @@ struct CanvasFields {
         runStride = (runs + kRun - 1) / kRun * kRun;
         nx.resize(std::size_t(w) * h);
         ny.resize(nx.size());
-        for (auto* v : {&runNxLo, &runNxHi, &runNyLo, &runNyHi, &runMin})
-            v->resize(std::size_t(runStride) * h);
-        runColumnLo.assign(runStride, 0.0f);
-        runColumnHi.assign(runStride, 0.0f);
+        // A vector of runs may start at any run of a row, so every array ends with a vector's worth
+        // of padding.
+        for (auto* v : {&runNxLo, &runNxHi, &runNyLo, &runNyHi, &runMin}) {
+            v->resize(std::size_t(runStride) * h + kRun);
+            std::fill(v->end() - kRun, v->end(), 0.0f);
+        }
+        runColumnLo.assign(runStride + kRun, 0.0f);
+        runColumnHi.assign(runStride + kRun, 0.0f);
         for (int r = 0; r < runs; ++r) {
             runColumnLo[r] = columnGrid[std::size_t(r) * kRun];
             runColumnHi[r] = columnGrid[std::min(w, (r + 1) * kRun) - 1];

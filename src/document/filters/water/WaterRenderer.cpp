@@ -82,8 +82,20 @@ void pictureOnGrid(const PixelPlane& source, const WaterGrid& grid, int maxWorke
     picture.rgb.resize(std::size_t(grid.width) * grid.height * 3);
     const PixelFormat rgb16 = PixelFormat::fromMask(MaskRGB, TypeU16);
     if (!grid.reduced()) {
-        getData(source, RectI{0, 0, grid.width, grid.height}, picture.rgb.data(), unsigned(grid.width * 6),
-                rgb16);
+        // Bands of rows on the jobs pool: the conversion and the first touch of the buffer shared.
+        constexpr int kBandRows = 32;
+        const uint32_t bands = uint32_t((grid.height + kBandRows - 1) / kBandRows);
+        MT::parallelFor(
+            0, bands,
+            [&](uint32_t first, uint32_t last) {
+                for (uint32_t b = first; b < last; ++b) {
+                    const int top = int(b) * kBandRows, bottom = std::min(grid.height, top + kBandRows);
+                    getData(source, RectI{0, top, grid.width, bottom},
+                            picture.rgb.data() + std::size_t(top) * grid.width * 3, unsigned(grid.width * 6),
+                            rgb16);
+                }
+            },
+            1, uint32_t(std::max(0, maxWorkers)));
         return;
     }
     // 8-bit pictures are summed in 8 bits: their 16-bit samples are v * 257 exactly, so the sums

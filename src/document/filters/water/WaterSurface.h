@@ -47,7 +47,7 @@ struct WaterMaps {
     int width = 0, height = 0;
     int horizonRow = 0;                    // on the grid; may be negative (horizon above the picture)
     int firstRow = 0;                      // first row holding water (height when there is none)
-    Common::HugePageVector<uint8_t> water; // whole grid: 255 water, 0 not
+    Common::UninitializedHugePageVector<uint8_t> water; // whole grid: 255 water, 0 not
     std::vector<float> depth;              // Y of each water row
     std::vector<double> denominator;       // D of each water row
     double acrossScale = 0;                // X = acrossScale (x - width / 2) / D
@@ -68,7 +68,7 @@ void buildWaterMaps(int width, int height, double horizonAngleDegrees, WaterMaps
                     const WaterHooks& hooks);
 
 // The wave field: water rows x grid width.
-using WaveField = Common::HugePageVector<float>;
+using WaveField = Common::UninitializedHugePageVector<float>;
 
 // Stage11: the wave field over the water rows (0 outside the water). Returns false when cancelled.
 bool buildWaveField(const WaterMaps& maps, const WaterParams& params, WaveField& field,
@@ -77,7 +77,7 @@ bool buildWaveField(const WaterMaps& maps, const WaterParams& params, WaveField&
 // The picture at the working scale: interleaved RGB, 16-bit, width x height.
 struct WaterPicture {
     int width = 0, height = 0;
-    Common::HugePageVector<uint16_t> rgb; // sampled at scattered rows by the reflection
+    Common::UninitializedHugePageVector<uint16_t> rgb; // sampled at scattered rows by the reflection
 };
 
 // What the later stages share: per-row tables and the surface buffer (water rows, RGB 0 ... 1
@@ -89,7 +89,7 @@ struct WaterSurface {
     // Per water row: how far the slopes along X and Y survive (they fade where one grid step spans
     // more water than the finest detail), and the depth difference the Y slope is taken over.
     std::vector<double> fadeX, fadeY, depthSpan;
-    Common::HugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
+    Common::UninitializedHugePageVector<uint16_t> under; // what is seen through the water, then the surface, RGB
     std::vector<float> skyTop;              // the sky beyond the top of the picture, RGB per column
     float ambient = 0.5f;                   // brightness of the scene above the horizon
     // Stage3's light from above for every water sample: the reflected scene (RGB), the Fresnel
@@ -98,8 +98,8 @@ struct WaterSurface {
     // or the depth mixes them in again without tracing the rays; the owner clears the flag when
     // one of those inputs changes.
     bool lightStored = false;
-    Common::HugePageVector<uint16_t> mirroredLight;
-    Common::HugePageVector<float> fresnelFactor, glareAmount;
+    Common::UninitializedHugePageVector<uint16_t> mirroredLight;
+    Common::UninitializedHugePageVector<float> fresnelFactor, glareAmount;
 };
 
 // Stage2: the surface's geometry and slope tables for the wave field `field` (water rows x width,
