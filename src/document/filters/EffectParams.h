@@ -99,6 +99,10 @@ private:
     const Derived& self() const { return static_cast<const Derived&>(*this); }
 };
 
+// Records that carry drawn segments (the trunk effects) name them `lines`.
+template <class R, class = void> struct HasLines : std::false_type {};
+template <class R> struct HasLines<R, std::void_t<decltype(std::declval<R&>().lines)>> : std::true_type {};
+
 // A record of any effect behind one interface.
 class AnyParams {
 public:
@@ -117,6 +121,9 @@ public:
     virtual QString valueText(const QString& key) const = 0;
     virtual int32_t maskRevision() const = 0;
     virtual void setMaskRevision(int32_t revision) = 0;
+    // The drawn segments of a trunk effect's record; nullptr for the other effects.
+    virtual const std::vector<Segment>* segments() const = 0;
+    virtual std::vector<Segment>* segments() = 0;
 };
 
 template <class R> class TypedParams final : public AnyParams {
@@ -149,6 +156,18 @@ public:
     QString valueText(const QString& key) const override { return record.valueText(key); }
     int32_t maskRevision() const override { return record.maskRevision; }
     void setMaskRevision(int32_t revision) override { record.maskRevision = revision; }
+    const std::vector<Segment>* segments() const override {
+        if constexpr (HasLines<R>::value)
+            return &record.lines;
+        else
+            return nullptr;
+    }
+    std::vector<Segment>* segments() override {
+        if constexpr (HasLines<R>::value)
+            return &record.lines;
+        else
+            return nullptr;
+    }
 };
 
 } // namespace Orvex::Document::Filters

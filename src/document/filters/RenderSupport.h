@@ -13,8 +13,8 @@
 
 namespace Orvex::Document::Filters {
 
-using Detail::RectI;
-using Detail::SizeI;
+using ::Orvex::Detail::RectI;
+using ::Orvex::Detail::SizeI;
 
 // Throws std::invalid_argument unless both planes have one size and red, green and blue channels of
 // one sample type (8-bit, 16-bit or float); alpha, when present, has that type too. Returns it.
