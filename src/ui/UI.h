@@ -14,3 +14,4 @@
 
 #include "ui/EvalProgressBar.h"
 #include "ui/OptionsUI.h"
+#include "ui/PresetsUI.h"
