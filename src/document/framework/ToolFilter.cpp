@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -177,17 +178,17 @@ QWidget* ToolFilter::CreateParamsWidget() {
     m_presetCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_presetCombo->setMinimumContentsLength(12);
     presetRow->addWidget(m_presetCombo, 1);
-    auto makeButton = [&](const char* name, const char* text) {
+    auto makeButton = [&](const char* name, QStyle::StandardPixmap icon) {
         auto* b = new QToolButton(panel);
         b->setObjectName(QLatin1String(name));
-        b->setText(QLatin1String(text));
+        b->setIcon(panel->style()->standardIcon(icon));
         b->setAutoRaise(true);
         presetRow->addWidget(b);
         return b;
     };
-    m_saveButton = makeButton("btnSavePreset", "+");
-    m_deleteButton = makeButton("btnDeletePreset", "\xe2\x88\x92"); // minus sign
-    m_resetButton = makeButton("btnResetParam", "\xe2\x86\xba");    // anticlockwise arrow
+    m_saveButton = makeButton("btnSavePreset", QStyle::SP_DialogSaveButton);
+    m_deleteButton = makeButton("btnDeletePreset", QStyle::SP_TrashIcon);
+    m_resetButton = makeButton("btnResetParam", QStyle::SP_BrowserReload);
     layout->addLayout(presetRow);
     m_commitButton = new QPushButton(panel);
     m_commitButton->setObjectName(QStringLiteral("btnCommit"));
@@ -269,9 +270,12 @@ void ToolFilter::retranslateControls() {
         const QString text = translated(context.constData(), c.field.label);
         const QString tip =
             translated(context.constData(), (QByteArray(c.field.label) + " status tip").constData());
-        if (auto* p = qobject_cast<GUI::ParamBase*>(c.widget))
+        if (auto* p = qobject_cast<GUI::ParamBase*>(c.widget)) {
+            // "Size, px": the caption shows "Size" and the unit stands after the value.
             p->setText(text);
-        else if (auto* box = qobject_cast<QCheckBox*>(c.widget))
+            const int comma = text.lastIndexOf(QLatin1Char(','));
+            p->labelSuffix()->setText(comma < 0 ? QString() : text.mid(comma));
+        } else if (auto* box = qobject_cast<QCheckBox*>(c.widget))
             box->setText(text);
         else if (auto* label = c.widget->findChild<QLabel*>(QStringLiteral("label")))
             label->setText(text);

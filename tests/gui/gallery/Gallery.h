@@ -1,5 +1,6 @@
 #pragma once
 // Shared between the gallery's pages: a named widget to take a screenshot of.
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
@@ -9,3 +10,6 @@ struct Shot {
     QString name;
     QWidget* widget;
 };
+
+// The dark palette every page is also shown in.
+QPalette darkPalette();

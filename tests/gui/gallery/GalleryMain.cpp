@@ -13,10 +13,10 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QKeyEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPalette>
 #include <QStyleFactory>
@@ -32,15 +32,6 @@
 #endif
 
 using namespace Orvex::GUI;
-
-namespace {
-
-// The nine colours of the fire panel's hue track.
-QVector<QColor> fireHueColors() {
-    return {QColor(61, 151, 241), QColor(106, 61, 241), QColor(241, 61, 241),
-            QColor(241, 61, 106), QColor(241, 152, 62), QColor(196, 241, 61),
-            QColor(61, 241, 61),  QColor(61, 241, 196), QColor(61, 151, 241)};
-}
 
 QPalette darkPalette() {
     QPalette p;
@@ -60,6 +51,15 @@ QPalette darkPalette() {
     p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 124));
     p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 124));
     return p;
+}
+
+namespace {
+
+// The nine colours of the fire panel's hue track.
+QVector<QColor> fireHueColors() {
+    return {QColor(61, 151, 241), QColor(106, 61, 241), QColor(241, 61, 241),
+            QColor(241, 61, 106), QColor(241, 152, 62), QColor(196, 241, 61),
+            QColor(61, 241, 61),  QColor(61, 241, 196), QColor(61, 151, 241)};
 }
 
 // A settings panel as an effect builds it: parameter controls in a column, colour rows, the
@@ -177,7 +177,8 @@ public:
             auto* key = static_cast<QKeyEvent*>(event);
             auto* widget = static_cast<QWidget*>(watched);
             QTextStream(stdout) << "key " << key->key() << " '" << key->text() << "' to "
-                                << widget->metaObject()->className() << " " << widget->objectName() << Qt::endl;
+                                << widget->metaObject()->className() << " " << widget->objectName()
+                                << Qt::endl;
         }
         return false;
     }
