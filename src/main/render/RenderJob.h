@@ -10,6 +10,7 @@
 #include "datastorage/PixelPlane.h"
 #include "document/filters/EffectJob.h"
 #include "imageio/ImageIO.h"
+#include "imageio/PlaneConversion.h"
 
 #include <atomic>
 #include <functional>
@@ -46,20 +47,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The image as an RGB plane (alpha when the image has one) of the image's sample type.
-Ref<PixelPlane> planeFromImage(const ImageIO::ImageRecord& image);
-// The plane back in the model and sample type of `original`; pixels equal in `source` and `result`
-// keep the original's samples.
-ImageIO::ImageRecord imageFromPlane(const PixelPlane& result, const PixelPlane& source,
-                                    const ImageIO::ImageRecord& original);
-// An 8-bit selection of width x height from any image (alpha, grey or luminance), resampled
-// smoothly when its size differs.
-Ref<DataChannel> selectionFromImage(const ImageIO::ImageRecord& mask, int width, int height);
-// The whole image selected.
-Ref<DataChannel> fullSelection(int width, int height);
-// Converts the record so that the file format can hold it (JPEG: 8-bit without alpha; PNG and PPM:
-// no float; PPM: no alpha). Returns what was changed, empty when nothing.
-QString adaptForFormat(ImageIO::ImageRecord& image, ImageIO::FileFormat format);
+// The conversions between images and working planes (imageio/PlaneConversion.h), by their old names.
+using ImageIO::adaptForFormat;
+using ImageIO::fullSelection;
+using ImageIO::imageFromPlane;
+using ImageIO::planeFromImage;
+using ImageIO::selectionFromImage;
 
 struct RenderHooks {
     const std::atomic<bool>* cancel = nullptr;
