@@ -709,7 +709,7 @@ void ToolFilter::RunWithMask(int mode) {
 }
 
 void ToolFilter::OnDefferedUpdate() {
-    if (!m_active || !m_document || m_strokeInProgress) return;
+    if (!m_active || !m_document || m_strokeInProgress || !m_autoRun) return;
     {
         std::lock_guard<std::mutex> lock(m_penMutex);
         if (!m_penQueue.empty()) return;

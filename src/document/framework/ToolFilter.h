@@ -145,6 +145,22 @@ public:
     void ApplyResult();
     bool haveResult() const;
 
+    // Auto-run: previews start by themselves after every change (otherwise only on request).
+    bool autoRun() const { return m_autoRun; }
+    void setAutoRun(bool on) { m_autoRun = on; }
+    // True while a job is posted or computing.
+    bool isProcessing() const { return isEvalRunning(); }
+
+    // The strokes file of the tools (the mask and trunk effects fill these in).
+    virtual bool LoadStrokes(const QString& path) {
+        Q_UNUSED(path);
+        return false;
+    }
+    virtual bool SaveStrokes(const QString& path) {
+        Q_UNUSED(path);
+        return false;
+    }
+
     Ref<DataStorage::PixelPlane> sourcePlane() const { return m_source; }
     Ref<DataStorage::PixelPlane> resultPlane() const { return m_result; }
 
@@ -241,6 +257,7 @@ private:
 
     std::vector<Control> m_controls;
     bool m_inFill = false;
+    bool m_autoRun = true;
     bool m_presetsConnected = false;
     std::unique_ptr<RunProgress> m_runProgress;
 };
