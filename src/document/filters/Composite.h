@@ -61,4 +61,20 @@ inline void composeOver(T& red, T& green, T& blue, T* alpha, float sr, float sg,
     if (alpha) *alpha = M::fromUnit(ar);
 }
 
+// One pixel of the additive composition: the premultiplied sum co = min(1, cb ab + cs as) over the
+// union alpha ar = ab + as - ab as, the colour co / ar. On an opaque picture this is min(1, cb + cs as).
+template <class T>
+inline void composePlus(T& red, T& green, T& blue, T* alpha, float sr, float sg, float sb, float as) {
+    using M = SampleMath<T>;
+    if (!(as > 0.0f)) return;
+    if (as < M::negligible && (!alpha || *alpha == M::opaque)) return;
+    const float ab = alpha ? M::unit(*alpha) : 1.0f;
+    const float ar = ab + as - ab * as;
+    if (!(ar > 0.0f)) return;
+    red = M::colour(std::min(1.0f, M::unit(red) * ab + sr * as), ar);
+    green = M::colour(std::min(1.0f, M::unit(green) * ab + sg * as), ar);
+    blue = M::colour(std::min(1.0f, M::unit(blue) * ab + sb * as), ar);
+    if (alpha) *alpha = M::fromUnit(ar);
+}
+
 } // namespace Orvex::Document::Filters
