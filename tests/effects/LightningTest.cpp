@@ -1,10 +1,12 @@
 // The lightning renderer: determinism, where the strikes may land, the cache, and bad lines.
 #include "RenderTestSupport.h"
+#include "document/filters/lightning/LightningLineSets.h"
 #include "document/filters/lightning/LightningRenderer.h"
 
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <QFile>
+#include <QXmlStreamReader>
 
 #include <atomic>
 #include <cmath>
@@ -243,4 +245,38 @@ TEST(Lightning, CancelledRunsRebuildNextTime) {
     EXPECT_EQ(renderer.strikeBuilds(), 0);
     EXPECT_EQ(render(renderer, p, 160, 160).outcome, RunOutcome::Done);
     EXPECT_EQ(renderer.strikeBuilds(), 1);
+}
+
+TEST(Lightning, TheTenBuiltInLineSetsAreStrikesFromTheSkyDown) {
+    EXPECT_TRUE(lightningLineSetPath(0).isEmpty());
+    EXPECT_TRUE(lightningLineSetPath(11).isEmpty());
+    EXPECT_EQ(lightningLineSetPath(7), QStringLiteral(":/trunks/Resources/Trunks/07.xml"));
+    for (int n = 1; n <= kLightningLineSets; ++n) {
+        SCOPED_TRACE(n);
+        QFile file(lightningLineSetPath(n));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        ASSERT_TRUE(xml.readNextStartElement());
+        EXPECT_EQ(xml.name(), QStringLiteral("elemorama"));
+        EXPECT_EQ(xml.attributes().value("type"), QStringLiteral("TrunkList"));
+        // Fractions of the width and height: rendered on a landscape picture here.
+        const int W = 300, H = 200;
+        std::vector<Segment> lines;
+        while (xml.readNextStartElement()) {
+            ASSERT_EQ(xml.name(), QStringLiteral("trunk"));
+            const auto a = xml.attributes();
+            const double x1 = a.value("x1").toDouble(), y1 = a.value("y1").toDouble();
+            const double x2 = a.value("x2").toDouble(), y2 = a.value("y2").toDouble();
+            for (double v : {x1, y1, x2, y2}) EXPECT_TRUE(v >= 0 && v <= 1) << v;
+            lines.push_back({int(std::lround(x1 * W)), int(std::lround(y1 * H)), int(std::lround(x2 * W)),
+                             int(std::lround(y2 * H))});
+            xml.skipCurrentElement();
+        }
+        EXPECT_FALSE(xml.hasError());
+        ASSERT_FALSE(lines.empty());
+        LightningRenderer renderer;
+        const auto run = render(renderer, withLines(lines), W, H);
+        EXPECT_EQ(run.outcome, RunOutcome::Done);
+        EXPECT_NE(planeBytes(*run.result), planeBytes(*run.source));
+    }
 }
