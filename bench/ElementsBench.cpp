@@ -1,5 +1,5 @@
-// Fire, frost and water on a 12-megapixel photo: cold runs (caches empty), warm runs (a parameter
-// outside the cache key changed), the water's live run; CPU time over wall time and peak memory of
+// Fire, frost, water, lightning and rainbow on a 12-megapixel photo: cold runs (caches empty), warm runs (a
+// parameter outside the cache key changed), the water's live run; CPU time over wall time and peak memory of
 // each case, measured in a child process of its own; G'MIC's nearest commands on the same picture
 // when G'MIC is installed.
 #include "datastorage/DataChannel.h"
@@ -7,6 +7,8 @@
 #include "datastorage/PixelPlane.h"
 #include "document/filters/fire/FireRenderer.h"
 #include "document/filters/frost/FrostRenderer.h"
+#include "document/filters/lightning/LightningRenderer.h"
+#include "document/filters/rainbow/RainbowRenderer.h"
 #include "document/filters/water/WaterRenderer.h"
 
 #include <QImage>
@@ -132,16 +134,30 @@ void peer(const std::string& name, const std::string& command, double ours) {
     (void)cpu;
 }
 
+// Three strikes across the sky of the 4000 x 3000 picture, as the third built-in line set places them.
+LightningParams benchLightning() {
+    LightningParams p = LightningParams::defaults(); // "ORVEX Default"
+    p.strikeType = false;
+    p.lines = {{600, 80, 880, 1380}, {2000, 0, 1880, 2000}, {3280, 140, 3120, 1550}};
+    return p;
+}
+
+RainbowParams benchRainbow() {
+    RainbowParams p = RainbowParams::defaults(); // "ORVEX Default", the default placement
+    p.placeDefault(kWidth, kHeight);
+    return p;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    // An argument picks the cases whose name contains it (fire, frost, water, gmic).
+    // An argument picks the cases whose name contains it (fire, frost, water, lightning, rainbow, gmic).
     const std::string only = argc > 1 ? argv[1] : "";
     auto wanted = [&](const std::string& name) {
         return only.empty() || name.find(only) != std::string::npos;
     };
     const QImage image = photo();
-    double fireCold = 0, waterCold = 0;
+    double fireCold = 0, waterCold = 0, lightningCold = 0, rainbowCold = 0;
 
     if (wanted("fire_12mp"))
         isolated("fire_12mp", [&] {
@@ -191,6 +207,33 @@ int main(int argc, char** argv) {
             timed("water_12mp_live_warm", renderer, p, *source, nullptr, *result, RunMode::Live);
         });
 
+    if (wanted("lightning_12mp"))
+        isolated("lightning_12mp", [&] {
+            auto source = planeOf(image);
+            auto result = Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU8, source->size()));
+            LightningRenderer renderer;
+            LightningParams p = benchLightning();
+            const double cold = timed("lightning_12mp_cold", renderer, p, *source, nullptr, *result);
+            p.color = 0xFFD0E0FFu;
+            const double warm = timed("lightning_12mp_warm", renderer, p, *source, nullptr, *result);
+            std::printf("bench: lightning_12mp_warm_vs_cold %.3f ratio\n", warm / cold);
+        });
+    if (wanted("rainbow_12mp"))
+        isolated("rainbow_12mp", [&] {
+            auto source = planeOf(image);
+            auto result = Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU8, source->size()));
+            RainbowRenderer renderer;
+            RainbowParams p = benchRainbow();
+            const double cold = timed("rainbow_12mp_cold", renderer, p, *source, nullptr, *result);
+            p.transparency = 40;
+            const double warm = timed("rainbow_12mp_warm", renderer, p, *source, nullptr, *result);
+            std::printf("bench: rainbow_12mp_warm_vs_cold %.3f ratio\n", warm / cold);
+            RainbowParams white = benchRainbow();
+            white.white = true, white.bowWidth = 139, white.frequency = 4, white.transparency = 30;
+            RainbowRenderer fog; // "ORVEX Misty Fogbow"
+            timed("rainbow_fogbow_12mp_cold", fog, white, *source, nullptr, *result);
+        });
+
     // The same runs repeated here for the comparison with the peers (children cannot hand their
     // figures back simply; the renderers are deterministic, so these times match the ones above).
     if (!wanted("gmic")) return 0;
@@ -209,6 +252,12 @@ int main(int argc, char** argv) {
             WaterRenderer water;
             waterCold =
                 timed("water_12mp_cold_again", water, WaterParams::defaults(), *source, nullptr, *result);
+            LightningRenderer lightning;
+            lightningCold =
+                timed("lightning_12mp_cold_again", lightning, benchLightning(), *source, nullptr, *result);
+            RainbowRenderer rainbow;
+            rainbowCold =
+                timed("rainbow_12mp_cold_again", rainbow, benchRainbow(), *source, nullptr, *result);
         }
         peer("gmic_fire_edges_12mp",
              "gmic -v -1 " + input + " fire_edges 0.7,0.25,0.5,0 o /tmp/elemorama_bench_out.png", fireCold);
@@ -218,6 +267,10 @@ int main(int argc, char** argv) {
              waterCold);
         peer("gmic_water_12mp", "gmic -v -1 " + input + " water 30,1.5,45 o /tmp/elemorama_bench_out.png",
              waterCold);
+        peer("gmic_lightning_12mp", "gmic -v -1 " + input + " fx_lightning o /tmp/elemorama_bench_out.png",
+             lightningCold);
+        peer("gmic_rainbow_12mp", "gmic -v -1 " + input + " fx_rainbow o /tmp/elemorama_bench_out.png",
+             rainbowCold);
         std::remove(input.c_str());
         std::remove("/tmp/elemorama_bench_out.png");
     } else {

@@ -41,10 +41,18 @@ struct Samples {
     }
 };
 
-// Soft discs into the coverage and glow buffers of the working area.
+// One soft disc: centre, radius, strength, glow factor and its pixel box inside the working area.
+struct Stamp {
+    double x, y, radius, strength, glow;
+    int x0, y0, x1, y1;
+};
+
+// Collects the stamps of the walks in drawing order; the discs are rasterised afterwards, band by
+// band on the jobs pool, each band applying the stamps that reach it in that same order, so that
+// every pixel sees the very operations of a serial pass.
 class Stamper {
 public:
-    Stamper(LightningStrikes& s) : m_s(s), m_width(s.area.width()) {}
+    explicit Stamper(LightningStrikes& s) : m_s(s) {}
 
     void stamp(Vec p, double radius, double strength, double glowFactor) {
         if (!(radius > 0) || !(strength > 0) || !std::isfinite(p.x) || !std::isfinite(p.y)) return;
@@ -54,41 +62,75 @@ public:
         if (p.x + reach < area.left || p.x - reach > area.right || p.y + reach < area.top ||
             p.y - reach > area.bottom)
             return;
-        const int x0 = std::max(area.left, int(std::floor(p.x) - reach));
-        const int x1 = std::min(area.right, int(std::floor(p.x + 1.0) + reach));
-        const int y0 = std::max(area.top, int(std::floor(p.y) - reach));
-        const int y1 = std::min(area.bottom, int(std::floor(p.y + 1.0) + reach));
-        if (x0 >= x1 || y0 >= y1) return;
-        ++m_s.stamps;
-        const double r2 = radius * radius, inverse = 1.0 / radius;
-        const bool glows = glowFactor > 0;
-        for (int y = y0; y < y1; ++y) {
-            const double dy = y + 0.5 - p.y;
-            const double dy2 = dy * dy;
-            if (dy2 > r2) continue;
-            float* bolt = m_s.bolt.data() + size_t(y - area.top) * size_t(m_width) - area.left;
-            float* glow = m_s.glow.data() + size_t(y - area.top) * size_t(m_width) - area.left;
-            for (int x = x0; x < x1; ++x) {
-                const double dx = x + 0.5 - p.x;
-                const double d2 = dx * dx + dy2;
-                if (d2 > r2) continue;
-                const float c = float((1.0 - std::sqrt(d2) * inverse) * strength);
-                bolt[x] += (1.0f - bolt[x]) * c;
-                if (glows) glow[x] += c * float(glowFactor);
-            }
-        }
+        Stamp st{p.x, p.y, radius, strength, glowFactor, 0, 0, 0, 0};
+        st.x0 = std::max(area.left, int(std::floor(p.x) - reach));
+        st.x1 = std::min(area.right, int(std::floor(p.x + 1.0) + reach));
+        st.y0 = std::max(area.top, int(std::floor(p.y) - reach));
+        st.y1 = std::min(area.bottom, int(std::floor(p.y + 1.0) + reach));
+        if (st.x0 >= st.x1 || st.y0 >= st.y1) return;
+        m_stamps.push_back(st);
         RectI& t = m_s.touched;
         if (t.isEmpty()) {
-            t = RectI{x0, y0, x1, y1};
+            t = RectI{st.x0, st.y0, st.x1, st.y1};
         } else {
-            t.left = std::min(t.left, x0), t.top = std::min(t.top, y0);
-            t.right = std::max(t.right, x1), t.bottom = std::max(t.bottom, y1);
+            t.left = std::min(t.left, st.x0), t.top = std::min(t.top, st.y0);
+            t.right = std::max(t.right, st.x1), t.bottom = std::max(t.bottom, st.y1);
         }
     }
 
+    // Zeroes the buffers and applies every stamp; each band of rows is first touched by its worker.
+    void rasterise(int maxWorkers) {
+        const RectI area = m_s.area;
+        const int width = area.width();
+        const int bands = (area.height() + kBandRows - 1) / kBandRows;
+        std::vector<std::vector<uint32_t>> perBand(static_cast<size_t>(bands));
+        for (size_t i = 0; i < m_stamps.size(); ++i) {
+            const Stamp& st = m_stamps[i];
+            for (int b = (st.y0 - area.top) / kBandRows; b <= (st.y1 - 1 - area.top) / kBandRows; ++b)
+                perBand[size_t(b)].push_back(uint32_t(i));
+        }
+        const bool glows = !m_s.glow.empty();
+        MT::parallelFor(
+            0, uint32_t(bands),
+            [&](uint32_t first, uint32_t last) {
+                for (uint32_t b = first; b < last; ++b) {
+                    const int top = area.top + int(b) * kBandRows;
+                    const int bottom = std::min(area.bottom, top + kBandRows);
+                    const size_t rowsStart = size_t(top - area.top) * size_t(width);
+                    const size_t count = size_t(bottom - top) * size_t(width);
+                    std::fill_n(m_s.bolt.data() + rowsStart, count, 0.0f);
+                    if (glows) std::fill_n(m_s.glow.data() + rowsStart, count, 0.0f);
+                    for (uint32_t index : perBand[b]) {
+                        const Stamp& st = m_stamps[index];
+                        const double r2 = st.radius * st.radius, inverse = 1.0 / st.radius;
+                        const float glowFactor = float(st.glow);
+                        for (int y = std::max(top, st.y0); y < std::min(bottom, st.y1); ++y) {
+                            const double dy = y + 0.5 - st.y;
+                            const double dy2 = dy * dy;
+                            if (dy2 > r2) continue;
+                            const size_t row = size_t(y - area.top) * size_t(width) - size_t(area.left);
+                            float* bolt = m_s.bolt.data() + row;
+                            float* glow = glows ? m_s.glow.data() + row : nullptr;
+                            for (int x = st.x0; x < st.x1; ++x) {
+                                const double dx = x + 0.5 - st.x;
+                                const double d2 = dx * dx + dy2;
+                                if (d2 > r2) continue;
+                                const float c = float((1.0 - std::sqrt(d2) * inverse) * st.strength);
+                                bolt[x] += (1.0f - bolt[x]) * c;
+                                if (glow) glow[x] += c * glowFactor;
+                            }
+                        }
+                    }
+                }
+            },
+            1, maxWorkers > 0 ? uint32_t(maxWorkers) : 0u);
+        m_s.stamps = int64_t(m_stamps.size());
+    }
+
 private:
+    static constexpr int kBandRows = 16;
     LightningStrikes& m_s;
-    int m_width;
+    std::vector<Stamp> m_stamps;
 };
 
 // Clips the segment a-b to the box [xmin, xmax] x [ymin, ymax]; false when nothing is left.
@@ -190,8 +232,9 @@ bool LightningRenderer::buildStrikes(const LightningParams& p, SizeI size, Light
     if (strikes.area.isEmpty()) return true;
     const RectI area = strikes.area;
     const size_t pixels = size_t(area.width()) * size_t(area.height());
-    strikes.bolt.assign(pixels, 0.0f);
-    strikes.glow.assign(p.halo > 0 ? pixels : 0, 0.0f);
+    // Left uninitialised here: the rasterising bands zero their own rows.
+    strikes.bolt.resize(pixels);
+    strikes.glow.resize(p.halo > 0 ? pixels : 0);
     if (p.halo <= 0) strikes.glow.shrink_to_fit();
 
     const double s = p.size / 20.0;
@@ -312,6 +355,8 @@ bool LightningRenderer::buildStrikes(const LightningParams& p, SizeI size, Light
         context.advance();
         if (context.cancelled()) return false;
     }
+
+    stamper.rasterise(context.maxWorkers);
 
     // The glow: the stamps' sum blurred where anything was stamped, with room for the blur's reach.
     if (p.halo > 0 && !strikes.touched.isEmpty()) {

@@ -9,19 +9,19 @@ namespace Orvex::Document::Filters {
 // the same stamps (the glow), both over the working area (the bounding box of the lines' end points
 // cut to the image), and the rectangle that holds anything at all.
 struct LightningStrikes {
-    RectI area;                         // image coordinates of the buffers' (0, 0) ... (width, height)
-    RectI touched;                      // everything stamped or reached by the glow, inside `area`
-    Common::HugePageVector<float> bolt; // coverage 0 ... 1, area.width() floats a row
-    Common::HugePageVector<float> glow; // 0 ... (unbounded sum; clipped to 1 when painted)
-    int64_t stamps = 0;                 // discs stamped, for tests and benchmarks
+    RectI area;    // image coordinates of the buffers' (0, 0) ... (width, height)
+    RectI touched; // everything stamped or reached by the glow, inside `area`
+    Common::UninitializedHugePageVector<float> bolt; // coverage 0 ... 1, area.width() floats a row
+    Common::UninitializedHugePageVector<float> glow; // 0 ... (unbounded sum; clipped to 1 when painted)
+    int64_t stamps = 0;                              // discs stamped, for tests and benchmarks
 };
 
 // Lightning: a seeded random walk per line from its upper end to its lower end, smoothed into a
 // curve and stamped as thinning, fading discs; random branches sprout from the walk (and from each
-// other); the glow is the blurred sum of the stamps. The walks and the stamping are serial (one
-// generator per line drives both, and later stamps build on earlier ones); the blur and the
-// painting run on the jobs pool. The strikes are cached under every field that shapes them, so a
-// change of colour or blending only repaints.
+// other); the glow is the blurred sum of the stamps. The walks are serial (one generator per line
+// drives the walk and its branches); the stamps they leave are rasterised in bands of rows on the
+// jobs pool, in drawing order within each band, and the blur and the painting run there too. The strikes are
+// cached under every field that shapes them, so a change of colour or blending only repaints.
 class LightningRenderer : public TypedRenderer<LightningParams, LightningRenderer> {
 public:
     RunOutcome process(LightningParams& lastRun, const DataStorage::PixelPlane& source,
