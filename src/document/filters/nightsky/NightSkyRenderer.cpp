@@ -5,6 +5,8 @@
 #include "document/filters/common/Random.h"
 #include "mt/JobsPool.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -18,11 +20,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr float kFaint = 0.00001f; // alphas below this leave a pixel as it is
-constexpr int kBandRows = 32;      // rows per job of the nebula passes
-
-// The hot loops are compiled for AVX2 where the processor has it; at -O2 GCC would leave them
-// scalar, so they ask for the full vectoriser.
-#define NIGHTSKY_KERNEL __attribute__((target_clones("avx2", "default"), optimize("O3"), noinline))
+constexpr int kBandRows = 32;      // rows per job of the zone and deformation passes
+constexpr int kStampRows = 8;      // rows per job of the blob stamping, whose band stays in the cache
 
 struct Rgb {
     float r = 0, g = 0, b = 0;
@@ -55,13 +54,15 @@ struct Blob {
 };
 
 // One row of a disc's "over" into premultiplied planes; n pixels, the first at dx0 from the centre.
-NIGHTSKY_KERNEL void discRow(float* __restrict pr, float* __restrict pg, float* __restrict pb,
-                             float* __restrict pa, int n, float dx0, float dy2, float inverseR2, float sigma,
-                             float cr, float cg, float cb) {
-    for (int i = 0; i < n; ++i) {
+// The vector version does the very operations of the scalar one, lane by lane (no fused
+// multiply-adds), so both give the same bytes.
+struct DiscRow {
+    float dx0, dy2, inverseR2, sigma, cr, cg, cb;
+
+    inline void pixel(float* pr, float* pg, float* pb, float* pa, int i) const {
         const float dx = dx0 + float(i);
         const float t = (dx * dx + dy2) * inverseR2;
-        float a = std::min(1.0f, (1.0f - t) * sigma);
+        float a = std::min((1.0f - t) * sigma, 1.0f);
         a = a >= kFaint ? a : 0.0f;
         const float keep = 1.0f - a;
         pr[i] = cr * a + pr[i] * keep;
@@ -69,6 +70,41 @@ NIGHTSKY_KERNEL void discRow(float* __restrict pr, float* __restrict pg, float* 
         pb[i] = cb * a + pb[i] * keep;
         pa[i] = a + pa[i] * keep;
     }
+};
+
+void discRowScalar(float* pr, float* pg, float* pb, float* pa, int n, const DiscRow& d) {
+    for (int i = 0; i < n; ++i) d.pixel(pr, pg, pb, pa, i);
+}
+
+__attribute__((target("avx2"))) void discRowAvx2(float* pr, float* pg, float* pb, float* pa, int n,
+                                                 const DiscRow& d) {
+    const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256 dx0 = _mm256_set1_ps(d.dx0), dy2 = _mm256_set1_ps(d.dy2);
+    const __m256 inverse = _mm256_set1_ps(d.inverseR2), sigma = _mm256_set1_ps(d.sigma);
+    const __m256 one = _mm256_set1_ps(1.0f), faint = _mm256_set1_ps(kFaint);
+    const __m256 cr = _mm256_set1_ps(d.cr), cg = _mm256_set1_ps(d.cg), cb = _mm256_set1_ps(d.cb);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 dx = _mm256_add_ps(dx0, _mm256_add_ps(_mm256_set1_ps(float(i)), lanes));
+        const __m256 t = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), dy2), inverse);
+        __m256 a = _mm256_min_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), sigma), one);
+        a = _mm256_and_ps(a, _mm256_cmp_ps(a, faint, _CMP_GE_OQ));
+        const __m256 keep = _mm256_sub_ps(one, a);
+        _mm256_storeu_ps(pr + i,
+                         _mm256_add_ps(_mm256_mul_ps(cr, a), _mm256_mul_ps(_mm256_loadu_ps(pr + i), keep)));
+        _mm256_storeu_ps(pg + i,
+                         _mm256_add_ps(_mm256_mul_ps(cg, a), _mm256_mul_ps(_mm256_loadu_ps(pg + i), keep)));
+        _mm256_storeu_ps(pb + i,
+                         _mm256_add_ps(_mm256_mul_ps(cb, a), _mm256_mul_ps(_mm256_loadu_ps(pb + i), keep)));
+        _mm256_storeu_ps(pa + i, _mm256_add_ps(a, _mm256_mul_ps(_mm256_loadu_ps(pa + i), keep)));
+    }
+    for (; i < n; ++i) d.pixel(pr, pg, pb, pa, i);
+}
+
+using DiscRowKernel = void (*)(float*, float*, float*, float*, int, const DiscRow&);
+DiscRowKernel discRowKernel() {
+    static const DiscRowKernel kernel = __builtin_cpu_supports("avx2") ? discRowAvx2 : discRowScalar;
+    return kernel;
 }
 
 // Cubic Lagrange weights for nodes -1, 0, 1, 2 at t in [0, 1).
@@ -99,7 +135,8 @@ struct Budget {
 // Collects the stamps of the elements in drawing order and grows the layer rectangle with each.
 class StampList {
 public:
-    StampList(std::vector<SkyStamp>& stamps, RectI& rect, SizeI size) : m_stamps(stamps), m_rect(rect), m_size(size) {}
+    StampList(std::vector<SkyStamp>& stamps, RectI& rect, SizeI size)
+        : m_stamps(stamps), m_rect(rect), m_size(size) {}
 
     void disc(double x, double y, double radius, double sigma, Rgb c) {
         if (!(radius > 0) || !(sigma > 0)) return;
@@ -266,7 +303,8 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
     m_counts.nebulas = 0;
     const RectI Z = zones.box;
     const int w = Z.width(), h = Z.height();
-    const int64_t count = int64_t(std::floor(double(zones.nebulaPixels) * (p.nebulaAmount / 100.0 * 50.0) / 10000.0));
+    const int64_t count =
+        int64_t(std::floor(double(zones.nebulaPixels) * (p.nebulaAmount / 100.0 * 50.0) / 10000.0));
     const double spread = p.nebulaSpread / 100.0 * 1000.0;
     const double deform = p.nebulaDeform / 100.0 * 1000.0;
     const double bright = p.nebulaBright / 100.0 * 0.3;
@@ -317,19 +355,23 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
     const size_t pixels = size_t(aw) * size_t(ah);
     Common::UninitializedHugePageVector<float> planes[4];
     for (auto& plane : planes) plane.resize(pixels);
-    const int bands = (ah + kBandRows - 1) / kBandRows;
+    const int bands = (ah + kStampRows - 1) / kStampRows;
     std::vector<std::vector<uint32_t>> perBand(static_cast<size_t>(bands));
     for (size_t i = 0; i < blobs.size(); ++i)
-        for (int b = (blobs[i].y0 - area.top) / kBandRows; b <= (blobs[i].y1 - 1 - area.top) / kBandRows; ++b)
+        for (int b = (blobs[i].y0 - area.top) / kStampRows; b <= (blobs[i].y1 - 1 - area.top) / kStampRows;
+             ++b)
             perBand[size_t(b)].push_back(uint32_t(i));
     const uint32_t workers = context.maxWorkers > 0 ? uint32_t(context.maxWorkers) : 0u;
+    const DiscRowKernel kernel = discRowKernel();
     MT::parallelFor(
         0, uint32_t(bands),
         [&](uint32_t first, uint32_t last) {
             for (uint32_t b = first; b < last; ++b) {
-                const int top = area.top + int(b) * kBandRows, bottom = std::min(area.bottom, top + kBandRows);
+                const int top = area.top + int(b) * kStampRows,
+                          bottom = std::min(area.bottom, top + kStampRows);
                 const size_t start = size_t(top - area.top) * size_t(aw);
-                for (auto& plane : planes) std::fill_n(plane.data() + start, size_t(bottom - top) * size_t(aw), 0.0f);
+                for (auto& plane : planes)
+                    std::fill_n(plane.data() + start, size_t(bottom - top) * size_t(aw), 0.0f);
                 if (context.cancelled()) continue;
                 for (uint32_t index : perBand[b]) {
                     const Blob& blob = blobs[index];
@@ -342,9 +384,15 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                         const int xb = std::min(blob.x1, int(std::floor(blob.x - 0.5f + half)) + 1);
                         if (xa >= xb) continue;
                         const size_t at = size_t(y - area.top) * size_t(aw) + size_t(xa - area.left);
-                        discRow(planes[0].data() + at, planes[1].data() + at, planes[2].data() + at,
-                                planes[3].data() + at, xb - xa, float(xa) + 0.5f - blob.x, dy2, inverse,
-                                blob.strength, blob.colour.r, blob.colour.g, blob.colour.b);
+                        const DiscRow row{float(xa) + 0.5f - blob.x,
+                                          dy2,
+                                          inverse,
+                                          blob.strength,
+                                          blob.colour.r,
+                                          blob.colour.g,
+                                          blob.colour.b};
+                        kernel(planes[0].data() + at, planes[1].data() + at, planes[2].data() + at,
+                               planes[3].data() + at, xb - xa, row);
                     }
                 }
                 context.advance(bottom - top);
@@ -354,115 +402,120 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
     if (context.cancelled()) return false;
 
     // Deformation by a smooth field: two 13 x 13 grids of displacements, cubic Lagrange between the
-    // nodes, bilinear resampling of the premultiplied planes (the generator runs on).
-    std::mutex merge;
-    RectI rect = Z;
-    auto growBy = [&](const RectI& found) {
-        if (found.isEmpty()) return;
-        std::lock_guard<std::mutex> lock(merge);
-        rect = RectI{std::min(rect.left, found.left), std::min(rect.top, found.top),
-                     std::max(rect.right, found.right), std::max(rect.bottom, found.bottom)};
-    };
-    if (deform > 0) {
-        double gridX[13][13], gridY[13][13];
+    // nodes, bilinear resampling of the premultiplied planes (the generator runs on). Only the
+    // zones' box is ever shown, so only it is kept; the layer rectangle's growth beyond it (its
+    // rows decide the dimming and the star sizes) is found from the deformed alpha alone.
+    double gridX[13][13] = {}, gridY[13][13] = {};
+    if (deform > 0)
         for (int j = 0; j < 13; ++j)
             for (int i = 0; i < 13; ++i) {
                 gridX[j][i] = random.nextSigned() * deform;
                 gridY[j][i] = random.nextSigned() * deform;
             }
-        std::vector<int> columnNode(static_cast<size_t>(aw));
-        std::vector<std::array<double, 4>> columnWeights(static_cast<size_t>(aw));
-        for (int i = 0; i < aw; ++i) {
-            double t;
-            gridPosition(area.left + i, size.width, columnNode[size_t(i)], t);
-            lagrange(t, columnWeights[size_t(i)].data());
-        }
-        for (auto& plane : m_nebula) plane.resize(pixels);
-        MT::parallelFor(
-            0, uint32_t(bands),
-            [&](uint32_t first, uint32_t last) {
-                for (uint32_t b = first; b < last; ++b) {
-                    const int top = area.top + int(b) * kBandRows, bottom = std::min(area.bottom, top + kBandRows);
-                    RectI found{area.right, area.bottom, area.left, area.top};
-                    for (int y = top; y < bottom; ++y) {
-                        int node;
-                        double t, wy[4];
-                        gridPosition(y, size.height, node, t);
-                        lagrange(t, wy);
-                        double rowX[13], rowY[13];
-                        for (int i = 0; i < 13; ++i) {
-                            rowX[i] = rowY[i] = 0;
-                            for (int k = 0; k < 4; ++k) {
-                                rowX[i] += wy[k] * gridX[node - 1 + k][i];
-                                rowY[i] += wy[k] * gridY[node - 1 + k][i];
-                            }
-                        }
-                        const size_t row = size_t(y - area.top) * size_t(aw);
-                        int firstLit = aw, lastLit = -1;
-                        for (int i = 0; i < aw; ++i) {
-                            const int n = columnNode[size_t(i)];
-                            const double* wx = columnWeights[size_t(i)].data();
-                            double dx = 0, dy = 0;
-                            for (int k = 0; k < 4; ++k) {
-                                dx += wx[k] * rowX[n - 1 + k];
-                                dy += wx[k] * rowY[n - 1 + k];
-                            }
-                            // In work-area coordinates; beyond the area everything is empty, so the
-                            // image's clamping is the area's.
-                            const float sx = Common::clampSamplePosition(float(i + dx), aw);
-                            const float sy = Common::clampSamplePosition(float(y - area.top + dy), ah);
-                            const int ix = int(sx), iy = int(sy);
-                            const float fx = sx - float(ix), fy = sy - float(iy);
-                            const int ix1 = std::min(ix + 1, aw - 1), iy1 = std::min(iy + 1, ah - 1);
-                            const size_t r0 = size_t(iy) * size_t(aw), r1 = size_t(iy1) * size_t(aw);
-                            for (int c = 0; c < 4; ++c) {
-                                const float* src = planes[c].data();
-                                const float top0 = src[r0 + size_t(ix)] + fx * (src[r0 + size_t(ix1)] - src[r0 + size_t(ix)]);
-                                const float bot0 = src[r1 + size_t(ix)] + fx * (src[r1 + size_t(ix1)] - src[r1 + size_t(ix)]);
-                                m_nebula[c][row + size_t(i)] = top0 + fy * (bot0 - top0);
-                            }
-                            if (m_nebula[3][row + size_t(i)] >= kFaint) {
-                                firstLit = std::min(firstLit, i);
-                                lastLit = i;
-                            }
-                        }
-                        if (lastLit >= 0)
-                            found = RectI{std::min(found.left, area.left + firstLit), std::min(found.top, y),
-                                          std::max(found.right, area.left + lastLit + 1), std::max(found.bottom, y + 1)};
-                    }
-                    growBy(found);
-                    context.advance(bottom - top);
-                }
-            },
-            1, workers);
-    } else {
-        for (int c = 0; c < 4; ++c) m_nebula[c].swap(planes[c]);
-        MT::parallelFor(
-            0, uint32_t(bands),
-            [&](uint32_t first, uint32_t last) {
-                for (uint32_t b = first; b < last; ++b) {
-                    const int top = area.top + int(b) * kBandRows, bottom = std::min(area.bottom, top + kBandRows);
-                    RectI found{area.right, area.bottom, area.left, area.top};
-                    for (int y = top; y < bottom; ++y) {
-                        const float* a = m_nebula[3].data() + size_t(y - area.top) * size_t(aw);
-                        int i = 0, j = aw - 1;
-                        while (i < aw && !(a[i] >= kFaint)) ++i;
-                        if (i == aw) continue;
-                        while (!(a[j] >= kFaint)) --j;
-                        found = RectI{std::min(found.left, area.left + i), std::min(found.top, y),
-                                      std::max(found.right, area.left + j + 1), std::max(found.bottom, y + 1)};
-                    }
-                    growBy(found);
-                    context.advance(bottom - top);
-                }
-            },
-            1, workers);
+    std::vector<int> columnNode(static_cast<size_t>(aw));
+    std::vector<std::array<double, 4>> columnWeights(static_cast<size_t>(aw));
+    for (int i = 0; i < aw; ++i) {
+        double t;
+        gridPosition(area.left + i, size.width, columnNode[size_t(i)], t);
+        lagrange(t, columnWeights[size_t(i)].data());
     }
+    // The grids combined down one image row, then the displacement of each column of that row.
+    struct RowField {
+        double x[13], y[13];
+    };
+    auto rowField = [&](int y) {
+        RowField f;
+        int node;
+        double t, wy[4];
+        gridPosition(y, size.height, node, t);
+        lagrange(t, wy);
+        for (int i = 0; i < 13; ++i) {
+            f.x[i] = f.y[i] = 0;
+            for (int k = 0; k < 4; ++k) {
+                f.x[i] += wy[k] * gridX[node - 1 + k][i];
+                f.y[i] += wy[k] * gridY[node - 1 + k][i];
+            }
+        }
+        return f;
+    };
+    // The bilinear sample position of area column i in row y (work-area coordinates; beyond the area
+    // everything is empty, so the image's clamping is the area's).
+    struct Tap {
+        size_t r0, r1;
+        int ix, ix1;
+        float fx, fy;
+    };
+    auto tap = [&](const RowField& f, int i, int y) {
+        const int n = columnNode[size_t(i)];
+        const double* wx = columnWeights[size_t(i)].data();
+        double dx = 0, dy = 0;
+        for (int k = 0; k < 4; ++k) {
+            dx += wx[k] * f.x[n - 1 + k];
+            dy += wx[k] * f.y[n - 1 + k];
+        }
+        const float sx = Common::clampSamplePosition(float(i + dx), aw);
+        const float sy = Common::clampSamplePosition(float(y - area.top + dy), ah);
+        Tap tp;
+        tp.ix = int(sx);
+        const int iy = int(sy);
+        tp.fx = sx - float(tp.ix), tp.fy = sy - float(iy);
+        tp.ix1 = std::min(tp.ix + 1, aw - 1);
+        tp.r0 = size_t(iy) * size_t(aw);
+        tp.r1 = size_t(std::min(iy + 1, ah - 1)) * size_t(aw);
+        return tp;
+    };
+    auto sample = [](const float* src, const Tap& t) {
+        const float top =
+            src[t.r0 + size_t(t.ix)] + t.fx * (src[t.r0 + size_t(t.ix1)] - src[t.r0 + size_t(t.ix)]);
+        const float bottom =
+            src[t.r1 + size_t(t.ix)] + t.fx * (src[t.r1 + size_t(t.ix1)] - src[t.r1 + size_t(t.ix)]);
+        return top + t.fy * (bottom - top);
+    };
+
+    const int zw = Z.width(), zh = Z.height();
+    for (auto& plane : m_nebula) plane.resize(size_t(zw) * size_t(zh));
+    const int zoneBands = (zh + kBandRows - 1) / kBandRows;
+    MT::parallelFor(
+        0, uint32_t(zoneBands),
+        [&](uint32_t first, uint32_t last) {
+            for (uint32_t b = first; b < last; ++b) {
+                const int top = Z.top + int(b) * kBandRows, bottom = std::min(Z.bottom, top + kBandRows);
+                for (int y = top; y < bottom; ++y) {
+                    const RowField f = rowField(y);
+                    const size_t row = size_t(y - Z.top) * size_t(zw);
+                    for (int x = Z.left; x < Z.right; ++x) {
+                        const Tap t = tap(f, x - area.left, y);
+                        for (int c = 0; c < 4; ++c)
+                            m_nebula[c][row + size_t(x - Z.left)] = sample(planes[c].data(), t);
+                    }
+                }
+                context.advance(int64_t(bottom - top) * ah / std::max(1, zh));
+            }
+        },
+        1, workers);
     if (context.cancelled()) {
         for (auto& plane : m_nebula) Common::UninitializedHugePageVector<float>().swap(plane);
         return false;
     }
-    m_nebulaArea = area;
+    // Rows above and below the box, searched from the area's edges towards it.
+    auto lit = [&](int y) {
+        const RowField f = rowField(y);
+        for (int i = 0; i < aw; ++i)
+            if (sample(planes[3].data(), tap(f, i, y)) >= kFaint) return true;
+        return false;
+    };
+    RectI rect = Z;
+    for (int y = area.top; y < Z.top; ++y)
+        if (lit(y)) {
+            rect.top = y;
+            break;
+        }
+    for (int y = area.bottom - 1; y >= Z.bottom; --y)
+        if (lit(y)) {
+            rect.bottom = y + 1;
+            break;
+        }
+    m_nebulaArea = Z;
     m_nebulaRect = rect;
     return true;
 }
@@ -523,8 +576,8 @@ bool NightSkyRenderer::buildElements(const NightSkyParams& p, const SkyZones& zo
                 for (int r = 0; r < n; ++r) {
                     const double length = (0.6 + 0.4 * rays.nextUnit()) * (radius + 0.2) * 12;
                     const double angle = phi + 2 * kPi * r / n;
-                    out.streak(0, x, y, x + length * std::cos(angle), y - length * std::sin(angle), 0.35 * radius,
-                               0.2 * sigma, c);
+                    out.streak(0, x, y, x + length * std::cos(angle), y - length * std::sin(angle),
+                               0.35 * radius, 0.2 * sigma, c);
                     ++m_counts.starRays;
                 }
             }
@@ -547,7 +600,8 @@ bool NightSkyRenderer::buildElements(const NightSkyParams& p, const SkyZones& zo
             const double sigma = 0.6 + 0.4 * random.nextSigned();
             const double length = (0.8 + 0.2 * random.nextSigned()) * E * width * k;
             const Rgb c = deviated(colour, v, random);
-            out.streak(1, x, y, x + length * std::cos(alpha), y - length * std::sin(alpha), width, 0.2 * sigma, c);
+            out.streak(1, x, y, x + length * std::cos(alpha), y - length * std::sin(alpha), width,
+                       0.2 * sigma, c);
             ++m_counts.shootingStars;
             if (context.cancelled()) return false;
         }
@@ -643,8 +697,8 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
         if (x0 >= x1 || y0 >= y1) continue;
         for (int ty = y0 / int(TileSize); ty <= (y1 - 1) / int(TileSize); ++ty)
             for (int tx = x0 / int(TileSize); tx <= (x1 - 1) / int(TileSize); ++tx)
-                perTile[size_t(ty - int(span.firstY)) * span.countX + size_t(tx - int(span.firstX))].push_back(
-                    uint32_t(i));
+                perTile[size_t(ty - int(span.firstY)) * span.countX + size_t(tx - int(span.firstX))]
+                    .push_back(uint32_t(i));
     }
     const bool nebula = p.useNebulas && !m_nebula[3].empty();
     const RectI nebulaArea = m_nebulaArea, dimRect = m_nebulaRect;
@@ -655,7 +709,8 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
         using T = decltype(sample);
         forEachRgbaTile<T>(result, Z, context, [&](const RgbaTile<T>& tile) {
             const RectI& area = tile.area;
-            const uint32_t tx = uint32_t(tile.x0) / TileSize - span.firstX, ty = uint32_t(tile.y0) / TileSize - span.firstY;
+            const uint32_t tx = uint32_t(tile.x0) / TileSize - span.firstX,
+                           ty = uint32_t(tile.y0) / TileSize - span.firstY;
             const std::vector<uint32_t>& stamps = perTile[size_t(ty) * span.countX + tx];
             const RectI fromNebula = nebula ? area.intersected(nebulaArea) : RectI{};
             if (stamps.empty() && fromNebula.isEmpty()) {
@@ -665,7 +720,8 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
             // The tile's layer, premultiplied, 64 floats a row from the area's top-left pixel.
             std::array<float, TileSize * TileSize * 4> buffer;
             float* planes[4] = {buffer.data(), buffer.data() + TileSize * TileSize,
-                                buffer.data() + 2 * TileSize * TileSize, buffer.data() + 3 * TileSize * TileSize};
+                                buffer.data() + 2 * TileSize * TileSize,
+                                buffer.data() + 3 * TileSize * TileSize};
             for (float* plane : planes) std::fill_n(plane, TileSize * TileSize, 0.0f);
             for (int y = fromNebula.top; y < fromNebula.bottom; ++y) {
                 float dim = 1.0f;
@@ -688,7 +744,8 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
                 T* green = tile.row(1, y);
                 T* blue = tile.row(2, y);
                 T* alpha = tile.row(3, y);
-                const uint8_t* weight = zones.weights.data() + size_t(y - Z.top) * size_t(Z.width()) - size_t(Z.left);
+                const uint8_t* weight =
+                    zones.weights.data() + size_t(y - Z.top) * size_t(Z.width()) - size_t(Z.left);
                 const size_t row = size_t(y - area.top) * TileSize - size_t(area.left);
                 for (int x = area.left; x < area.right; ++x) {
                     const float a = planes[3][row + size_t(x)];

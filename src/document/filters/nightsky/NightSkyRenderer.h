@@ -27,10 +27,10 @@ struct SkyZones {
 // small to cover a pixel centre, spread over its four nearest pixels.
 struct SkyStamp {
     enum Kind : uint8_t { Disc, Streak, Splat };
-    float x = 0, y = 0;  // centre; pixel (i, j) has its centre at (i + 0.5, j + 0.5)
-    float reach = 0;     // pixels whose centre lies within reach are touched
-    float width = 0;     // the streak's full width (its edge antialiasing)
-    float strength = 0;  // disc: sigma; streak: profile times sigma; splat: the disc's alpha mass
+    float x = 0, y = 0; // centre; pixel (i, j) has its centre at (i + 0.5, j + 0.5)
+    float reach = 0;    // pixels whose centre lies within reach are touched
+    float width = 0;    // the streak's full width (its edge antialiasing)
+    float strength = 0; // disc: sigma; streak: profile times sigma; splat: the disc's alpha mass
     float r = 0, g = 0, b = 0;
     Kind kind = Disc;
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0; // touched pixels, cut to the image; right and bottom exclusive

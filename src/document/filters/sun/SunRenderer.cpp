@@ -41,9 +41,9 @@ int cut(double v, int limit) {
 struct Look {
     Rgb sun, glow, halo;
     bool haloOn = false;
-    int r0 = 1;            // trunc(R)
+    int r0 = 1;             // trunc(R)
     float inversePower = 1; // 1 / power
-    double reach = 0;      // beyond R0 + reach the coverage is 0
+    double reach = 0;       // beyond R0 + reach the coverage is 0
 };
 
 // The glow colour at distance d for a disc value m (steps 5.1 and 5.2).
@@ -109,8 +109,8 @@ std::vector<SunRay> SunRenderer::layRays(const SunParams& p, SizeI size) {
     return rays;
 }
 
-RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const MaskChannels&, PixelPlane& result,
-                                const RunContext& context) {
+RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const MaskChannels&,
+                                PixelPlane& result, const RunContext& context) {
     p.clampForRun();
     const int32_t type = checkRgbaPlanes(source, result);
     const SizeI size = source.size();
@@ -124,8 +124,8 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
     const int s = p.smoothColor;
 
     // 1. The working rectangle around the disc, and the region the softened disc can reach.
-    const RectI working{cut(std::trunc(cx - R), W), cut(std::trunc(cy - R), H), cut(std::trunc(cx + R + 1), W),
-                        cut(std::trunc(cy + R + 1), H)};
+    const RectI working{cut(std::trunc(cx - R), W), cut(std::trunc(cy - R), H),
+                        cut(std::trunc(cx + R + 1), W), cut(std::trunc(cy + R + 1), H)};
     const RectI discRect = s > 0 ? grown(working, 3 * s, size) : working;
 
     // 3. The disc, antialiased over one pixel at its edge (a hard disc below a radius of 2).
@@ -176,8 +176,8 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
         float m = 0;
         if (kk < int64_t(W) + H) {
             const int step = int(kk);
-            m = std::max({discAt(cx + step, cy), discAt(cx - step, cy), discAt(cx, cy + step),
-                          discAt(cx, cy - step)});
+            m = std::max(
+                {discAt(cx + step, cy), discAt(cx - step, cy), discAt(cx, cy + step), discAt(cx, cy - step)});
         }
         const Rgb c = glowColour(look, m, float(k));
         m_radial[3 * k] = c.r, m_radial[3 * k + 1] = c.g, m_radial[3 * k + 2] = c.b;
@@ -209,14 +209,15 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
             const bool glows = std::sqrt(nx * nx + ny * ny) < glowRadius;
             std::vector<const SunRay*> tileRays;
             for (const SunRay& ray : rays) {
-                if (ray.x1 <= area.left || ray.x0 >= area.right || ray.y1 <= area.top || ray.y0 >= area.bottom)
+                if (ray.x1 <= area.left || ray.x0 >= area.right || ray.y1 <= area.top ||
+                    ray.y0 >= area.bottom)
                     continue;
                 // The ray's band around its axis must reach the tile, not only its box.
                 const double tx = (area.left + area.right - 1) / 2.0, ty = (area.top + area.bottom - 1) / 2.0;
                 const double halfDiagonal = std::hypot(area.width(), area.height()) / 2.0;
                 const double vx = ray.ex - cx, vy = ray.ey - cy;
-                const double along = std::clamp(((tx - cx) * vx + (ty - cy) * vy) / (ray.length * ray.length),
-                                                0.0, 1.0);
+                const double along =
+                    std::clamp(((tx - cx) * vx + (ty - cy) * vy) / (ray.length * ray.length), 0.0, 1.0);
                 const double px = cx + along * vx - tx, py = cy + along * vy - ty;
                 if (std::sqrt(px * px + py * py) > halfDiagonal + shape.limit + 1.0) continue;
                 tileRays.push_back(&ray);
@@ -262,7 +263,8 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
                             if (pd >= shape.limit) continue;
                             double profile;
                             if (shape.soft && pd > shape.e0 * shape.hw) {
-                                const double u = (1.5 * shape.hw - pd) / (1.5 * shape.hw - shape.e0 * shape.hw);
+                                const double u =
+                                    (1.5 * shape.hw - pd) / (1.5 * shape.hw - shape.e0 * shape.hw);
                                 profile = 1.0 - 0.25 * u * u;
                             } else {
                                 profile = std::pow(pd / shape.hw, shape.v);
