@@ -35,6 +35,9 @@ struct RenderRequest {
     // The water's horizon: a row of the image ("305", rows above the image are negative) or an
     // angle ("45deg"); empty keeps the record's angle.
     QString horizon;
+    // The night sky's nebula zones: an image whose selected pixels (as for the selection) take
+    // nebulas; the selection then holds the star zones. Without it every selected pixel takes both.
+    QString nebulaZones;
 };
 
 // The horizon angle for a `horizon` text on an image of `height` rows; false with a message for an
