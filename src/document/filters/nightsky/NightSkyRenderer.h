@@ -56,6 +56,8 @@ public:
                        const MaskChannels& masks, DataStorage::PixelPlane& result, const RunContext& context);
 
     const SkyCounts& counts() const { return m_counts; }
+    // The element stamps of the last build, in drawing order.
+    const std::vector<SkyStamp>& stamps() const { return m_stamps; }
     int nebulaBuilds() const { return m_nebulaBuilds; }
     int elementBuilds() const { return m_elementBuilds; }
     // The layer rectangle after the nebulas and after every element.
