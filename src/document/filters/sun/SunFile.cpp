@@ -79,7 +79,9 @@ bool loadSunFile(const QString& path, int width, int height, SunParams& p, QStri
     SunParams placed = p;
     placed.centerX = int(std::lround(std::clamp(x * width, -1e9, 1e9)));
     placed.centerY = int(std::lround(std::clamp(y * height, -1e9, 1e9)));
-    placed.radius = float(std::clamp(radius * diagonal, 1.0, 100000.0));
+    // Six digits of the radius' share of the diagonal give back the pixels it was written from to
+    // within a thousandth; rounding there keeps a whole radius whole (its integer part is the disc's).
+    placed.radius = float(std::clamp(std::round(radius * diagonal * 1000.0) / 1000.0, 1.0, 100000.0));
     placed.angle = float(std::remainder(angle, 2 * 3.14159265358979323846));
     placed.clampToImage(width, height);
     p = placed;
