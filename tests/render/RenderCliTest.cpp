@@ -258,8 +258,13 @@ TEST_F(RenderCli, SunPlacementOptionsFilesAndDefaults) {
     QString error;
     ASSERT_TRUE(Document::Filters::saveSunFile(path("sun.elemor"), placed, 200, 120, &error));
     // Six significant digits of the radius' share of the diagonal, read back to the thousandth of a
-    // pixel: the same sun.
-    EXPECT_EQ(render("f.png", {"--sun-file", path("sun.elemor")}), byPixels);
+    // pixel, keep the disc; the angle's six digits may move a ray's edge by a level.
+    const auto fromFile = render("f.png", {"--sun-file", path("sun.elemor")});
+    ASSERT_EQ(fromFile.size(), byPixels.size());
+    int worst = 0;
+    for (size_t i = 0; i < fromFile.size(); ++i)
+        worst = std::max(worst, std::abs(int(fromFile[i]) - int(byPixels[i])));
+    EXPECT_LE(worst, 2);
     EXPECT_NE(render("g.png", {"--sun-file", path("sun.elemor"), "--sun-radius", "20"}), byPixels);
 
     // A centre beyond the picture is moved to its edge, with a note.
