@@ -291,3 +291,25 @@ TEST(NightSky, CancelledRunsRebuildNextTime) {
     EXPECT_EQ(planeBytes(*render(renderer, everything(), zones.get(), 120, 90).result),
               planeBytes(*render(fresh, everything(), zones.get(), 120, 90).result));
 }
+
+TEST(NightSky, ProgressRunsToTheEnd) {
+    const auto zones = zoneMask(200, 150, RectI{0, 0, 200, 100}, RectI{0, 0, 120, 90});
+    for (bool warm : {false, true}) {
+        NightSkyRenderer renderer;
+        NightSkyParams p = everything();
+        if (warm) {
+            render(renderer, p, zones.get(), 200, 150);
+            p.starSeed = 9; // the nebula is reused
+        }
+        auto source = makePlane(200, 150, TypeU8);
+        auto result = emptyLike(*source);
+        MaskChannels masks;
+        masks.duoMask = zones.get();
+        PhaseProgress progress;
+        RunContext context;
+        context.progress = &progress;
+        ASSERT_EQ(renderer.process(p, *source, masks, *result, context), RunOutcome::Done);
+        EXPECT_GT(progress.fraction(), 0.9) << warm;
+        EXPECT_LE(progress.fraction(), 1.0);
+    }
+}

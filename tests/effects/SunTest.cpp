@@ -277,3 +277,17 @@ TEST(SunFile, RoundTripAndDamagedFiles) {
     EXPECT_EQ(cut.radius, 100000.0f);
     EXPECT_TRUE(std::isfinite(cut.angle));
 }
+
+TEST(Sun, ProgressRunsToTheEnd) {
+    SunRenderer renderer;
+    auto source = makePlane(300, 200, TypeU16);
+    auto result = emptyLike(*source);
+    PhaseProgress progress;
+    RunContext context;
+    context.progress = &progress;
+    SunParams p = SunParams::defaults();
+    p.centerX = 100, p.centerY = 80, p.radius = 20;
+    ASSERT_EQ(renderer.process(p, *source, MaskChannels{}, *result, context), RunOutcome::Done);
+    EXPECT_GT(progress.fraction(), 0.99);
+    EXPECT_LE(progress.fraction(), 1.0);
+}
