@@ -483,10 +483,13 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                 for (int y = top; y < bottom; ++y) {
                     const RowField f = rowField(y);
                     const size_t row = size_t(y - Z.top) * size_t(zw);
+                    float* out[4];
+                    const float* in[4];
+                    for (int c = 0; c < 4; ++c)
+                        out[c] = m_nebula[c].data() + row - size_t(Z.left), in[c] = planes[c].data();
                     for (int x = Z.left; x < Z.right; ++x) {
                         const Tap t = tap(f, x - area.left, y);
-                        for (int c = 0; c < 4; ++c)
-                            m_nebula[c][row + size_t(x - Z.left)] = sample(planes[c].data(), t);
+                        for (int c = 0; c < 4; ++c) out[c][x] = sample(in[c], t);
                     }
                 }
                 context.advance(int64_t(bottom - top) * ah / std::max(1, zh));
