@@ -487,7 +487,13 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                     const float* in[4];
                     for (int c = 0; c < 4; ++c)
                         out[c] = m_nebula[c].data() + row - size_t(Z.left), in[c] = planes[c].data();
+                    // Pixels outside the zones are never shown: they stay empty.
+                    const uint8_t* shown = zones.weights.data() + row - size_t(Z.left);
                     for (int x = Z.left; x < Z.right; ++x) {
+                        if (!shown[x]) {
+                            for (int c = 0; c < 4; ++c) out[c][x] = 0.0f;
+                            continue;
+                        }
                         const Tap t = tap(f, x - area.left, y);
                         for (int c = 0; c < 4; ++c) out[c][x] = sample(in[c], t);
                     }
