@@ -53,55 +53,60 @@ struct Blob {
     int x0, y0, x1, y1;
 };
 
-// One row of a disc's "over" into premultiplied planes; n pixels, the first at dx0 from the centre.
-// The vector version does the very operations of the scalar one, lane by lane (no fused
-// multiply-adds), so both give the same bytes.
+// One row of a disc's "over" into an interleaved premultiplied layer (red, green, blue, alpha per
+// pixel); n pixels, the first at dx0 from the centre. The vector version does the very operations of
+// the scalar one, lane by lane (no fused multiply-adds), so both give the same bytes.
 struct DiscRow {
     float dx0, dy2, inverseR2, sigma, cr, cg, cb;
 
-    inline void pixel(float* pr, float* pg, float* pb, float* pa, int i) const {
+    inline float alpha(int i) const {
         const float dx = dx0 + float(i);
         const float t = (dx * dx + dy2) * inverseR2;
-        float a = std::min((1.0f - t) * sigma, 1.0f);
-        a = a >= kFaint ? a : 0.0f;
-        const float keep = 1.0f - a;
-        pr[i] = cr * a + pr[i] * keep;
-        pg[i] = cg * a + pg[i] * keep;
-        pb[i] = cb * a + pb[i] * keep;
-        pa[i] = a + pa[i] * keep;
+        const float a = std::min((1.0f - t) * sigma, 1.0f);
+        return a >= kFaint ? a : 0.0f;
+    }
+    inline void pixel(float* rgba, int i) const {
+        const float a = alpha(i), keep = 1.0f - a;
+        float* p = rgba + 4 * i;
+        p[0] = cr * a + p[0] * keep;
+        p[1] = cg * a + p[1] * keep;
+        p[2] = cb * a + p[2] * keep;
+        p[3] = 1.0f * a + p[3] * keep;
     }
 };
 
-void discRowScalar(float* pr, float* pg, float* pb, float* pa, int n, const DiscRow& d) {
-    for (int i = 0; i < n; ++i) d.pixel(pr, pg, pb, pa, i);
+void discRowScalar(float* rgba, int n, const DiscRow& d) {
+    for (int i = 0; i < n; ++i) d.pixel(rgba, i);
 }
 
-__attribute__((target("avx2"))) void discRowAvx2(float* pr, float* pg, float* pb, float* pa, int n,
-                                                 const DiscRow& d) {
+__attribute__((target("avx2"))) void discRowAvx2(float* rgba, int n, const DiscRow& d) {
     const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256 dx0 = _mm256_set1_ps(d.dx0), dy2 = _mm256_set1_ps(d.dy2);
     const __m256 inverse = _mm256_set1_ps(d.inverseR2), sigma = _mm256_set1_ps(d.sigma);
     const __m256 one = _mm256_set1_ps(1.0f), faint = _mm256_set1_ps(kFaint);
-    const __m256 cr = _mm256_set1_ps(d.cr), cg = _mm256_set1_ps(d.cg), cb = _mm256_set1_ps(d.cb);
+    const __m256 colour = _mm256_setr_ps(d.cr, d.cg, d.cb, 1.0f, d.cr, d.cg, d.cb, 1.0f);
+    // Each pair of pixels takes its two alphas spread over their four samples.
+    const __m256i pairs[4] = {
+        _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1), _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3),
+        _mm256_setr_epi32(4, 4, 4, 4, 5, 5, 5, 5), _mm256_setr_epi32(6, 6, 6, 6, 7, 7, 7, 7)};
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256 dx = _mm256_add_ps(dx0, _mm256_add_ps(_mm256_set1_ps(float(i)), lanes));
         const __m256 t = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), dy2), inverse);
         __m256 a = _mm256_min_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), sigma), one);
         a = _mm256_and_ps(a, _mm256_cmp_ps(a, faint, _CMP_GE_OQ));
-        const __m256 keep = _mm256_sub_ps(one, a);
-        _mm256_storeu_ps(pr + i,
-                         _mm256_add_ps(_mm256_mul_ps(cr, a), _mm256_mul_ps(_mm256_loadu_ps(pr + i), keep)));
-        _mm256_storeu_ps(pg + i,
-                         _mm256_add_ps(_mm256_mul_ps(cg, a), _mm256_mul_ps(_mm256_loadu_ps(pg + i), keep)));
-        _mm256_storeu_ps(pb + i,
-                         _mm256_add_ps(_mm256_mul_ps(cb, a), _mm256_mul_ps(_mm256_loadu_ps(pb + i), keep)));
-        _mm256_storeu_ps(pa + i, _mm256_add_ps(a, _mm256_mul_ps(_mm256_loadu_ps(pa + i), keep)));
+        for (int k = 0; k < 4; ++k) {
+            const __m256 ak = _mm256_permutevar8x32_ps(a, pairs[k]);
+            const __m256 keep = _mm256_sub_ps(one, ak);
+            float* p = rgba + 4 * (i + 2 * k);
+            _mm256_storeu_ps(
+                p, _mm256_add_ps(_mm256_mul_ps(colour, ak), _mm256_mul_ps(_mm256_loadu_ps(p), keep)));
+        }
     }
-    for (; i < n; ++i) d.pixel(pr, pg, pb, pa, i);
+    for (; i < n; ++i) d.pixel(rgba, i);
 }
 
-using DiscRowKernel = void (*)(float*, float*, float*, float*, int, const DiscRow&);
+using DiscRowKernel = void (*)(float*, int, const DiscRow&);
 DiscRowKernel discRowKernel() {
     static const DiscRowKernel kernel = __builtin_cpu_supports("avx2") ? discRowAvx2 : discRowScalar;
     return kernel;
@@ -297,7 +302,7 @@ SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
 bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zones, SizeI size,
                                    const RunContext& context, double share) {
     m_nebulaValid = false;
-    for (auto& plane : m_nebula) Common::UninitializedHugePageVector<float>().swap(plane);
+    Common::UninitializedHugePageVector<float>().swap(m_nebula);
     m_nebulaArea = {};
     m_nebulaRect = zones.box;
     m_counts.nebulas = 0;
@@ -353,8 +358,8 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
 
     // Stamped in bands of rows, each band applying the blobs that reach it in drawing order.
     const size_t pixels = size_t(aw) * size_t(ah);
-    Common::UninitializedHugePageVector<float> planes[4];
-    for (auto& plane : planes) plane.resize(pixels);
+    Common::UninitializedHugePageVector<float> blobLayer;
+    blobLayer.resize(4 * pixels);
     const int bands = (ah + kStampRows - 1) / kStampRows;
     std::vector<std::vector<uint32_t>> perBand(static_cast<size_t>(bands));
     for (size_t i = 0; i < blobs.size(); ++i)
@@ -370,8 +375,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                 const int top = area.top + int(b) * kStampRows,
                           bottom = std::min(area.bottom, top + kStampRows);
                 const size_t start = size_t(top - area.top) * size_t(aw);
-                for (auto& plane : planes)
-                    std::fill_n(plane.data() + start, size_t(bottom - top) * size_t(aw), 0.0f);
+                std::fill_n(blobLayer.data() + 4 * start, 4 * size_t(bottom - top) * size_t(aw), 0.0f);
                 if (context.cancelled()) continue;
                 for (uint32_t index : perBand[b]) {
                     const Blob& blob = blobs[index];
@@ -391,8 +395,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                                           blob.colour.r,
                                           blob.colour.g,
                                           blob.colour.b};
-                        kernel(planes[0].data() + at, planes[1].data() + at, planes[2].data() + at,
-                               planes[3].data() + at, xb - xa, row);
+                        kernel(blobLayer.data() + 4 * at, xb - xa, row);
                     }
                 }
                 context.advance(bottom - top);
@@ -464,16 +467,29 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         tp.r1 = size_t(std::min(iy + 1, ah - 1)) * size_t(aw);
         return tp;
     };
-    auto sample = [](const float* src, const Tap& t) {
-        const float top =
-            src[t.r0 + size_t(t.ix)] + t.fx * (src[t.r0 + size_t(t.ix1)] - src[t.r0 + size_t(t.ix)]);
-        const float bottom =
-            src[t.r1 + size_t(t.ix)] + t.fx * (src[t.r1 + size_t(t.ix1)] - src[t.r1 + size_t(t.ix)]);
+    // One sample of the interleaved layer: the four components of a pixel are one vector, so a
+    // bilinear tap is four loads and three blends (the scalar formula's operations, lane by lane).
+    auto sampleAll = [&](const Tap& t, float* out) {
+        const float* base = blobLayer.data();
+        const __m128 fx = _mm_set1_ps(t.fx), fy = _mm_set1_ps(t.fy);
+        const __m128 a0 = _mm_loadu_ps(base + 4 * (t.r0 + size_t(t.ix))),
+                     a1 = _mm_loadu_ps(base + 4 * (t.r0 + size_t(t.ix1)));
+        const __m128 b0 = _mm_loadu_ps(base + 4 * (t.r1 + size_t(t.ix))),
+                     b1 = _mm_loadu_ps(base + 4 * (t.r1 + size_t(t.ix1)));
+        const __m128 top = _mm_add_ps(a0, _mm_mul_ps(fx, _mm_sub_ps(a1, a0)));
+        const __m128 bottom = _mm_add_ps(b0, _mm_mul_ps(fx, _mm_sub_ps(b1, b0)));
+        _mm_storeu_ps(out, _mm_add_ps(top, _mm_mul_ps(fy, _mm_sub_ps(bottom, top))));
+    };
+    auto sampleAlpha = [&](const Tap& t) {
+        const float* base = blobLayer.data() + 3;
+        const float a0 = base[4 * (t.r0 + size_t(t.ix))], a1 = base[4 * (t.r0 + size_t(t.ix1))];
+        const float b0 = base[4 * (t.r1 + size_t(t.ix))], b1 = base[4 * (t.r1 + size_t(t.ix1))];
+        const float top = a0 + t.fx * (a1 - a0), bottom = b0 + t.fx * (b1 - b0);
         return top + t.fy * (bottom - top);
     };
 
     const int zw = Z.width(), zh = Z.height();
-    for (auto& plane : m_nebula) plane.resize(size_t(zw) * size_t(zh));
+    m_nebula.resize(4 * size_t(zw) * size_t(zh));
     const int zoneBands = (zh + kBandRows - 1) / kBandRows;
     MT::parallelFor(
         0, uint32_t(zoneBands),
@@ -483,19 +499,14 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                 for (int y = top; y < bottom; ++y) {
                     const RowField f = rowField(y);
                     const size_t row = size_t(y - Z.top) * size_t(zw);
-                    float* out[4];
-                    const float* in[4];
-                    for (int c = 0; c < 4; ++c)
-                        out[c] = m_nebula[c].data() + row - size_t(Z.left), in[c] = planes[c].data();
+                    float* out = m_nebula.data() + 4 * row;
                     // Pixels outside the zones are never shown: they stay empty.
-                    const uint8_t* shown = zones.weights.data() + row - size_t(Z.left);
-                    for (int x = Z.left; x < Z.right; ++x) {
-                        if (!shown[x]) {
-                            for (int c = 0; c < 4; ++c) out[c][x] = 0.0f;
-                            continue;
-                        }
-                        const Tap t = tap(f, x - area.left, y);
-                        for (int c = 0; c < 4; ++c) out[c][x] = sample(in[c], t);
+                    const uint8_t* shown = zones.weights.data() + row;
+                    for (int i = 0; i < zw; ++i) {
+                        if (!shown[i])
+                            std::fill_n(out + 4 * i, 4, 0.0f);
+                        else
+                            sampleAll(tap(f, Z.left + i - area.left, y), out + 4 * i);
                     }
                 }
                 context.advance(int64_t(bottom - top) * ah / std::max(1, zh));
@@ -503,14 +514,14 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         },
         1, workers);
     if (context.cancelled()) {
-        for (auto& plane : m_nebula) Common::UninitializedHugePageVector<float>().swap(plane);
+        Common::UninitializedHugePageVector<float>().swap(m_nebula);
         return false;
     }
     // Rows above and below the box, searched from the area's edges towards it.
     auto lit = [&](int y) {
         const RowField f = rowField(y);
         for (int i = 0; i < aw; ++i)
-            if (sample(planes[3].data(), tap(f, i, y)) >= kFaint) return true;
+            if (sampleAlpha(tap(f, i, y)) >= kFaint) return true;
         return false;
     };
     RectI rect = Z;
@@ -709,7 +720,7 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
                 perTile[size_t(ty - int(span.firstY)) * span.countX + size_t(tx - int(span.firstX))]
                     .push_back(uint32_t(i));
     }
-    const bool nebula = p.useNebulas && !m_nebula[3].empty();
+    const bool nebula = p.useNebulas && !m_nebula.empty();
     const RectI nebulaArea = m_nebulaArea, dimRect = m_nebulaRect;
     const double D = p.baseDimming / 100.0;
     context.beginPhase(0.95 * 0.25 / total, int64_t(span.count()));
@@ -741,11 +752,9 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
                 const size_t from = size_t(y - nebulaArea.top) * size_t(nebulaArea.width()) +
                                     size_t(fromNebula.left - nebulaArea.left);
                 const size_t to = size_t(y - area.top) * TileSize + size_t(fromNebula.left - area.left);
-                for (int c = 0; c < 4; ++c) {
-                    const float* src = m_nebula[c].data() + from;
-                    float* dst = planes[c] + to;
-                    for (int i = 0; i < fromNebula.width(); ++i) dst[i] = src[i] * dim;
-                }
+                const float* src = m_nebula.data() + 4 * from;
+                for (int i = 0; i < fromNebula.width(); ++i)
+                    for (int c = 0; c < 4; ++c) planes[c][to + size_t(i)] = src[4 * i + c] * dim;
             }
             for (uint32_t index : stamps) applyStamp(m_stamps[index], area, planes);
             for (int y = area.top; y < area.bottom; ++y) {

@@ -49,7 +49,8 @@ struct SkyCounts {
 // the zones. The other elements are drawn serially from their generators into a list of stamps
 // (cached under the whole record and the zones), which the composition applies tile by tile over
 // the dimmed nebula, in drawing order within each tile, before laying the tile over the photograph.
-// Layers are premultiplied floats; every stamp is the "over" of its colour at its alpha.
+// Layers are premultiplied floats (the nebula's interleaved, so that its resampling reads each pixel
+// whole); every stamp is the "over" of its colour at its alpha.
 class NightSkyRenderer : public TypedRenderer<NightSkyParams, NightSkyRenderer> {
 public:
     RunOutcome process(NightSkyParams& lastRun, const DataStorage::PixelPlane& source,
@@ -70,8 +71,8 @@ private:
                      double share);
     bool buildElements(const NightSkyParams& p, const SkyZones& zones, SizeI size, const RunContext& context);
 
-    // The nebula cache: premultiplied red, green, blue and alpha planes over m_nebulaArea.
-    Common::UninitializedHugePageVector<float> m_nebula[4];
+    // The nebula cache: premultiplied red, green, blue and alpha, interleaved, over m_nebulaArea.
+    Common::UninitializedHugePageVector<float> m_nebula;
     RectI m_nebulaArea;
     RectI m_nebulaRect; // the layer rectangle after the nebulas (Z when there are none)
     bool m_nebulaValid = false;
