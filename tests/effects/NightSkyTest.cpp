@@ -315,3 +315,33 @@ TEST(NightSky, ProgressRunsToTheEnd) {
         EXPECT_LE(progress.fraction(), 1.0);
     }
 }
+
+TEST(NightSky, DimmingFadesTheNebulaToThirtyPercentAtTheBottom) {
+    // Over a transparent picture the result's alpha is the layer's.
+    const int w = 160, h = 200;
+    const auto zones = zoneMask(w, h, RectI{0, 0, w, h}, RectI{0, 0, w, h});
+    auto layerAlpha = [&](int dimming) {
+        NightSkyParams p = NightSkyParams::defaults();
+        p.useStars = false, p.baseDimming = dimming;
+        NightSkyRenderer renderer;
+        auto source = makePlane(w, h, TypeF32, true, 0.0f);
+        auto result = emptyLike(*source);
+        MaskChannels masks;
+        masks.duoMask = zones.get();
+        EXPECT_EQ(renderer.process(p, *source, masks, *result, RunContext{}), RunOutcome::Done);
+        EXPECT_EQ(renderer.nebulaRect(), (RectI{0, 0, w, h}));
+        const std::vector<float> rgba = planeFloats(*result);
+        std::vector<float> alpha;
+        for (size_t i = 3; i < rgba.size(); i += 4) alpha.push_back(rgba[i]);
+        return alpha;
+    };
+    const auto plain = layerAlpha(0), dimmed = layerAlpha(100);
+    for (int y : {0, h / 2, h - 1}) {
+        const double f = double(y) / h, expected = 1 - 0.7 * f * f;
+        for (int x = 0; x < w; x += 7) {
+            const size_t i = size_t(y) * w + size_t(x);
+            if (plain[i] < 0.05f) continue;
+            EXPECT_NEAR(dimmed[i] / plain[i], expected, 1e-4) << x << "," << y;
+        }
+    }
+}
