@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <mutex>
 
 namespace Orvex::Document::Filters {
 
