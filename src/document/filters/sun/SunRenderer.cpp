@@ -132,18 +132,24 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
     context.beginPhase(0.1, 1);
     const int dw = discRect.width(), dh = discRect.height();
     m_disc.assign(size_t(std::max(0, dw)) * size_t(std::max(0, dh)), 0.0f);
-    for (int y = working.top; y < working.bottom; ++y)
-        for (int x = working.left; x < working.right; ++x) {
-            const double dx = x - cx, dy = y - cy, d2 = dx * dx + dy * dy;
-            float m = 0;
-            if (R >= 2) {
-                const double d = std::sqrt(d2);
-                if (d < R + 0.5) m = d <= R - 0.5 ? 1.0f : float(R + 0.5 - d);
-            } else if (d2 < R * R) {
-                m = 1;
-            }
-            m_disc[size_t(y - discRect.top) * size_t(dw) + size_t(x - discRect.left)] = m;
-        }
+    // Rows on the jobs pool: a disc as large as the picture is a picture's worth of square roots.
+    MT::parallelFor(
+        0, uint32_t(std::max(0, working.height())),
+        [&](uint32_t first, uint32_t last) {
+            for (int y = working.top + int(first); y < working.top + int(last); ++y)
+                for (int x = working.left; x < working.right; ++x) {
+                    const double dx = x - cx, dy = y - cy, d2 = dx * dx + dy * dy;
+                    float m = 0;
+                    if (R >= 2) {
+                        const double d = std::sqrt(d2);
+                        if (d < R + 0.5) m = d <= R - 0.5 ? 1.0f : float(R + 0.5 - d);
+                    } else if (d2 < R * R) {
+                        m = 1;
+                    }
+                    m_disc[size_t(y - discRect.top) * size_t(dw) + size_t(x - discRect.left)] = m;
+                }
+        },
+        16, context.maxWorkers > 0 ? uint32_t(context.maxWorkers) : 0u);
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
