@@ -52,7 +52,7 @@ struct EffectJob {
 // presets only). Throws EffectJobError.
 EffectJob prepareEffectJob(const EffectJobSpec& spec, const SettingsGroupRO* settingsRoot = nullptr);
 
-// Settles what depends on the picture's size once it is known: the sun's placement (the spec's
+// Settles what depends on the picture's size once it is known: the sun's placement (the request's
 // texts over the sun file over the `--set` members over the new document's placement). Throws
 // EffectJobError for unreadable texts, a damaged sun file, or a placement given to another effect;
 // `notes` receives values that were cut to the picture.
