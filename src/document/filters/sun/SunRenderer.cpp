@@ -46,7 +46,8 @@ struct Look {
     double reach = 0;       // beyond R0 + reach the coverage is 0
 };
 
-// The glow colour at distance d for a disc value m (steps 5.1 and 5.2).
+// The glow colour at distance d for a disc value m: the disc blends the sun colour into the glow
+// colour, and beyond the disc's edge the halo colour takes over with distance.
 inline Rgb glowColour(const Look& look, float m, float d) {
     Rgb c = mix(look.sun, look.glow, m);
     if (look.haloOn && d >= float(look.r0)) {
@@ -57,14 +58,16 @@ inline Rgb glowColour(const Look& look, float m, float d) {
     return c;
 }
 
-// The glow's coverage at distance d (step 5.4); 0 or less leaves the pixel untouched.
+// The glow's coverage at distance d, falling with (d - R0)^(1 / power); 0 or less leaves the pixel
+// untouched.
 inline float glowCoverage(const Look& look, float d) {
     if (d <= float(look.r0)) return 1.0f;
     const float b = std::pow(d - float(look.r0), look.inversePower);
     return 1.0f / (b / 200.0f + 1.0f) - 0.01f;
 }
 
-// The rays' shared shape (step 6).
+// What every ray shares: the radius it starts from, its profile across (exponent v, shoulder e0),
+// its half width and its opacity.
 struct RayShape {
     double radius = 1, v = 1, hw = 1, e0 = 1, opacity = 1, limit = 1;
     bool soft = false; // v >= 0.8: the profile's outer part is the quadratic shoulder
@@ -123,12 +126,12 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
     const double R = p.radius;
     const int s = p.smoothColor;
 
-    // 1. The working rectangle around the disc, and the region the softened disc can reach.
+    // The working rectangle around the disc, and the region the softened disc can reach.
     const RectI working{cut(std::trunc(cx - R), W), cut(std::trunc(cy - R), H),
                         cut(std::trunc(cx + R + 1), W), cut(std::trunc(cy + R + 1), H)};
     const RectI discRect = s > 0 ? grown(working, 3 * s, size) : working;
 
-    // 3. The disc, antialiased over one pixel at its edge (a hard disc below a radius of 2).
+    // The disc, antialiased over one pixel at its edge (a hard disc below a radius of 2).
     context.beginPhase(0.1, 1);
     const int dw = discRect.width(), dh = discRect.height();
     m_disc.assign(size_t(std::max(0, dw)) * size_t(std::max(0, dh)), 0.0f);
@@ -153,7 +156,7 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
     context.advance();
     if (context.cancelled()) return RunOutcome::Cancelled;
 
-    // 4. Smoothing.
+    // The soft edge: the disc blurred by the smooth-colour sigma.
     context.beginPhase(0.1, 1);
     if (s > 0 && !m_disc.empty()) Common::boxGaussianBlur(m_disc.data(), dw, dh, s, s);
     context.advance();
@@ -199,7 +202,7 @@ RunOutcome SunRenderer::process(SunParams& p, const PixelPlane& source, const Ma
     shape.soft = shape.v >= 0.8;
     shape.limit = shape.soft ? 1.5 * shape.hw : shape.hw;
 
-    // 5 - 7. Glow, rays and composition, tile by tile.
+    // Glow, rays and composition, tile by tile.
     const TileSpan span = tileSpan(size, RectI::fromSize(size));
     context.beginPhase(0.8, int64_t(span.count()));
     const double glowRadius = look.r0 + look.reach;
