@@ -345,3 +345,21 @@ TEST(NightSky, DimmingFadesTheNebulaToThirtyPercentAtTheBottom) {
         }
     }
 }
+
+TEST(NightSky, LongStreaksAreOneStampEach) {
+    // The longest meteors: thousands of discs each, kept as one stamp per streak, and the same
+    // sky whichever tiles their discs fall in.
+    const int w = 500, h = 300;
+    const auto zones = zoneMask(w, h, RectI{0, 0, w, h});
+    NightSkyParams p = NightSkyParams::defaults();
+    p.useNebulas = p.useStars = false;
+    p.useMeteors = true, p.meteorSize = 100, p.meteorDensity = 100, p.meteorElongate = 100;
+    NightSkyRenderer renderer;
+    const auto run = render(renderer, p, zones.get(), w, h, TypeU8, 1);
+    const SkyCounts& c = renderer.counts();
+    EXPECT_EQ(c.meteors, 30);
+    EXPECT_LE(c.stamps, c.meteors * (1 + 42 + 1));
+    EXPECT_GT(c.streakDiscs, 100 * c.stamps);
+    NightSkyRenderer seven;
+    EXPECT_EQ(planeBytes(*render(seven, p, zones.get(), w, h, TypeU8, 7).result), planeBytes(*run.result));
+}

@@ -136,6 +136,30 @@ struct Budget {
     bool spend() { return --left >= 0; }
 };
 
+// Disc i of a streak: its centre, radius and strength (the profile times sigma); not valid past the
+// end. Generation and painting both take their discs from here, so they agree to the bit.
+struct StreakDisc {
+    bool valid = false;
+    float x = 0, y = 0, radius = 0, strength = 0;
+    double exactRadius = 0; // the pixel box is found with it, before rounding to float
+    int left() const { return int(std::ceil(x - 0.5 - exactRadius)); }
+    int top() const { return int(std::ceil(y - 0.5 - exactRadius)); }
+    int right() const { return int(std::floor(x - 0.5 + exactRadius)) + 1; }
+    int bottom() const { return int(std::floor(y - 0.5 + exactRadius)) + 1; }
+};
+inline StreakDisc streakDisc(const SkyStamp& s, int64_t i) {
+    StreakDisc d;
+    const double t = double(i) * s.step;
+    if (!(t <= 1.0)) return d;
+    const double q = s.profile == 1 ? 0.5 + 2.2 * t - 2.5 * t * t : std::pow(1 - 0.9 * t, 3.0);
+    d.valid = true;
+    d.x = float((1 - t) * s.sx + t * s.ex), d.y = float((1 - t) * s.sy + t * s.ey);
+    d.exactRadius = (1 - 0.3 * t) * s.exactWidth;
+    d.radius = float(d.exactRadius);
+    d.strength = float(q * s.sigma);
+    return d;
+}
+
 // Collects the stamps of the elements in drawing order and grows the layer rectangle with each.
 class StampList {
 public:
@@ -162,25 +186,34 @@ public:
              std::floor(y - 0.5 + radius) + 1);
     }
 
-    // A streak of kind 0 (fading from its start) or 1 (swelling, then fading) from p0 to p1.
+    // A streak of kind 0 (fading from its start) or 1 (swelling, then fading) from p0 to p1, kept as
+    // one stamp; its discs are laid out here only to find the pixels they touch.
     void streak(int kind, double x0, double y0, double x1, double y1, double width, double sigma, Rgb c) {
         const double length = std::hypot(x1 - x0, y1 - y0);
         if (!(length >= 1.0) || !(width > 0) || !(sigma > 0) || !std::isfinite(length)) return;
-        const double step = 0.7 / length;
+        SkyStamp s;
+        s.kind = SkyStamp::Streak;
+        s.profile = uint8_t(kind);
+        s.x = float(x0), s.y = float(y0);
+        s.sx = x0, s.sy = y0, s.ex = x1, s.ey = y1;
+        s.width = float(width), s.strength = float(sigma), s.sigma = sigma, s.exactWidth = width;
+        s.r = c.r, s.g = c.g, s.b = c.b;
+        s.step = 0.7 / length;
+        double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
         for (int64_t i = 0;; ++i) {
-            const double t = double(i) * step;
-            if (t > 1.0) break;
-            const double radius = (1 - 0.3 * t) * width;
-            const double q = kind == 1 ? 0.5 + 2.2 * t - 2.5 * t * t : std::pow(1 - 0.9 * t, 3.0);
-            if (!(q * sigma > 0)) continue;
-            SkyStamp s;
-            s.kind = SkyStamp::Streak;
-            s.x = float((1 - t) * x0 + t * x1), s.y = float((1 - t) * y0 + t * y1);
-            s.reach = float(radius), s.width = float(width), s.strength = float(q * sigma);
-            s.r = c.r, s.g = c.g, s.b = c.b;
-            push(s, std::ceil(s.x - 0.5 - radius), std::ceil(s.y - 0.5 - radius),
-                 std::floor(s.x - 0.5 + radius) + 1, std::floor(s.y - 0.5 + radius) + 1);
+            const StreakDisc d = streakDisc(s, i);
+            if (!d.valid) break;
+            s.discs = i + 1;
+            // Discs wholly outside the picture touch nothing and leave the rectangle as it is.
+            const double l = std::max(0.0, std::ceil(d.x - 0.5 - d.exactRadius));
+            const double t = std::max(0.0, std::ceil(d.y - 0.5 - d.exactRadius));
+            const double r = std::min(double(m_size.width), std::floor(d.x - 0.5 + d.exactRadius) + 1);
+            const double b = std::min(double(m_size.height), std::floor(d.y - 0.5 + d.exactRadius) + 1);
+            if (l >= r || t >= b) continue;
+            left = std::min(left, l), top = std::min(top, t), right = std::max(right, r),
+            bottom = std::max(bottom, b);
         }
+        if (left < right) push(s, left, top, right, bottom);
     }
 
 private:
@@ -226,6 +259,47 @@ void applyStamp(const SkyStamp& s, const RectI& area, float* planes[4]) {
         }
         return;
     }
+    if (s.kind == SkyStamp::Streak) {
+        // Only the discs whose centre can reach this tile: the part of the streak's line inside the
+        // tile grown by the widest disc, as a range of disc numbers.
+        const double grow = double(s.width) + 1.0;
+        const double bx0 = area.left - grow, bx1 = area.right + grow, by0 = area.top - grow,
+                     by1 = area.bottom + grow;
+        double t0 = 0, t1 = 1;
+        const double dx = s.ex - s.sx, dy = s.ey - s.sy;
+        auto clip = [&](double p, double q) { // p t <= q
+            if (p == 0) return q >= 0;
+            const double r = q / p;
+            if (p < 0)
+                t0 = std::max(t0, r);
+            else
+                t1 = std::min(t1, r);
+            return t0 <= t1;
+        };
+        if (!clip(-dx, s.sx - bx0) || !clip(dx, bx1 - s.sx) || !clip(-dy, s.sy - by0) ||
+            !clip(dy, by1 - s.sy))
+            return;
+        const int64_t first = std::max<int64_t>(0, int64_t(std::floor(t0 / s.step)) - 1);
+        const int64_t last = std::min<int64_t>(s.discs - 1, int64_t(std::ceil(t1 / s.step)) + 1);
+        for (int64_t i = first; i <= last; ++i) {
+            const StreakDisc d = streakDisc(s, i);
+            if (!d.valid) break;
+            const int dx0 = std::max(x0, d.left()), dx1 = std::min(x1, d.right());
+            const int dy0 = std::max(y0, d.top()), dy1 = std::min(y1, d.bottom());
+            const float reach2 = d.radius * d.radius;
+            for (int y = dy0; y < dy1; ++y) {
+                const float ddy = float(y) + 0.5f - d.y;
+                for (int x = dx0; x < dx1; ++x) {
+                    const float ddx = float(x) + 0.5f - d.x;
+                    const float d2 = ddx * ddx + ddy * ddy;
+                    if (d2 > reach2) continue;
+                    const float dist = std::sqrt(d2);
+                    over(x, y, (dist > s.width - 0.5f ? 2.0f * (s.width - dist) : 1.0f) * d.strength);
+                }
+            }
+        }
+        return;
+    }
     const float reach2 = s.reach * s.reach;
     const float inverseR2 = 1.0f / reach2;
     for (int y = y0; y < y1; ++y) {
@@ -235,12 +309,7 @@ void applyStamp(const SkyStamp& s, const RectI& area, float* planes[4]) {
             const float dx = float(x) + 0.5f - s.x;
             const float d2 = dx * dx + dy2;
             if (d2 > reach2) continue;
-            if (s.kind == SkyStamp::Disc) {
-                over(x, y, std::min(1.0f, (1.0f - d2 * inverseR2) * s.strength));
-            } else {
-                const float d = std::sqrt(d2);
-                over(x, y, (d > s.width - 0.5f ? 2.0f * (s.width - d) : 1.0f) * s.strength);
-            }
+            over(x, y, std::min(1.0f, (1.0f - d2 * inverseR2) * s.strength));
         }
     }
 }
@@ -542,7 +611,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
 bool NightSkyRenderer::buildElements(const NightSkyParams& p, const SkyZones& zones, SizeI size,
                                      const RunContext& context) {
     m_stamps.clear();
-    m_counts.stars = m_counts.starRays = m_counts.shootingStars = m_counts.meteors = 0;
+    m_counts.stars = m_counts.starRays = m_counts.shootingStars = m_counts.meteors = m_counts.streakDiscs = 0;
     RectI rect = m_nebulaRect;
     StampList out(m_stamps, rect, size);
     const RectI Z = zones.box;
@@ -658,6 +727,7 @@ bool NightSkyRenderer::buildElements(const NightSkyParams& p, const SkyZones& zo
         }
     }
     m_counts.stamps = int64_t(m_stamps.size());
+    for (const SkyStamp& s : m_stamps) m_counts.streakDiscs += s.kind == SkyStamp::Streak ? s.discs : 0;
     m_layerRect = rect;
     return true;
 }
@@ -709,15 +779,33 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
     const RectI Z = zones.box;
     const TileSpan span = tileSpan(size, Z);
     std::vector<std::vector<uint32_t>> perTile(span.count());
+    auto addToTiles = [&](uint32_t index, double left, double top, double right, double bottom) {
+        const int x0 = int(std::clamp(left, double(Z.left), double(Z.right)));
+        const int x1 = int(std::clamp(right, double(Z.left), double(Z.right)));
+        const int y0 = int(std::clamp(top, double(Z.top), double(Z.bottom)));
+        const int y1 = int(std::clamp(bottom, double(Z.top), double(Z.bottom)));
+        if (x0 >= x1 || y0 >= y1) return;
+        for (int ty = y0 / int(TileSize); ty <= (y1 - 1) / int(TileSize); ++ty)
+            for (int tx = x0 / int(TileSize); tx <= (x1 - 1) / int(TileSize); ++tx) {
+                auto& list =
+                    perTile[size_t(ty - int(span.firstY)) * span.countX + size_t(tx - int(span.firstX))];
+                if (list.empty() || list.back() != index) list.push_back(index);
+            }
+    };
     for (size_t i = 0; i < m_stamps.size(); ++i) {
         const SkyStamp& s = m_stamps[i];
-        const int x0 = std::max(s.x0, Z.left), x1 = std::min(s.x1, Z.right);
-        const int y0 = std::max(s.y0, Z.top), y1 = std::min(s.y1, Z.bottom);
-        if (x0 >= x1 || y0 >= y1) continue;
-        for (int ty = y0 / int(TileSize); ty <= (y1 - 1) / int(TileSize); ++ty)
-            for (int tx = x0 / int(TileSize); tx <= (x1 - 1) / int(TileSize); ++tx)
-                perTile[size_t(ty - int(span.firstY)) * span.countX + size_t(tx - int(span.firstX))]
-                    .push_back(uint32_t(i));
+        if (s.kind != SkyStamp::Streak) {
+            addToTiles(uint32_t(i), s.x0, s.y0, s.x1, s.y1);
+            continue;
+        }
+        // A long streak goes only to the tiles along it: every 16th disc with room for the 15 after
+        // it, whose centres lie within 16 x 0.7 pixels.
+        constexpr int64_t kStride = 16;
+        const double room = double(s.width) + kStride * 0.7 + 2.0;
+        for (int64_t k = 0; k < s.discs; k += kStride) {
+            const StreakDisc d = streakDisc(s, k);
+            addToTiles(uint32_t(i), d.x - room, d.y - room, d.x + room, d.y + room);
+        }
     }
     const bool nebula = p.useNebulas && !m_nebula.empty();
     const RectI nebulaArea = m_nebulaArea, dimRect = m_nebulaRect;

@@ -23,22 +23,30 @@ struct SkyZones {
     static SkyZones from(const MaskChannels& masks, SizeI size, int maxWorkers);
 };
 
-// One soft stamp of the sky in drawing order: a star disc, a point of a streak, or a star too
-// small to cover a pixel centre, spread over its four nearest pixels.
+// One soft stamp of the sky in drawing order: a star disc, a star too small to cover a pixel centre
+// (spread over its four nearest pixels), or a whole streak, whose discs follow each other 0.7 pixels
+// apart from (sx, sy) to (ex, ey), shrinking and fading as they go.
 struct SkyStamp {
     enum Kind : uint8_t { Disc, Streak, Splat };
-    float x = 0, y = 0; // centre; pixel (i, j) has its centre at (i + 0.5, j + 0.5)
-    float reach = 0;    // pixels whose centre lies within reach are touched
-    float width = 0;    // the streak's full width (its edge antialiasing)
-    float strength = 0; // disc: sigma; streak: profile times sigma; splat: the disc's alpha mass
+    float x = 0, y = 0; // centre or start; pixel (i, j) has its centre at (i + 0.5, j + 0.5)
+    float reach = 0;    // disc and splat: pixels whose centre lies within reach are touched
+    float width = 0;    // streak: its full width (its edge antialiasing)
+    float strength = 0; // disc and streak: sigma; splat: the disc's alpha mass
     float r = 0, g = 0, b = 0;
     Kind kind = Disc;
+    uint8_t profile = 0;   // streak: 0 fading from its start, 1 swelling first
+    double sx = 0, sy = 0; // streak: start and end as drawn
+    double ex = 0, ey = 0;
+    double step = 0;                    // streak: parameter step between discs
+    double sigma = 0;                   // streak: its strength as drawn
+    double exactWidth = 0;              // streak: its width as drawn (the discs shrink from it)
+    int64_t discs = 0;                  // streak: how many discs
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0; // touched pixels, cut to the image; right and bottom exclusive
 };
 
 // How many elements of each kind the last build drew.
 struct SkyCounts {
-    int64_t nebulas = 0, stars = 0, starRays = 0, shootingStars = 0, meteors = 0, stamps = 0;
+    int64_t nebulas = 0, stars = 0, starRays = 0, shootingStars = 0, meteors = 0, stamps = 0, streakDiscs = 0;
 };
 
 // Night sky: nebula clouds, stars with optional rays, shooting stars and meteors at seeded random
