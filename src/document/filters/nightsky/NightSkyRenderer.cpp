@@ -147,16 +147,22 @@ struct StreakDisc {
     int right() const { return int(std::floor(x - 0.5 + exactRadius)) + 1; }
     int bottom() const { return int(std::floor(y - 0.5 + exactRadius)) + 1; }
 };
-inline StreakDisc streakDisc(const SkyStamp& s, int64_t i) {
+// The profile times sigma at parameter t.
+inline float streakStrength(const SkyStamp& s, double t) {
+    const double q = s.profile == 1 ? 0.5 + 2.2 * t - 2.5 * t * t : std::pow(1 - 0.9 * t, 3.0);
+    return float(q * s.sigma);
+}
+
+// `withStrength` false leaves the strength out, for the passes that need only where a disc lies.
+inline StreakDisc streakDisc(const SkyStamp& s, int64_t i, bool withStrength = true) {
     StreakDisc d;
     const double t = double(i) * s.step;
     if (!(t <= 1.0)) return d;
-    const double q = s.profile == 1 ? 0.5 + 2.2 * t - 2.5 * t * t : std::pow(1 - 0.9 * t, 3.0);
     d.valid = true;
     d.x = float((1 - t) * s.sx + t * s.ex), d.y = float((1 - t) * s.sy + t * s.ey);
     d.exactRadius = (1 - 0.3 * t) * s.exactWidth;
     d.radius = float(d.exactRadius);
-    d.strength = float(q * s.sigma);
+    if (withStrength) d.strength = streakStrength(s, t);
     return d;
 }
 
@@ -201,7 +207,7 @@ public:
         s.step = 0.7 / length;
         double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
         for (int64_t i = 0;; ++i) {
-            const StreakDisc d = streakDisc(s, i);
+            const StreakDisc d = streakDisc(s, i, false);
             if (!d.valid) break;
             s.discs = i + 1;
             // Discs wholly outside the picture touch nothing and leave the rectangle as it is.
@@ -282,10 +288,12 @@ void applyStamp(const SkyStamp& s, const RectI& area, float* planes[4]) {
         const int64_t first = std::max<int64_t>(0, int64_t(std::floor(t0 / s.step)) - 1);
         const int64_t last = std::min<int64_t>(s.discs - 1, int64_t(std::ceil(t1 / s.step)) + 1);
         for (int64_t i = first; i <= last; ++i) {
-            const StreakDisc d = streakDisc(s, i);
+            const StreakDisc d = streakDisc(s, i, false);
             if (!d.valid) break;
             const int dx0 = std::max(x0, d.left()), dx1 = std::min(x1, d.right());
             const int dy0 = std::max(y0, d.top()), dy1 = std::min(y1, d.bottom());
+            if (dx0 >= dx1 || dy0 >= dy1) continue;
+            const float strength = streakStrength(s, double(i) * s.step);
             const float reach2 = d.radius * d.radius;
             for (int y = dy0; y < dy1; ++y) {
                 const float ddy = float(y) + 0.5f - d.y;
@@ -294,7 +302,7 @@ void applyStamp(const SkyStamp& s, const RectI& area, float* planes[4]) {
                     const float d2 = ddx * ddx + ddy * ddy;
                     if (d2 > reach2) continue;
                     const float dist = std::sqrt(d2);
-                    over(x, y, (dist > s.width - 0.5f ? 2.0f * (s.width - dist) : 1.0f) * d.strength);
+                    over(x, y, (dist > s.width - 0.5f ? 2.0f * (s.width - dist) : 1.0f) * strength);
                 }
             }
         }
@@ -803,7 +811,7 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
         constexpr int64_t kStride = 16;
         const double room = double(s.width) + kStride * 0.7 + 2.0;
         for (int64_t k = 0; k < s.discs; k += kStride) {
-            const StreakDisc d = streakDisc(s, k);
+            const StreakDisc d = streakDisc(s, k, false);
             addToTiles(uint32_t(i), d.x - room, d.y - room, d.x + room, d.y + room);
         }
     }
