@@ -158,7 +158,7 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
     for (int id : Document::Filters::listedEffects()) {
         const auto* info = EffectRegistry::byId(id);
         if (!info) continue;
-        m_comboEffect->addItem(QCoreApplication::translate("PluginUIClass", info->shortName), id);
+        m_comboEffect->addItem(QString::fromLatin1(info->shortName), id);
     }
     int stored = m_settings.value(QStringLiteral("Effect"), 0).toInt();
     if (stored < 0 || stored > 11) stored = 0;
@@ -285,38 +285,48 @@ void PluginUI::buildForm() {
     resize(1180, 760);
 }
 
+// The effects' names as the window lists them (for the translation tools).
+const char* const EffectNames[] = {
+    QT_TRANSLATE_NOOP("PluginUIClass", "Rain"),     QT_TRANSLATE_NOOP("PluginUIClass", "Sun"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Water"),    QT_TRANSLATE_NOOP("PluginUIClass", "Lightning"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Cumulus"),  QT_TRANSLATE_NOOP("PluginUIClass", "Frost"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Fire"),     QT_TRANSLATE_NOOP("PluginUIClass", "Ice"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Rainbow"),  QT_TRANSLATE_NOOP("PluginUIClass", "Aurora"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "NightSky"), QT_TRANSLATE_NOOP("PluginUIClass", "Snow"),
+};
+
 void PluginUI::retranslate() {
-    auto tr = [](const char* text) { return QCoreApplication::translate("PluginUIClass", text); };
-    auto common = [](const char* text) { return QCoreApplication::translate("CommonText", text); };
-    m_logo->setText(QString::fromLatin1(MakerName));
-    m_logo->setToolTip(QCoreApplication::translate("MacMenu", "%1 home page...").arg(QString::fromLatin1(MakerName)));
-    m_loadPreset->setText(tr("Import presets"));
-    m_savePreset->setText(tr("Export presets"));
-    m_loadStrokes->setText(tr("Load selection"));
-    m_saveStrokes->setText(tr("Save selection"));
-    m_undo->setText(common("Undo"));
-    m_undo->setToolTip(common("Undo"));
-    m_run->setText(common("Run"));
-    m_run->setToolTip(common("Run"));
-    m_ok->setText(tr("Apply"));
-    m_ok->setToolTip(common("Apply the result to the image"));
-    m_cancel->setText(tr("Cancel"));
-    m_cancel->setToolTip(common("Cancel the result"));
-    m_settingsButton->setText(common("Preferences"));
-    m_settingsButton->setToolTip(tr("Show options"));
-    m_before->setText(tr("Before"));
-    m_after->setText(tr("After"));
-    m_autoRun->setText(tr("Autorun mode"));
-    m_effectLabel->setText(tr("Effect:"));
-    for (int i = 0; i < m_comboEffect->count(); ++i)
-        if (const auto* info = EffectRegistry::byId(m_comboEffect->itemData(i).toInt()))
-            m_comboEffect->setItemText(i, tr(info->shortName));
+    const QString maker = QString::fromLatin1(MakerName);
+    m_logo->setText(maker);
+    m_logo->setToolTip(QCoreApplication::translate("MacMenu", "%1 home page...").arg(maker));
+    m_loadPreset->setText(QCoreApplication::translate("PluginUIClass", "Import presets"));
+    m_savePreset->setText(QCoreApplication::translate("PluginUIClass", "Export presets"));
+    m_loadStrokes->setText(QCoreApplication::translate("PluginUIClass", "Load selection"));
+    m_saveStrokes->setText(QCoreApplication::translate("PluginUIClass", "Save selection"));
+    m_undo->setText(QCoreApplication::translate("CommonText", "Undo"));
+    m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
+    m_run->setText(QCoreApplication::translate("CommonText", "Run"));
+    m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
+    m_ok->setText(QCoreApplication::translate("PluginUIClass", "Apply"));
+    m_ok->setToolTip(QCoreApplication::translate("CommonText", "Apply the result to the image"));
+    m_cancel->setText(QCoreApplication::translate("PluginUIClass", "Cancel"));
+    m_cancel->setToolTip(QCoreApplication::translate("CommonText", "Cancel the result"));
+    m_settingsButton->setText(QCoreApplication::translate("CommonText", "Preferences"));
+    m_settingsButton->setToolTip(QCoreApplication::translate("PluginUIClass", "Show options"));
+    m_before->setText(QCoreApplication::translate("PluginUIClass", "Before"));
+    m_after->setText(QCoreApplication::translate("PluginUIClass", "After"));
+    m_autoRun->setText(QCoreApplication::translate("PluginUIClass", "Autorun mode"));
+    m_effectLabel->setText(QCoreApplication::translate("PluginUIClass", "Effect:"));
+    for (int i = 0; i < m_comboEffect->count(); ++i) {
+        const int id = m_comboEffect->itemData(i).toInt();
+        if (id >= 0 && id < int(std::size(EffectNames)))
+            m_comboEffect->setItemText(i, QCoreApplication::translate("PluginUIClass", EffectNames[id]));
+    }
     if (m_filter) {
         m_filter->Retranslate();
-        m_hint->setText(m_filter->classInfo("FilterDescription").isEmpty()
-                            ? QString()
-                            : QCoreApplication::translate(m_filter->metaObject()->className(),
-                                                          m_filter->classInfo("FilterDescription").toUtf8()));
+        const QString hint = m_filter->classInfo("FilterDescription");
+        m_hint->setText(hint.isEmpty() ? QString()
+                                       : QCoreApplication::translate("DocumentFilters", hint.toUtf8().constData()));
     }
     updateTitle();
 }
@@ -412,13 +422,14 @@ Ref<PixelPlane> PluginUI::currentResult() const {
     return m_document.layer();
 }
 
-void PluginUI::showCurrent() {
+void PluginUI::showCurrent(bool changed) {
     if (!m_view) return;
     Ref<PixelPlane> shown = m_session.image;
     if (!m_showBefore && m_filter && !m_filter->isProcessing()) {
         if (Ref<PixelPlane> result = m_filter->resultPlane()) shown = result;
     }
-    if (shown != m_view->plane()) m_view->setPlane(shown);
+    // A run writes its result plane in place: after one the view redraws even the same plane.
+    if (changed || shown != m_view->plane()) m_view->setPlane(shown);
 }
 
 void PluginUI::updateActions() {
@@ -467,7 +478,7 @@ void PluginUI::runFinished(bool isCommit) {
         m_running = false;
         m_run->setChecked(false);
     }
-    showCurrent();
+    showCurrent(true);
     updateActions();
 }
 
@@ -566,18 +577,19 @@ void PluginUI::my_btnSavePreset_clicked() {
 
 void PluginUI::my_btnStrokeLoad_clicked() {
     if (!m_filter) return;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Load selection"), QString(),
-                                                      tr("Strokes (*.elemor)"));
+    const QString path = QFileDialog::getOpenFileName(this, QCoreApplication::translate("PluginUIClass", "Load selection"), QString(),
+                                                      QCoreApplication::translate("PluginUI", "Strokes (*.elemor)"));
     if (!path.isEmpty() && !m_filter->LoadStrokes(path))
-        FilterMessages::warning(OrvexApplication::ProductName, tr("The strokes file could not be loaded."), this);
+        FilterMessages::warning(OrvexApplication::ProductName, QCoreApplication::translate("PluginUI", "The strokes file could not be loaded."), this);
 }
 
 void PluginUI::my_btnStrokeSave_clicked() {
     if (!m_filter) return;
     const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save selection"), QString(), tr("Strokes (*.elemor)"));
+        QFileDialog::getSaveFileName(this, QCoreApplication::translate("PluginUIClass", "Save selection"), QString(),
+                                     QCoreApplication::translate("PluginUI", "Strokes (*.elemor)"));
     if (!path.isEmpty() && !m_filter->SaveStrokes(path))
-        FilterMessages::warning(OrvexApplication::ProductName, tr("The strokes file could not be saved."), this);
+        FilterMessages::warning(OrvexApplication::ProductName, QCoreApplication::translate("PluginUI", "The strokes file could not be saved."), this);
 }
 
 void PluginUI::Undo() {

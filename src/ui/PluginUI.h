@@ -139,7 +139,7 @@ private:
     void retranslate();
     void run(bool preview);
     void updateTitle();
-    void showCurrent();
+    void showCurrent(bool changed = false);
     void updateActions();
     QuitAnswer askQuit();
 

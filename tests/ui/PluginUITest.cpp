@@ -199,7 +199,10 @@ TEST_F(WindowFixture, BeforeShowsTheSourceAndAfterTheResult) {
     ASSERT_TRUE(idle(*window));
     window->runFilter();
     ASSERT_TRUE(idle(*window));
+    // The run wrote its result in place: what the view draws must have followed it.
+    const QImage afterPicture = window->view()->shownImage();
     window->beforeButton()->click();
+    EXPECT_NE(window->view()->shownImage(), afterPicture);
     EXPECT_TRUE(window->isBefore());
     EXPECT_EQ(window->view()->plane(), image);
     EXPECT_EQ(window->beforeButton()->font().weight(), 75);
