@@ -27,7 +27,7 @@ ColorModel modelOfHost() {
 
 } // namespace
 
-int16_t runWindow(OXF::InteractiveRun& run) {
+int16_t runWindow(OXF::InteractiveRun& run, const std::function<void(UI::PluginUI&)>& shown) {
     const Ref<DataStorage::PixelPlane> host = run.source();
     if (!host) throw std::runtime_error("Error loading image data from host application");
     const ImageIO::ImageRecord image = ImageIO::imageFromHostPlane(*host, modelOfHost(), OXF::hostProfileBytes());
@@ -54,6 +54,7 @@ int16_t runWindow(OXF::InteractiveRun& run) {
         UI::PluginUI window(nullptr, Qt::Window, &code, session, settings);
         window.setClosedHandler([&] { run.finish(code); });
         window.show();
+        if (shown) shown(window);
         result = run.exec();
         window.setClosedHandler({});
     }
@@ -61,7 +62,7 @@ int16_t runWindow(OXF::InteractiveRun& run) {
 }
 
 void install() {
-    OXF::setWindowRunner(&runWindow);
+    OXF::setWindowRunner([](OXF::InteractiveRun& run) { return runWindow(run); });
 }
 
 } // namespace Orvex::FxWindow

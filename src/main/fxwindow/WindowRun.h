@@ -5,11 +5,18 @@
 
 #include "oxf/InteractiveRun.h"
 
+#include <functional>
+
+namespace Orvex::UI {
+class PluginUI;
+}
+
 namespace Orvex::FxWindow {
 
 // The runner for OXF::setWindowRunner: shows the window and runs it until it closes or the link
-// ends the run; returns the window's result code.
-int16_t runWindow(OXF::InteractiveRun& run);
+// ends the run; returns the window's result code. `shown` runs once the window is on screen
+// (scripted sessions drive it from there).
+int16_t runWindow(OXF::InteractiveRun& run, const std::function<void(UI::PluginUI&)>& shown = {});
 
 void install();
 
