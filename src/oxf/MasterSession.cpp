@@ -163,6 +163,10 @@ std::vector<uint8_t> selectionSamples(const ImageRecord& selection, int sampleTy
     return out;
 }
 
+double sinceStart(const MasterReply& reply) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - reply.start).count();
+}
+
 std::string describeStatus(int status) {
     if (status < 0) return "was stopped";
     if (WIFEXITED(status)) return "ended with exit code " + std::to_string(WEXITSTATUS(status));
@@ -305,6 +309,7 @@ MasterReply MasterSession::run(const MasterRun& run) {
     at += run.params.size();
 
     MasterReply reply;
+    reply.start = std::chrono::steady_clock::now();
     std::vector<uint8_t> selection;
     if (run.selection) selection = selectionSamples(*run.selection, image.sampleType);
     MasterRun effective = run;
@@ -348,6 +353,7 @@ MasterReply MasterSession::serve(const MasterRun& effective, MasterReply& reply)
                 header.status < 0 || header.status > 2)
                 broken("elemorama-fx sent a malformed reply");
             const char* text = reinterpret_cast<const char*>(m_broker->data()) + sizeof header;
+            reply.doneMs = sinceStart(reply);
             reply.status = header.status;
             reply.error.assign(text, header.errorLength);
             reply.params.assign(text + header.errorLength, header.paramLength);
@@ -412,7 +418,7 @@ void MasterSession::serveGet(const MasterRun& run, MasterReply& reply) {
     };
     std::vector<uint8_t> row;
     ++reply.channelsRead;
-    reply.events.push_back({false, r.code, r.left, r.top, r.right, r.bottom});
+    reply.events.push_back({false, r.code, r.left, r.top, r.right, r.bottom, sinceStart(reply)});
     checkAnswer(m_broker->send_data_stream(size,
                                            [&](uint8_t* block, size_t offset, size_t length) {
                                                Detail::fillRows(block, offset, length, rowBytes, row,
@@ -458,7 +464,7 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
                                               }),
                 0);
     ++reply.channelsWritten;
-    reply.events.push_back({true, r.code, r.left, r.top, r.right, r.bottom});
+    reply.events.push_back({true, r.code, r.left, r.top, r.right, r.bottom, sinceStart(reply)});
     // The answer to the last block lets the process go on with its next request.
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);
 }

@@ -11,6 +11,7 @@
 #include "imageio/ImageIO.h"
 #include "oxf/Broker.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct ChannelEvent {
     bool put = false; // S2M_PutChannel; else S2M_GetChannel
     int code = 0;     // the host channel code
     int left = 0, top = 0, right = 0, bottom = 0;
+    double atMs = 0; // when the request came, from the start of the run
 };
 
 struct MasterReply {
@@ -41,6 +43,8 @@ struct MasterReply {
     int channelsRead = 0;    // channel requests served
     int channelsWritten = 0; // channel writes received
     std::vector<ChannelEvent> events;
+    double doneMs = 0; // when the reply came, from the start of the run
+    std::chrono::steady_clock::time_point start;
 };
 
 class MasterSession {
