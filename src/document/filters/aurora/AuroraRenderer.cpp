@@ -203,28 +203,61 @@ struct WarpPass {
     double row[3] = {}, column[3] = {}; // coefficients of (dy^e, dx dy, dx^e)
     int exponent = 2;
 
-    void source(int r, int c, float& sourceRow, float& sourceColumn) const {
-        const double dy = r - centreRow, dx = c - centreColumn;
-        const double a = exponent == 2 ? dy * dy : dy, m = dx * dy, b = exponent == 2 ? dx * dx : dx;
-        sourceRow = float(r + g * (row[0] * a + row[1] * m + row[2] * b));
-        sourceColumn = float(c + g * (column[0] * a + column[1] * m + column[2] * b));
+    // The source positions of rows [r0, r1) of column c, limited to the picture as Bilinear.h
+    // limits them: row = r + g (row0 dy^e + row1 dx dy + row2 dx^e), column likewise.
+    void positions(int c, int r0, int r1, SizeI size, float* rows, float* columns) const {
+        if (exponent == 2)
+            positionsOf<2>(c, r0, r1, size, rows, columns);
+        else
+            positionsOf<1>(c, r0, r1, size, rows, columns);
+    }
+
+private:
+    // Single precision is ample (a few ten-thousandths of a pixel at the largest displacements)
+    // and lets the loop run on vector lanes.
+    template <int E> void positionsOf(int c, int r0, int r1, SizeI size, float* rows, float* columns) const {
+        const double dx = c - centreColumn, ex = E == 2 ? dx * dx : dx;
+        const float rowA = float(g * row[0]), rowB = float(g * row[1] * dx), rowC = float(g * row[2] * ex);
+        const float colA = float(g * column[0]), colB = float(g * column[1] * dx),
+                    colC = float(double(c) + g * column[2] * ex);
+        const float rowLimit = std::max(0.0f, float(size.height) - 1.01f);
+        const float columnLimit = std::max(0.0f, float(size.width) - 1.01f);
+        const float centre = float(centreRow);
+        const int n = r1 - r0;
+        for (int i = 0; i < n; ++i) {
+            const float r = float(r0 + i), dy = r - centre, ey = E == 2 ? dy * dy : dy;
+            const float sr = r + (rowA * ey + rowB * dy + rowC);
+            const float sc = colA * ey + colB * dy + colC;
+            // Negative and NaN positions go to 0.
+            rows[i] = sr > 0.0f ? std::min(sr, rowLimit) : 0.0f;
+            columns[i] = sc > 0.0f ? std::min(sc, columnLimit) : 0.0f;
+        }
     }
 };
 
-// Bilinear sampling of a box plane at a position already limited to the image (Bilinear.h's rule);
-// samples outside the box are 0.
+// Rows of a column whose positions are computed at once.
+constexpr int kWarpRun = 256;
+
+// Bilinear sampling of a box plane at a position already limited to the picture (Bilinear.h's
+// rule); samples outside the box are 0.
 inline float sampleBoxed(const float* data, const RectI& box, size_t stride, int width, int height, float x,
                          float y) {
     const int ix = int(x), iy = int(y);
     const float fx = x - float(ix), fy = y - float(iy);
-    const int ix1 = std::min(ix + 1, width - 1), iy1 = std::min(iy + 1, height - 1);
-    if (ix1 < box.left || ix >= box.right || iy1 < box.top || iy >= box.bottom) return 0.0f;
-    auto tap = [&](int tx, int ty) {
-        return tx >= box.left && tx < box.right && ty >= box.top && ty < box.bottom
-                   ? data[size_t(tx - box.left) * stride + size_t(ty - box.top)]
-                   : 0.0f;
-    };
-    const float t0 = tap(ix, iy), t1 = tap(ix1, iy), b0 = tap(ix, iy1), b1 = tap(ix1, iy1);
+    float t0, t1, b0, b1;
+    if (ix >= box.left && ix + 1 < box.right && iy >= box.top && iy + 1 < box.bottom) {
+        const float* p = data + size_t(ix - box.left) * stride + size_t(iy - box.top);
+        t0 = p[0], b0 = p[1], t1 = p[stride], b1 = p[stride + 1];
+    } else {
+        const int ix1 = std::min(ix + 1, width - 1), iy1 = std::min(iy + 1, height - 1);
+        if (ix1 < box.left || ix >= box.right || iy1 < box.top || iy >= box.bottom) return 0.0f;
+        auto tap = [&](int tx, int ty) {
+            return tx >= box.left && tx < box.right && ty >= box.top && ty < box.bottom
+                       ? data[size_t(tx - box.left) * stride + size_t(ty - box.top)]
+                       : 0.0f;
+        };
+        t0 = tap(ix, iy), t1 = tap(ix1, iy), b0 = tap(ix, iy1), b1 = tap(ix1, iy1);
+    }
     const float topRow = t0 + fx * (t1 - t0);
     const float bottomRow = b0 + fx * (b1 - b0);
     return topRow + fy * (bottomRow - topRow);
@@ -236,15 +269,18 @@ RectI warpedBox(const WarpPass& pass, const RectI& box, SizeI size, const RunCon
     RectI bounds{size.width, size.height, 0, 0};
     forEachBand(RectI::fromSize(size), context, [&](int x0, int x1) {
         RectI local{size.width, size.height, 0, 0};
+        float rows[kWarpRun], columns[kWarpRun];
         for (int c = x0; c < x1; ++c)
-            for (int r = 0; r < size.height; ++r) {
-                float sr, sc;
-                pass.source(r, c, sr, sc);
-                const int ix = int(Common::clampSamplePosition(sc, size.width));
-                const int iy = int(Common::clampSamplePosition(sr, size.height));
-                if (ix + 1 < box.left || ix >= box.right || iy + 1 < box.top || iy >= box.bottom) continue;
-                local.left = std::min(local.left, c), local.right = std::max(local.right, c + 1);
-                local.top = std::min(local.top, r), local.bottom = std::max(local.bottom, r + 1);
+            for (int r0 = 0; r0 < size.height; r0 += kWarpRun) {
+                const int r1 = std::min(size.height, r0 + kWarpRun);
+                pass.positions(c, r0, r1, size, rows, columns);
+                for (int r = r0; r < r1; ++r) {
+                    const int ix = int(columns[r - r0]), iy = int(rows[r - r0]);
+                    if (ix + 1 < box.left || ix >= box.right || iy + 1 < box.top || iy >= box.bottom)
+                        continue;
+                    local.left = std::min(local.left, c), local.right = std::max(local.right, c + 1);
+                    local.top = std::min(local.top, r), local.bottom = std::max(local.bottom, r + 1);
+                }
             }
         if (local.isEmpty()) return;
         std::lock_guard<std::mutex> lock(merge);
@@ -259,14 +295,15 @@ bool resample(const WarpPass& pass, const float* from, const RectI& fromBox, flo
               SizeI size, const RunContext& context) {
     const size_t fromStride = size_t(fromBox.height()), toStride = size_t(toBox.height());
     return forEachBand(toBox, context, [&](int x0, int x1) {
+        float rows[kWarpRun], columns[kWarpRun];
         for (int c = x0; c < x1; ++c) {
             float* column = to + size_t(c - toBox.left) * toStride - size_t(toBox.top);
-            for (int r = toBox.top; r < toBox.bottom; ++r) {
-                float sr, sc;
-                pass.source(r, c, sr, sc);
-                column[r] = sampleBoxed(from, fromBox, fromStride, size.width, size.height,
-                                        Common::clampSamplePosition(sc, size.width),
-                                        Common::clampSamplePosition(sr, size.height));
+            for (int r0 = toBox.top; r0 < toBox.bottom; r0 += kWarpRun) {
+                const int r1 = std::min(toBox.bottom, r0 + kWarpRun);
+                pass.positions(c, r0, r1, size, rows, columns);
+                for (int r = r0; r < r1; ++r)
+                    column[r] = sampleBoxed(from, fromBox, fromStride, size.width, size.height,
+                                            columns[r - r0], rows[r - r0]);
             }
         }
     });
@@ -551,7 +588,6 @@ RunOutcome AuroraRenderer::process(AuroraParams& p, const PixelPlane& source, co
         Ref<PixelPlane> layer(new PixelPlane(MaskRGBA, TypeU16, size));
         const RectI rect = m_layerRect;
         const AuroraPlanes& planes = m_planes;
-        const size_t stride = planes.stride();
         context.beginPhase(0.1, int64_t(tileSpan(size, rect).count()));
         Ref<DataChannel> channels[4] = {
             layer->writableChannel(ChannelRed), layer->writableChannel(ChannelGreen),
@@ -567,15 +603,16 @@ RunOutcome AuroraRenderer::process(AuroraParams& p, const PixelPlane& source, co
                 for (int c = 0; c < 4; ++c) {
                     TileReadWrite cursor(*channels[c]);
                     cursor.switchTo(tileNum, TileReadWrite::Overwrite);
-                    for (int y = whole.top; y < whole.bottom; ++y) {
-                        uint16_t* row = cursor.row<uint16_t>(y - whole.top) - whole.left;
-                        std::fill(row + whole.left, row + whole.right, uint16_t(0));
-                        if (y < inside.top || y >= inside.bottom) continue;
-                        const float* column = buffers[c] + size_t(y - planes.box.top);
-                        for (int x = inside.left; x < inside.right; ++x) {
-                            const float v =
-                                std::clamp(column[size_t(x - planes.box.left) * stride], 0.0f, 1.0f);
-                            row[x] = uint16_t(int(v * 65535.0f + 0.5f));
+                    uint16_t* samples = cursor.row<uint16_t>(0);
+                    std::fill_n(samples, size_t(TileSize) * TileSize, uint16_t(0));
+                    // Down the planes' columns (contiguous), across the tile's rows.
+                    for (int x = inside.left; x < inside.right; ++x) {
+                        const float* column = buffers[c] + planes.at(x, inside.top);
+                        uint16_t* out =
+                            samples + size_t(inside.top - whole.top) * TileSize + size_t(x - whole.left);
+                        for (int y = 0; y < inside.height(); ++y) {
+                            const float v = std::clamp(column[y], 0.0f, 1.0f);
+                            out[size_t(y) * TileSize] = uint16_t(int(v * 65535.0f + 0.5f));
                         }
                     }
                 }
