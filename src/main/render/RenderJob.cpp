@@ -65,7 +65,8 @@ void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask
 
 Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const std::vector<uint8_t>& icc,
                                 const DataChannel* selection, const EffectJobSpec& spec,
-                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks) {
+                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks,
+                                const RenderGeometry& geometry) {
     EffectJob job = prepareEffectJob(spec, settingsRoot);
     if (hooks.note)
         for (const QString& n : job.notes) hooks.note(n);
@@ -73,6 +74,7 @@ Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const 
     if (type != TypeU8 && type != TypeU16 && type != TypeF32)
         throw RenderError("the host image has mixed or unsupported sample types");
     const ImageRecord image = imageFromHostPlane(host, model, icc);
+    applyGeometry(geometry, job, host.size(), hooks.note);
     const Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), type, source->size()));
     const Ref<DataChannel> selected = selectionBytes(selection, image.width, image.height);
@@ -148,6 +150,7 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         job.params->setByKey(QStringLiteral("horizonAngle"), QString::number(angle, 'g', 9), nullptr,
                              nullptr);
     }
+    applyGeometry(request.geometry, job, Detail::SizeT<int>{image.width, image.height}, hooks.note);
     Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), image.sampleType, source->size()));
     Ref<DataChannel> mask;

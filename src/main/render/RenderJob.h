@@ -11,6 +11,7 @@
 #include "document/filters/EffectJob.h"
 #include "imageio/ImageIO.h"
 #include "imageio/PlaneConversion.h"
+#include "main/render/RenderGeometry.h"
 
 #include <atomic>
 #include <functional>
@@ -35,6 +36,8 @@ struct RenderRequest {
     // The water's horizon: a row of the image ("305", rows above the image are negative) or an
     // angle ("45deg"); empty keeps the record's angle.
     QString horizon;
+    // Lines (aurora, lightning) and points (rainbow).
+    RenderGeometry geometry;
 };
 
 // The horizon angle for a `horizon` text on an image of `height` rows; false with a message for an
@@ -67,7 +70,8 @@ struct RenderHooks {
 Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ImageIO::ColorModel model,
                                 const std::vector<uint8_t>& icc, const DataChannel* selection,
                                 const Document::Filters::EffectJobSpec& spec,
-                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks = {});
+                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks = {},
+                                const RenderGeometry& geometry = {});
 
 // Runs the whole request. Throws EffectJobError (usage) or RenderError / std::exception (failure).
 void runRender(const RenderRequest& request, const RenderHooks& hooks = {});
