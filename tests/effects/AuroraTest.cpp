@@ -398,3 +398,50 @@ TEST(Aurora, CancelledRunsKeepTheLayerOfTheLastFinishedOne) {
     EXPECT_EQ(planeBytes(*render(renderer, p, W, H).result), planeBytes(*done.result));
     EXPECT_EQ(renderer.paintings(), 1) << "the cached layer survived the cancelled repaint";
 }
+
+namespace {
+// Records every phase's share and step count and the steps actually advanced in it.
+class PhaseLog : public RunProgress {
+public:
+    struct Phase {
+        double share;
+        int64_t steps;
+        std::atomic<int64_t> done{0};
+        Phase(double s, int64_t n) : share(s), steps(n) {}
+    };
+    std::vector<std::unique_ptr<Phase>> phases;
+    void beginPhase(double share, int64_t steps) override {
+        phases.push_back(std::make_unique<Phase>(share, steps));
+    }
+    void advance(int64_t steps) override {
+        if (!phases.empty()) phases.back()->done += steps;
+    }
+};
+} // namespace
+
+TEST(Aurora, ProgressPhasesFillTheBarExactly) {
+    AuroraParams p = withLines({{7, 150, 301, 131}, {-40, 170, 150, 200}});
+    p.geometry = 30;
+    for (bool soft : {true, false}) {
+        AuroraParams q = p;
+        if (!soft) q.sigmaX = q.sigmaY = 0;
+        AuroraRenderer renderer;
+        for (int run = 0; run < 2; ++run) {
+            SCOPED_TRACE(run ? "composed again" : "painted");
+            auto source = makePlane(333, 222, TypeU8), result = emptyLike(*source);
+            PhaseLog log;
+            RunContext context;
+            context.progress = &log;
+            AuroraParams lastRun = q;
+            lastRun.opacity = run ? 80 : 50;
+            ASSERT_EQ(renderer.process(lastRun, *source, MaskChannels{}, *result, context), RunOutcome::Done);
+            double total = 0;
+            for (const auto& phase : log.phases) {
+                total += phase->share;
+                EXPECT_EQ(phase->done.load(), phase->steps) << "share " << phase->share;
+            }
+            EXPECT_NEAR(total, 1.0, 1e-9);
+            EXPECT_EQ(log.phases.size(), run ? 1u : soft ? 8u : 7u);
+        }
+    }
+}
