@@ -7,6 +7,7 @@
 #include "document/filters/common/Random.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -238,29 +239,39 @@ private:
 // Rows of a column whose positions are computed at once.
 constexpr int kWarpRun = 256;
 
-// Bilinear sampling of a box plane at a position already limited to the picture (Bilinear.h's
-// rule); samples outside the box are 0.
-inline float sampleBoxed(const float* data, const RectI& box, size_t stride, int width, int height, float x,
-                         float y) {
+// Bilinear sampling of N box planes at a position already limited to the picture (Bilinear.h's
+// rule), the weights and offsets found once for all of them; samples outside the box are 0.
+template <int N>
+inline void sampleBoxed(const float* const (&planes)[N], const RectI& box, size_t stride, int width,
+                        int height, float x, float y, float (&out)[N]) {
     const int ix = int(x), iy = int(y);
     const float fx = x - float(ix), fy = y - float(iy);
-    float t0, t1, b0, b1;
     if (ix >= box.left && ix + 1 < box.right && iy >= box.top && iy + 1 < box.bottom) {
-        const float* p = data + size_t(ix - box.left) * stride + size_t(iy - box.top);
-        t0 = p[0], b0 = p[1], t1 = p[stride], b1 = p[stride + 1];
-    } else {
-        const int ix1 = std::min(ix + 1, width - 1), iy1 = std::min(iy + 1, height - 1);
-        if (ix1 < box.left || ix >= box.right || iy1 < box.top || iy >= box.bottom) return 0.0f;
-        auto tap = [&](int tx, int ty) {
-            return tx >= box.left && tx < box.right && ty >= box.top && ty < box.bottom
-                       ? data[size_t(tx - box.left) * stride + size_t(ty - box.top)]
-                       : 0.0f;
-        };
-        t0 = tap(ix, iy), t1 = tap(ix1, iy), b0 = tap(ix, iy1), b1 = tap(ix1, iy1);
+        const size_t at = size_t(ix - box.left) * stride + size_t(iy - box.top);
+        for (int k = 0; k < N; ++k) {
+            const float* p = planes[k] + at;
+            const float topRow = p[0] + fx * (p[stride] - p[0]);
+            const float bottomRow = p[1] + fx * (p[stride + 1] - p[1]);
+            out[k] = topRow + fy * (bottomRow - topRow);
+        }
+        return;
     }
-    const float topRow = t0 + fx * (t1 - t0);
-    const float bottomRow = b0 + fx * (b1 - b0);
-    return topRow + fy * (bottomRow - topRow);
+    const int ix1 = std::min(ix + 1, width - 1), iy1 = std::min(iy + 1, height - 1);
+    if (ix1 < box.left || ix >= box.right || iy1 < box.top || iy >= box.bottom) {
+        for (float& v : out) v = 0.0f;
+        return;
+    }
+    auto inside = [&](int tx, int ty) {
+        return tx >= box.left && tx < box.right && ty >= box.top && ty < box.bottom;
+    };
+    auto offset = [&](int tx, int ty) { return size_t(tx - box.left) * stride + size_t(ty - box.top); };
+    for (int k = 0; k < N; ++k) {
+        auto tap = [&](int tx, int ty) { return inside(tx, ty) ? planes[k][offset(tx, ty)] : 0.0f; };
+        const float t0 = tap(ix, iy), t1 = tap(ix1, iy), b0 = tap(ix, iy1), b1 = tap(ix1, iy1);
+        const float topRow = t0 + fx * (t1 - t0);
+        const float bottomRow = b0 + fx * (b1 - b0);
+        out[k] = topRow + fy * (bottomRow - topRow);
+    }
 }
 
 // The destination pixels whose sample can reach the box: their bounding rectangle.
@@ -290,20 +301,25 @@ RectI warpedBox(const WarpPass& pass, const RectI& box, SizeI size, const RunCon
     return bounds.isEmpty() ? RectI{} : bounds;
 }
 
-// Resamples `from` (over `fromBox`) into `to` (over `toBox`, every sample written).
-bool resample(const WarpPass& pass, const float* from, const RectI& fromBox, float* to, const RectI& toBox,
-              SizeI size, const RunContext& context) {
+// Resamples N planes `from` (over `fromBox`) into `to` (over `toBox`, every sample written), with
+// one position per pixel for all of them.
+template <int N>
+bool resample(const WarpPass& pass, const float* const (&from)[N], const RectI& fromBox,
+              float* const (&to)[N], const RectI& toBox, SizeI size, const RunContext& context) {
     const size_t fromStride = size_t(fromBox.height()), toStride = size_t(toBox.height());
     return forEachBand(toBox, context, [&](int x0, int x1) {
         float rows[kWarpRun], columns[kWarpRun];
         for (int c = x0; c < x1; ++c) {
-            float* column = to + size_t(c - toBox.left) * toStride - size_t(toBox.top);
+            const size_t column = size_t(c - toBox.left) * toStride - size_t(toBox.top);
             for (int r0 = toBox.top; r0 < toBox.bottom; r0 += kWarpRun) {
                 const int r1 = std::min(toBox.bottom, r0 + kWarpRun);
                 pass.positions(c, r0, r1, size, rows, columns);
-                for (int r = r0; r < r1; ++r)
-                    column[r] = sampleBoxed(from, fromBox, fromStride, size.width, size.height,
-                                            columns[r - r0], rows[r - r0]);
+                for (int r = r0; r < r1; ++r) {
+                    float values[N];
+                    sampleBoxed(from, fromBox, fromStride, size.width, size.height, columns[r - r0],
+                                rows[r - r0], values);
+                    for (int k = 0; k < N; ++k) to[k][column + size_t(r)] = values[k];
+                }
             }
         }
     });
@@ -478,15 +494,25 @@ AuroraRenderer::Painted AuroraRenderer::paint(const AuroraParams& p, SizeI size,
         if (context.cancelled()) return Painted::Cancelled;
         if (last.isEmpty()) return Painted::Nothing;
         auto bands = [](const RectI& r) { return int64_t((r.width() + kBandColumns - 1) / kBandColumns); };
-        progress.begin(1.0, 4 * (bands(middle) + bands(last)));
+        progress.begin(1.0, 2 * (bands(middle) + bands(last)));
+        // Two planes at a time: they share the positions, and the intermediate planes of two
+        // cost less memory than those of four.
+        const size_t middlePixels = size_t(middle.width()) * size_t(middle.height());
         m_spare.clear();
-        m_spare.resize(size_t(middle.width()) * size_t(middle.height()));
-        for (auto* plane : {&planes.red, &planes.green, &planes.blue, &planes.coverage}) {
-            if (!resample(first, plane->data(), box, m_spare.data(), middle, size, context))
-                return Painted::Cancelled;
-            plane->clear();
-            plane->resize(size_t(last.width()) * size_t(last.height()));
-            if (!resample(second, m_spare.data(), middle, plane->data(), last, size, context))
+        m_spare.resize(2 * middlePixels);
+        float* const spares[2] = {m_spare.data(), m_spare.data() + middlePixels};
+        using Plane = Common::UninitializedHugePageVector<float>;
+        for (const auto& pair : {std::array<Plane*, 2>{&planes.red, &planes.green},
+                                 std::array<Plane*, 2>{&planes.blue, &planes.coverage}}) {
+            const float* const sources[2] = {pair[0]->data(), pair[1]->data()};
+            if (!resample<2>(first, sources, box, spares, middle, size, context)) return Painted::Cancelled;
+            for (Plane* plane : pair) {
+                plane->clear();
+                plane->resize(size_t(last.width()) * size_t(last.height()));
+            }
+            float* const targets[2] = {pair[0]->data(), pair[1]->data()};
+            const float* const middles[2] = {spares[0], spares[1]};
+            if (!resample<2>(second, middles, middle, targets, last, size, context))
                 return Painted::Cancelled;
         }
         planes.box = box = last;
