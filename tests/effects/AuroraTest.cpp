@@ -445,3 +445,86 @@ TEST(Aurora, ProgressPhasesFillTheBarExactly) {
         }
     }
 }
+
+namespace {
+// The curtains as a plain serial walk over every point of every segment, in double precision over
+// the whole picture: the reference for the banded painting. Returns RGBA in 0 ... 1 per pixel.
+std::vector<double> serialCurtains(const AuroraParams& p, int W, int H) {
+    std::vector<double> rgba(size_t(W) * H * 4, 0.0);
+    const double m = std::min(W, H) / 2000.0, lh = p.length / 100.0 * H, d = 0.02 * lh;
+    const double R = p.red / 100.0, G = p.green / 100.0, B = p.blue / 100.0;
+    const double q = std::pow(10.0, -(4.0 + 2.0 * p.colorMix / 100.0));
+    auto g = [](double t) {
+        return t > -1 ? 1 + 0.9664 * t + 0.3536 * t * t : t > -2.4938 ? 0.6464 + 0.2592 * t : 0.0;
+    };
+    uint32_t state = 101;
+    auto draw = [&] {
+        state = state * 214013u + 2531011u;
+        return ((state >> 16) & 0x7FFF) / 32767.0;
+    };
+    for (const Segment& s : p.lines) {
+        const int64_t dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1,
+                      n = std::max(std::abs(dx), std::abs(dy));
+        for (int64_t i = 0; i < n; ++i) {
+            const int64_t x = s.x1 + i * dx / n, y = s.y1 + i * dy / n;
+            if (x < 0 || x >= W) continue;
+            const double h = (0.3 + 0.7 * draw()) * lh, u2 = draw();
+            const double top = std::max(0.0, std::round(double(y) - h));
+            if (top > double(y)) continue;
+            const double cr = y - R / 2 * h, cg = y - (R + G / 2) * h, cb = y - (R + G + B / 2) * h;
+            for (int64_t k = 0; k <= y - int64_t(top); ++k) {
+                const int64_t row = int64_t(top) + k, v = y - k, dest = p.colorInversion ? v : row;
+                if (dest < 0 || dest >= H) continue;
+                auto at = [&](double c) { return g(-q * std::pow((row - c) / m, 2)); };
+                const double wb = at(cb) * B, wg1 = at(cg + 4 * d) * G, wg2 = at(cg - 4 * d) * G,
+                             wr1 = at(cr - d) * R, wr2 = at(cr + d) * R, sum = wb + wg1 + wg2 + wr1 + wr2;
+                if (sum == 0) continue;
+                const double f = std::clamp((1 - (v - top) / h) * (0.5 + 0.5 * u2), 0.0, 1.0);
+                if (f <= 0) continue;
+                const double colour[3] = {(0.13089919 * wb + 0.15731649 * wg1 + wr1 + wr2) / sum,
+                                          (0.8660887 * wg1 + wg2) / sum, 0.87919605 * wb / sum};
+                double* px = &rgba[(size_t(dest) * W + size_t(x)) * 4];
+                const double a = px[3];
+                for (int c = 0; c < 3; ++c) px[c] = (px[c] * a + colour[c] * f) / (a + f);
+                px[3] = a + (1 - a) * f;
+            }
+        }
+    }
+    return rgba;
+}
+} // namespace
+
+TEST(Aurora, TheBandedPaintingMatchesASerialWalk) {
+    const int W = 180, H = 140;
+    // Lines entering from the left, drawn right to left, crossing the picture from below to above,
+    // lying below the picture (their points draw, but paint nothing), beside it, and empty.
+    AuroraParams p = plain({{-30, 100, 150, 60},
+                            {200, 40, 250, 45},
+                            {170, 130, 20, 135},
+                            {60, 300, 80, -40},
+                            {10, 250, 170, 240},
+                            {90, 90, 90, 90},
+                            {5, 180, 175, 178},
+                            {0, 139, 179, 139}});
+    p.brightness = 0; // with glow 0 the field is 1 everywhere: the lightness stays
+    for (bool inverted : {false, true}) {
+        SCOPED_TRACE(inverted);
+        p.colorInversion = inverted;
+        AuroraRenderer renderer;
+        render(renderer, p, W, H, TypeU8, 3);
+        const Layer l = layerOf(renderer);
+        const std::vector<double> expected = serialCurtains(p, W, H);
+        int painted = 0, worst = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const double* e = &expected[(size_t(y) * W + size_t(x)) * 4];
+                ASSERT_EQ(l.alpha(x, y), e[3] > 0 ? 65535 : 0) << x << "," << y;
+                if (e[3] == 0) continue;
+                ++painted;
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(int(l.at(x, y)[c]) - int(std::lround(e[c] * 65535))));
+            }
+        EXPECT_GT(painted, 5000);
+        EXPECT_LE(worst, 4) << "16-bit levels";
+    }
+}
