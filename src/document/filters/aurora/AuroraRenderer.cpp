@@ -496,11 +496,11 @@ AuroraRenderer::Painted AuroraRenderer::paint(const AuroraParams& p, SizeI size,
         auto bands = [](const RectI& r) { return int64_t((r.width() + kBandColumns - 1) / kBandColumns); };
         progress.begin(1.0, 2 * (bands(middle) + bands(last)));
         // Two planes at a time: they share the positions, and the intermediate planes of two
-        // cost less memory than those of four.
+        // cost less memory than those of four. The intermediate planes go when the warp is done, so
+        // that they never sit beside the layer.
         const size_t middlePixels = size_t(middle.width()) * size_t(middle.height());
-        m_spare.clear();
-        m_spare.resize(2 * middlePixels);
-        float* const spares[2] = {m_spare.data(), m_spare.data() + middlePixels};
+        Common::UninitializedHugePageVector<float> spare(2 * middlePixels);
+        float* const spares[2] = {spare.data(), spare.data() + middlePixels};
         using Plane = Common::UninitializedHugePageVector<float>;
         for (const auto& pair : {std::array<Plane*, 2>{&planes.red, &planes.green},
                                  std::array<Plane*, 2>{&planes.blue, &planes.coverage}}) {

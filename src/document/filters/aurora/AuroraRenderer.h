@@ -45,7 +45,6 @@ private:
     bool sameKey(const AuroraParams& p, SizeI size) const;
 
     AuroraPlanes m_planes;
-    Common::UninitializedHugePageVector<float> m_spare; // the warp's intermediate plane
     Ref<DataStorage::PixelPlane> m_layer;
     RectI m_layerRect;
     AuroraParams m_key;
