@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -329,4 +331,48 @@ TEST_F(RenderCli, LinesAndPointsForTheEffectsDrawnAlongThem) {
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(r.err.contains("is not a line")) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(path("link_bad.png")));
+}
+
+TEST_F(RenderCli, RainbowFilesPlaceTheBowAndShieldThePicture) {
+    const QString in = writeImage("in.png", 160, 100, ImageIO::ColorModel::RGB, -1);
+    // The shield covers the right half; grey 8-bit, as the marker leaves it.
+    QImage shield(160, 100, QImage::Format_Grayscale8);
+    shield.fill(0);
+    for (int y = 0; y < 100; ++y) std::fill_n(shield.scanLine(y) + 80, 80, uchar(255));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    shield.save(&buffer, "PNG");
+    QFile bow(path("bow.elemor"));
+    ASSERT_TRUE(bow.open(QIODevice::WriteOnly));
+    bow.write("<elemorama type=\"Rainbow\"><points><pt0 x=\"0.0625\" y=\"0.9\"/><pt1 x=\"0.5\" y=\"0.2\"/>"
+              "<pt2 x=\"0.9375\" y=\"0.9\"/></points><strokes>" +
+              png.toBase64() + "</strokes></elemorama>");
+    bow.close();
+    Result r = run({"--effect", "Rainbow", "--points", bow.fileName(), in, "-o", path("shielded.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = run({"--effect", "Rainbow", "--points", "10,90,80,20,150,90", in, "-o", path("free.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto original = ImageIO::loadImage(in), shielded = ImageIO::loadImage(path("shielded.png")),
+               free = ImageIO::loadImage(path("free.png"));
+    int changed = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int i = x * 3 + c;
+                if (x >= 80) {
+                    ASSERT_EQ(shielded.row(y)[i], original.row(y)[i]) << x << "," << y;
+                } else {
+                    ASSERT_EQ(shielded.row(y)[i], free.row(y)[i]) << x << "," << y;
+                    changed += shielded.row(y)[i] != original.row(y)[i];
+                }
+            }
+    EXPECT_GT(changed, 100);
+    bow.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    bow.write("<elemorama type=\"Rainbow\"><points/></elemorama>");
+    bow.close();
+    r = run({"--effect", "Rainbow", "--points", bow.fileName(), in, "-o", path("none.png")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("--points: Error loading from bow.elemor: No data for tool"))
+        << r.err.toStdString();
 }

@@ -2,6 +2,7 @@
 
 #include "document/filters/TrunkListFile.h"
 #include "document/filters/lightning/LightningLineSets.h"
+#include "document/filters/rainbow/RainbowFile.h"
 #include "document/filters/rainbow/RainbowRenderer.h"
 
 #include <QFileInfo>
@@ -71,7 +72,7 @@ bool parsePoints(const QString& text, double (&values)[6], QString* message) {
 }
 
 void applyGeometry(const RenderGeometry& geometry, EffectJob& job, Detail::SizeT<int> size,
-                   const std::function<void(const QString&)>& note) {
+                   const std::function<void(const QString&)>& note, Ref<DataStorage::DataChannel>* strokes) {
     const EffectInfo* info = EffectRegistry::byId(job.effectId);
     const QString effect = info ? QString::fromLatin1(info->shortName) : QStringLiteral("?");
     std::vector<Segment>* lines = job.params->segments();
@@ -104,9 +105,17 @@ void applyGeometry(const RenderGeometry& geometry, EffectJob& job, Detail::SizeT
         } else {
             double v[6];
             QString message;
-            if (!parsePoints(geometry.points, v, &message))
-                usage(QStringLiteral("--points: %1").arg(message));
-            r.pt0 = {v[0], v[1]}, r.pt1 = {v[2], v[3]}, r.pt2 = {v[4], v[5]};
+            if (parsePoints(geometry.points, v, &message)) {
+                r.pt0 = {v[0], v[1]}, r.pt1 = {v[2], v[3]}, r.pt2 = {v[4], v[5]};
+            } else if (QFileInfo(geometry.points).isFile()) {
+                const RainbowFileContent file = readRainbowFile(geometry.points, size);
+                if (!file.ok)
+                    usage(QStringLiteral("--points: %1").arg(rainbowFileMessage(file, geometry.points)));
+                r.pt0 = file.points[0], r.pt1 = file.points[1], r.pt2 = file.points[2];
+                if (strokes) *strokes = file.shield;
+            } else {
+                usage(QStringLiteral("--points: %1, nor a rainbow file").arg(message));
+            }
             if (RainbowCircle::through(r.pt0, r.pt1, r.pt2).radius < 5 && note)
                 note(QStringLiteral("the three points admit no arc: the picture is left as it is"));
         }

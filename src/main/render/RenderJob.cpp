@@ -30,7 +30,7 @@ namespace {
 
 // Renders `source` (RGB) with the job, reporting progress through the hooks.
 void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask, PixelPlane& result,
-               int threads, const RenderHooks& hooks) {
+               int threads, const RenderHooks& hooks, const DataChannel* strokes = nullptr) {
     PhaseProgress progress;
     RunContext context;
     context.cancelFlag = hooks.cancel;
@@ -38,6 +38,7 @@ void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask
     context.maxWorkers = threads;
     MaskChannels masks;
     masks.mask = mask;
+    masks.strokes = strokes;
     std::atomic<bool> done{false};
     std::thread watcher;
     if (hooks.progress)
@@ -74,11 +75,12 @@ Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const 
     if (type != TypeU8 && type != TypeU16 && type != TypeF32)
         throw RenderError("the host image has mixed or unsupported sample types");
     const ImageRecord image = imageFromHostPlane(host, model, icc);
-    applyGeometry(geometry, job, host.size(), hooks.note);
+    Ref<DataChannel> strokes;
+    applyGeometry(geometry, job, host.size(), hooks.note, &strokes);
     const Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), type, source->size()));
     const Ref<DataChannel> selected = selectionBytes(selection, image.width, image.height);
-    renderRgb(job, *source, selected.get(), *result, 0, hooks);
+    renderRgb(job, *source, selected.get(), *result, 0, hooks, strokes.get());
     return hostPlaneFromImage(imageFromPlane(*result, *source, image), host);
 }
 
@@ -150,7 +152,8 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         job.params->setByKey(QStringLiteral("horizonAngle"), QString::number(angle, 'g', 9), nullptr,
                              nullptr);
     }
-    applyGeometry(request.geometry, job, Detail::SizeT<int>{image.width, image.height}, hooks.note);
+    Ref<DataChannel> strokes;
+    applyGeometry(request.geometry, job, Detail::SizeT<int>{image.width, image.height}, hooks.note, &strokes);
     Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), image.sampleType, source->size()));
     Ref<DataChannel> mask;
@@ -172,7 +175,7 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         mask = selectionFromImage(maskImage, image.width, image.height);
     }
 
-    renderRgb(job, *source, mask.get(), *result, request.threads, hooks);
+    renderRgb(job, *source, mask.get(), *result, request.threads, hooks, strokes.get());
 
     ImageRecord output = imageFromPlane(*result, *source, image);
     const QString adapted = adaptForFormat(output, outFormat);
