@@ -14,7 +14,7 @@
 //
 // The effects drawn along lines take them in a `lines` node (`line "X1,Y1,X2,Y2"` entries in image
 // pixels, or a trunk list file or built-in line set as its value), the rainbow its three points as
-// `points "X0,Y0,X1,Y1,X2,Y2"`:
+// `points "X0,Y0,X1,Y1,X2,Y2"` or a rainbow file:
 //
 //   batch
 //   {
