@@ -536,6 +536,11 @@ AuroraRenderer::Painted AuroraRenderer::paint(const AuroraParams& p, SizeI size,
     const Common::cLightnessScaler& scaler = Common::cLightnessScaler::instance();
     std::mutex merge;
     RectI bounds{W, H, 0, 0};
+    // The field's row position of every row of the box, the same in every column.
+    std::vector<float> fieldRows(static_cast<size_t>(box.height()));
+    for (int i = 0; i < box.height(); ++i)
+        fieldRows[size_t(i)] =
+            Common::clampSamplePosition(float(double(box.top + i) * cy / H + 40.0), fieldHeight);
     progress.begin(0.2 * 0.2, (box.width() + kBandColumns - 1) / kBandColumns);
     if (!forEachBand(box, context, [&](int x0, int x1) {
             std::vector<float> columnField(static_cast<size_t>(fieldHeight));
@@ -558,8 +563,7 @@ AuroraRenderer::Painted AuroraRenderer::paint(const AuroraParams& p, SizeI size,
                 for (int i = 0; i < box.height(); ++i) {
                     if (w[i] == 0.0f) continue;
                     const int row = box.top + i;
-                    const float fr =
-                        Common::clampSamplePosition(float(double(row) * cy / H + 40.0), fieldHeight);
+                    const float fr = fieldRows[size_t(i)];
                     const int iy = int(fr), iy1 = std::min(iy + 1, fieldHeight - 1);
                     const float upper = columnField[size_t(iy)], lower = columnField[size_t(iy1)];
                     float k = upper + (fr - float(iy)) * (lower - upper);
