@@ -72,8 +72,9 @@ struct GeometryOptions {
         QStringLiteral("file|set")};
     QCommandLineOption points{QStringLiteral("points"),
                               QStringLiteral("Rainbow: the ends of the arc and a point between them, in "
-                                             "image pixels (default: a half circle low in the image)."),
-                              QStringLiteral("X0,Y0,X1,Y1,X2,Y2")};
+                                             "image pixels, or a rainbow file (default: a half circle low "
+                                             "in the image)."),
+                              QStringLiteral("X0,Y0,X1,Y1,X2,Y2|file")};
 };
 
 GeometryOptions addGeometryOptions(QCommandLineParser& parser) {
