@@ -207,16 +207,24 @@ struct WarpPass {
     // The source positions of rows [r0, r1) of column c, limited to the picture as Bilinear.h
     // limits them: row = r + g (row0 dy^e + row1 dx dy + row2 dx^e), column likewise.
     void positions(int c, int r0, int r1, SizeI size, float* rows, float* columns) const {
+        const bool full = r1 - r0 == kRun;
         if (exponent == 2)
-            positionsOf<2>(c, r0, r1, size, rows, columns);
+            full ? positionsOf<2, kRun>(c, r0, r1, size, rows, columns)
+                 : positionsOf<2, 0>(c, r0, r1, size, rows, columns);
         else
-            positionsOf<1>(c, r0, r1, size, rows, columns);
+            full ? positionsOf<1, kRun>(c, r0, r1, size, rows, columns)
+                 : positionsOf<1, 0>(c, r0, r1, size, rows, columns);
     }
+
+    // Rows of a column whose positions are computed at once.
+    static constexpr int kRun = 256;
 
 private:
     // Single precision is ample (a few ten-thousandths of a pixel at the largest displacements)
-    // and lets the loop run on vector lanes.
-    template <int E> void positionsOf(int c, int r0, int r1, SizeI size, float* rows, float* columns) const {
+    // and lets the loop run on vector lanes (a full run's length is known at compile time).
+    template <int E, int Fixed>
+    void positionsOf(int c, int r0, int r1, SizeI size, float* __restrict rows,
+                     float* __restrict columns) const {
         const double dx = c - centreColumn, ex = E == 2 ? dx * dx : dx;
         const float rowA = float(g * row[0]), rowB = float(g * row[1] * dx), rowC = float(g * row[2] * ex);
         const float colA = float(g * column[0]), colB = float(g * column[1] * dx),
@@ -224,9 +232,10 @@ private:
         const float rowLimit = std::max(0.0f, float(size.height) - 1.01f);
         const float columnLimit = std::max(0.0f, float(size.width) - 1.01f);
         const float centre = float(centreRow);
-        const int n = r1 - r0;
+        const int n = Fixed > 0 ? Fixed : r1 - r0;
+        const float first = float(r0);
         for (int i = 0; i < n; ++i) {
-            const float r = float(r0 + i), dy = r - centre, ey = E == 2 ? dy * dy : dy;
+            const float r = first + float(i), dy = r - centre, ey = E == 2 ? dy * dy : dy;
             const float sr = r + (rowA * ey + rowB * dy + rowC);
             const float sc = colA * ey + colB * dy + colC;
             // Negative and NaN positions go to 0.
@@ -236,8 +245,7 @@ private:
     }
 };
 
-// Rows of a column whose positions are computed at once.
-constexpr int kWarpRun = 256;
+constexpr int kWarpRun = WarpPass::kRun;
 
 // Bilinear sampling of N box planes at a position already limited to the picture (Bilinear.h's
 // rule), the weights and offsets found once for all of them; samples outside the box are 0.
