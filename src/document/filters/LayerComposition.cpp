@@ -1,6 +1,7 @@
 #include "document/filters/LayerComposition.h"
 
 #include "datastorage/UtilityCombiners.h"
+#include "mt/JobsPool.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -77,17 +78,33 @@ void composeLayer(PixelPlane& result, const PixelPlane& layer, const RectI& rect
         createBlendMember(function, resultType, resultType, layerType, layerType);
     if (!blend) throw std::invalid_argument("Unsupported sample type of the working planes");
     blend->setOpacity(opacity);
-    for (int32_t id : {ChannelRed, ChannelGreen, ChannelBlue}) {
-        const Ref<DataChannel> source = layer.channel(id);
-        if (!source) throw std::invalid_argument("The layer is not RGBA");
-        Ref<DataChannel> destination = result.writableChannel(id);
-        applyIn(*blend, area, *destination, *destination, *backdropAlpha, *source, *alpha);
+    const Ref<BaseDataProcessing> alphaBlend = createAlphaBlend(resultType, resultType, layerType);
+    alphaBlend->setOpacity(opacity);
+    Ref<DataChannel> sources[3], destinations[3];
+    const int32_t ids[3] = {ChannelRed, ChannelGreen, ChannelBlue};
+    for (int c = 0; c < 3; ++c) {
+        sources[c] = layer.channel(ids[c]);
+        if (!sources[c]) throw std::invalid_argument("The layer is not RGBA");
+        destinations[c] = result.writableChannel(ids[c]);
     }
-    if (hasAlpha) {
-        const Ref<BaseDataProcessing> alphaBlend = createAlphaBlend(resultType, resultType, layerType);
-        alphaBlend->setOpacity(opacity);
-        applyIn(*alphaBlend, area, *backdropAlpha, *backdropAlpha, *alpha);
-    }
+
+    // A row of tiles at a time, handed to whichever worker is free: a layer's tiles cost very
+    // different amounts (empty ones are skipped whole), and one split of the rectangle into equal
+    // halves would leave a worker idle. Within a row the colour goes first, against the alpha as
+    // it was, then the alpha; rows share no tile.
+    const int firstRow = area.top / int(TileSize), rows = (area.bottom - 1) / int(TileSize) - firstRow + 1;
+    std::atomic<int> next{0};
+    MT::parallelFor(0, uint32_t(std::min(rows, 64)), [&](uint32_t, uint32_t) {
+        for (int i = next.fetch_add(1); i < rows; i = next.fetch_add(1)) {
+            const int top = std::max(area.top, (firstRow + i) * int(TileSize));
+            const RectI band{area.left, top, area.right,
+                             std::min(area.bottom, (firstRow + i + 1) * int(TileSize))};
+            for (int c = 0; c < 3; ++c)
+                applyIn(*blend, band, *destinations[c], *destinations[c], *backdropAlpha, *sources[c],
+                        *alpha);
+            if (hasAlpha) applyIn(*alphaBlend, band, *backdropAlpha, *backdropAlpha, *alpha);
+        }
+    });
 }
 
 } // namespace Orvex::Document::Filters
