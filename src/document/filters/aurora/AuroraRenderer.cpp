@@ -322,6 +322,31 @@ bool resample(const WarpPass& pass, const float* const (&from)[N], const RectI& 
             for (int r0 = toBox.top; r0 < toBox.bottom; r0 += kWarpRun) {
                 const int r1 = std::min(toBox.bottom, r0 + kWarpRun);
                 pass.positions(c, r0, r1, size, rows, columns);
+                const int n = r1 - r0;
+                // A run whose every footprint lies inside the box needs no test per sample.
+                float lowX = columns[0], highX = columns[0], lowY = rows[0], highY = rows[0];
+                for (int i = 1; i < n; ++i) {
+                    lowX = std::min(lowX, columns[i]), highX = std::max(highX, columns[i]);
+                    lowY = std::min(lowY, rows[i]), highY = std::max(highY, rows[i]);
+                }
+                if (int(lowX) >= fromBox.left && int(highX) + 1 < fromBox.right && int(lowY) >= fromBox.top &&
+                    int(highY) + 1 < fromBox.bottom) {
+                    const float* origin[N];
+                    for (int k = 0; k < N; ++k)
+                        origin[k] = from[k] - size_t(fromBox.left) * fromStride - size_t(fromBox.top);
+                    for (int i = 0; i < n; ++i) {
+                        const int ix = int(columns[i]), iy = int(rows[i]);
+                        const float fx = columns[i] - float(ix), fy = rows[i] - float(iy);
+                        const size_t at = size_t(ix) * fromStride + size_t(iy);
+                        for (int k = 0; k < N; ++k) {
+                            const float* p = origin[k] + at;
+                            const float topRow = p[0] + fx * (p[fromStride] - p[0]);
+                            const float bottomRow = p[1] + fx * (p[fromStride + 1] - p[1]);
+                            to[k][column + size_t(r0 + i)] = topRow + fy * (bottomRow - topRow);
+                        }
+                    }
+                    continue;
+                }
                 for (int r = r0; r < r1; ++r) {
                     float values[N];
                     sampleBoxed(from, fromBox, fromStride, size.width, size.height, columns[r - r0],
