@@ -528,3 +528,25 @@ TEST(Aurora, TheBandedPaintingMatchesASerialWalk) {
         EXPECT_LE(worst, 4) << "16-bit levels";
     }
 }
+
+TEST(Aurora, ARepaintWritesOverTheLayerOfTheSameSize) {
+    const int W = 260, H = 200;
+    AuroraRenderer renderer, fresh;
+    AuroraParams p = withLines({{10, 180, 250, 170}});
+    render(renderer, p, W, H);
+    const PixelPlane* first = renderer.layer();
+    // Curtains elsewhere: the same layer object, nothing left of the old curtains.
+    p.lines = {{150, 90, 250, 80}};
+    p.length = 20;
+    const auto again = render(renderer, p, W, H);
+    EXPECT_EQ(renderer.layer(), first);
+    EXPECT_EQ(renderer.paintings(), 2);
+    EXPECT_EQ(planeBytes(*again.result), planeBytes(*render(fresh, p, W, H).result));
+    const Layer l = layerOf(renderer);
+    const RectI rect = renderer.layerRect();
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            if (x < rect.left || x >= rect.right || y < rect.top || y >= rect.bottom) {
+                ASSERT_EQ(l.alpha(x, y), 0) << x << "," << y;
+            }
+}

@@ -645,16 +645,27 @@ RunOutcome AuroraRenderer::process(AuroraParams& p, const PixelPlane& source, co
             return RunOutcome::Done;
         }
 
-        // The layer: 16-bit samples of every tile that meets the rectangle (zeros outside it).
+        // The layer: 16-bit samples of every tile that meets the rectangle (zeros outside it). A
+        // layer of the same size is written over, its tiles' memory reused; the tiles that only
+        // the previous rectangle reached go back to zero.
         m_keyValid = false;
+        const bool reused = m_layer && m_layer->size() == size;
+        Ref<PixelPlane> layer = reused ? m_layer : Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU16, size));
         m_layer = Ref<PixelPlane>();
-        Ref<PixelPlane> layer(new PixelPlane(MaskRGBA, TypeU16, size));
         const RectI rect = m_layerRect;
         const AuroraPlanes& planes = m_planes;
         context.beginPhase(0.1, int64_t(tileSpan(size, rect).count()));
         Ref<DataChannel> channels[4] = {
             layer->writableChannel(ChannelRed), layer->writableChannel(ChannelGreen),
             layer->writableChannel(ChannelBlue), layer->writableChannel(ChannelAlpha)};
+        if (reused && !keptRect.isEmpty()) {
+            const uint16_t zero = 0;
+            forEachTile(size, keptRect, [&](uint32_t tileNum, const RectI&) {
+                const RectI whole = channels[0]->tileRect(tileNum);
+                if (!whole.intersected(rect).isEmpty()) return;
+                for (const Ref<DataChannel>& channel : channels) channel->fill(whole, &zero);
+            });
+        }
         const float* buffers[4] = {planes.red.data(), planes.green.data(), planes.blue.data(),
                                    planes.coverage.data()};
         parallelForTiles(
