@@ -150,8 +150,8 @@ RainbowParams benchRainbow() {
     return p;
 }
 
-// Aurora: "ORVEX Default" along two overlapping lines across the sky of the 4000 x 3000 picture, cold
-// and warm (the opacity changed). No peer draws aurora curtains.
+// Aurora: "ORVEX Default" along two overlapping lines across the sky of the 4000 x 3000 picture, cold,
+// warm (the opacity changed) and painted again (the glow changed). No peer draws aurora curtains.
 AuroraParams benchAurora() {
     AuroraParams p = AuroraParams::defaults();
     PresetRecord preset;
@@ -170,6 +170,9 @@ void benchAuroraCases(const QImage& image) {
         p.opacity = 70; // outside the layer's key: composed again
         const double warm = timed("aurora_12mp_warm", renderer, p, *source, nullptr, *result);
         std::printf("bench: aurora_12mp_warm_vs_cold %.3f ratio\n", warm / cold);
+        p.glow = 60; // inside the key: painted again, over the same layer and planes
+        const double repaint = timed("aurora_12mp_repaint", renderer, p, *source, nullptr, *result);
+        std::printf("bench: aurora_12mp_repaint_vs_cold %.3f ratio\n", repaint / cold);
     });
 }
 
