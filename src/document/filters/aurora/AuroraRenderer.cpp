@@ -678,7 +678,7 @@ RunOutcome AuroraRenderer::process(AuroraParams& p, const PixelPlane& source, co
                     TileReadWrite cursor(*channels[c]);
                     cursor.switchTo(tileNum, TileReadWrite::Overwrite);
                     uint16_t* samples = cursor.row<uint16_t>(0);
-                    std::fill_n(samples, size_t(TileSize) * TileSize, uint16_t(0));
+                    if (inside != whole) std::fill_n(samples, size_t(TileSize) * TileSize, uint16_t(0));
                     // Down the planes' columns (contiguous), across the tile's rows.
                     for (int x = inside.left; x < inside.right; ++x) {
                         const float* column = buffers[c] + planes.at(x, inside.top);
