@@ -22,6 +22,12 @@
 #define ELEMORAMA_VERSION "0"
 #endif
 
+// The translations live in this library's resources; a static library has to register them, and
+// the registration has to be made outside any namespace.
+static void initTranslationResources() {
+    Q_INIT_RESOURCE(translations);
+}
+
 namespace Orvex {
 
 const QString OrvexApplication::ProductName = QStringLiteral("Elemorama");
@@ -57,6 +63,7 @@ OrvexApplication::OrvexApplication(int& argc, char** argv, const QString& applic
     qCDebug(lcKernel) << "OrvexApplication ctor: translations done\n";
 
     qCDebug(lcKernel) << "OrvexApplication ctor: set lang\n";
+    initTranslationResources();
     readLanguageSettings();
     QString lang = SettingsGroupRO(&m_store, QString()).read("LangNo", QString());
     if (lang.isEmpty()) lang = systemLanguage();

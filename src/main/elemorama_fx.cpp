@@ -1,6 +1,7 @@
 // The effect process. Batch processing and the effect window plug into the host link here
 // (Orvex::OXF::setBatchProcessor, Orvex::OXF::setWindowRunner) before the entry runs.
 #include "main/fxbatch/EffectBatch.h"
+#include "main/fxwindow/WindowRun.h"
 #include "oxf/OXF.h"
 
 #include <malloc.h>
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
     mallopt(M_TOP_PAD, 64 << 20);
     Orvex::FxBatch::install();
+    Orvex::FxWindow::install();
     return Orvex::OXF::mainOXF(argc, argv);
 }

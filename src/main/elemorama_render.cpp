@@ -137,9 +137,33 @@ int main(int argc, char** argv) {
         QStringLiteral("Water: the horizon as an image row (305; negative: above the image) or an angle "
                        "(45deg; 90deg is the bottom row)."),
         QStringLiteral("row|angle"));
+    const QCommandLineOption sunCenter(
+        QStringLiteral("sun-center"),
+        QStringLiteral("Sun: the centre in pixels (300,120) or percent of the width and height (75%,10%); "
+                       "default: an eighth of the shorter side from the top-left corner."),
+        QStringLiteral("x,y"));
+    const QCommandLineOption sunRadius(
+        QStringLiteral("sun-radius"),
+        QStringLiteral(
+            "Sun: the disc's radius in pixels (40) or percent of the shorter side (3%); default 2.5%."),
+        QStringLiteral("r"));
+    const QCommandLineOption sunAngle(
+        QStringLiteral("sun-angle"), QStringLiteral("Sun: the rays' turn in degrees, clockwise (default 0)."),
+        QStringLiteral("degrees"));
+    const QCommandLineOption sunFile(
+        QStringLiteral("sun-file"),
+        QStringLiteral(
+            "Sun: a sun file with the placement; --sun-center, --sun-radius and --sun-angle win over it."),
+        QStringLiteral("file"));
+    const QCommandLineOption nebulaZones(
+        QStringLiteral("nebula-zones"),
+        QStringLiteral("NightSky: an image selecting the nebula zones (as --selection does); the selection "
+                       "then holds the star zones. Without it the selection takes stars and nebulas."),
+        QStringLiteral("file"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress bar and no notes."));
-    parser.addOptions({help, effect, preset, set, selection, output, list, threads, quality, horizon, quiet});
+    parser.addOptions({help, effect, preset, set, selection, output, list, threads, quality, horizon,
+                       sunCenter, sunRadius, sunAngle, sunFile, nebulaZones, quiet});
     const GeometryOptions geometry = addGeometryOptions(parser);
     parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("The image to process."));
     if (!parser.parse(QCoreApplication::arguments())) return fail(2, parser.errorText());
@@ -166,6 +190,11 @@ int main(int argc, char** argv) {
     request.selection = parser.value(selection);
     request.horizon = parser.value(horizon);
     request.geometry = geometryFrom(parser, geometry);
+    request.nebulaZones = parser.value(nebulaZones);
+    request.spec.sun.center = parser.value(sunCenter);
+    request.spec.sun.radius = parser.value(sunRadius);
+    request.spec.sun.angle = parser.value(sunAngle);
+    request.spec.sun.file = parser.value(sunFile);
     request.spec.effect = parser.value(effect);
     request.spec.preset = parser.value(preset);
     for (const QString& assignment : parser.values(set)) {

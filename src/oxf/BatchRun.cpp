@@ -1,4 +1,5 @@
 #include "oxf/BatchRun.h"
+#include "oxf/InteractiveRun.h"
 #include "oxf/LinkLog.h"
 
 namespace Orvex::OXF {
@@ -16,17 +17,7 @@ BatchProcessor batchProcessor() {
 
 void runBatch(const boost::property_tree::ptree& params) {
     const HostRequest& request = hostRequest();
-    // The sizes come from the other process: refuse what no image can be, before allocating.
-    if (request.width < 1 || request.height < 1 ||
-        int64_t(request.width) * request.height > (int64_t(1) << 31))
-        throw std::runtime_error("Run request with an invalid image size " + std::to_string(request.width) +
-                                 " x " + std::to_string(request.height));
-    if (hostSampleType() == 0)
-        throw std::runtime_error("Run request with an unsupported sample size of " +
-                                 std::to_string(int(request.bytesPerSample)) + " bytes");
-    if (request.colorMode < ModeRGB || request.colorMode > ModeCMYK)
-        throw std::runtime_error("Run request with an unknown colour mode " +
-                                 std::to_string(int(request.colorMode)));
+    checkRunRequest(request);
 
     const RectI image = hostImageRect();
     Ref<PixelPlane> source;
@@ -43,7 +34,7 @@ void runBatch(const boost::property_tree::ptree& params) {
     Ref<PixelPlane> result = g_processor ? g_processor(input) : Ref<PixelPlane>();
     if (!result) result = source;
     if (result->size() != source->size()) throw std::runtime_error("The batch result has the wrong size");
-    if (!putPlane(*result, image)) throw std::runtime_error("Cannot write the image to the host");
+    if (!putHostChannels(*result, image)) throw std::runtime_error("Cannot write the image to the host");
 }
 
 } // namespace Orvex::OXF

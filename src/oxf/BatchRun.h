@@ -1,8 +1,8 @@
 #pragma once
-// The window-less run: taken when the run's parameter text has a top-level node `batch` (and for
-// every run while no effect window is registered). It pulls the host image with transparency and
-// the host selection, hands them to the registered batch processor, and writes every channel of
-// the result back with putPlane. Without a processor the image goes back unchanged.
+// The window-less run: taken when the run's parameter text has a top-level node `batch`. It pulls
+// the host image with transparency and the host selection, hands them to the registered batch
+// processor, and writes the host's channels of the result back (putHostChannels). Without a
+// processor the image goes back unchanged.
 //
 // Plugging in processing (the effect engine does this at start-up, so that this module never
 // depends on the effects):

@@ -269,6 +269,15 @@ bool Broker::other_side_still_running() {
     return pid > 0 && pid < 0x7FFFFFFF && processIsRunning(pid_t(pid));
 }
 
+void Broker::checkOtherSide() {
+    if (load(m_pad->flags) & OXFDataPad::FlagShutdown) throw silent_exception();
+    if (!m_master && m_pad->host_fatal_ != 0) throw std::runtime_error("Fatal error in host process\nCan't continue");
+    if (!other_side_still_running()) {
+        if (load(m_pad->flags) & OXFDataPad::FlagShutdown) throw silent_exception();
+        if (!m_master) otherSideGone();
+    }
+}
+
 bool Broker::send_message(uint32_t id, const void* buffer, uint32_t length, int timeoutSeconds) {
     OXF_ASSERT(Source, !buffer == !length);
     OXF_ASSERT(Source, msg_in_range(id, master()));
@@ -373,7 +382,7 @@ bool Broker::send_data_block(const void* buffer, size_t size) {
     });
 }
 
-bool Broker::send_data_stream(size_t size, const BlockWriter& fill) {
+bool Broker::send_data_stream(size_t size, const BlockWriter& fill, int lastTimeoutSeconds) {
     if (size > OXFDataPad::MaxDataStreamSize)
         throw std::runtime_error("Broker: data size > RpcMsgPad::MaxDataStreamSize");
     LinkLog::trace("sending data stream (size:%d)\n", int(size));
@@ -387,7 +396,10 @@ bool Broker::send_data_stream(size_t size, const BlockWriter& fill) {
         const uint32_t chunk = uint32_t(std::min<size_t>(size - sent, OXFDataPad::MaxDataSize));
         LinkLog::trace("data stream : block # %d size %d\n", int(block), int(chunk));
         fill(m_pad->data, sent, chunk);
-        if (!send_message(m_master ? M2S_DataStream : S2M_DataStream, m_pad->data, chunk, 0)) return false;
+        const bool last = sent + chunk == size;
+        if (!send_message(m_master ? M2S_DataStream : S2M_DataStream, m_pad->data, chunk,
+                          last ? lastTimeoutSeconds : 0))
+            return false;
         sent += chunk;
     }
     return true;

@@ -86,11 +86,18 @@ public:
     // the pad and `take` reads each block from it (offset of the block in the stream, its length).
     using BlockWriter = std::function<void(uint8_t* block, size_t offset, size_t length)>;
     using BlockReader = std::function<void(const uint8_t* block, size_t offset, size_t length)>;
-    bool send_data_stream(size_t size, const BlockWriter& fill);
+    // `lastTimeoutSeconds` limits the wait for the answer to the last block (the other side's next
+    // message); 0 waits as long as the other side lives.
+    bool send_data_stream(size_t size, const BlockWriter& fill, int lastTimeoutSeconds = 0);
     bool receive_data_stream(size_t size, const BlockReader& take);
 
     bool other_side_still_running();
     static bool processIsRunning(pid_t pid);
+    // Slave role, while no message is in flight (the master waits for our next message, as during
+    // an interactive run): the same checks as a wait round. Throws silent_exception when the
+    // shutdown flag is set and a runtime error when the host has failed; ends the process as a
+    // wait round does when the master is gone.
+    void checkOtherSide();
 
     // Master role.
     bool initChild(const std::string& childPath);

@@ -1,5 +1,6 @@
 #include "app/OrvexApplication.h"
 #include "oxf/BatchRun.h"
+#include "oxf/InteractiveRun.h"
 #include "oxf/LinkLog.h"
 #include "oxf/OXF.h"
 
@@ -220,15 +221,25 @@ int processImage(const HostRequest& request, const std::string& fileName, const 
                  const boost::property_tree::ptree& params) {
     setRunValues(request, fileName, profile);
     resetDocumentProfile();
-    if (params.find("batch") != params.not_found() || !g_windowRunner) {
+    if (params.find("batch") != params.not_found()) {
         runBatch(params);
         return 0;
     }
-    qWarning("UI8.0\n");
-    qWarning("UI8.1\n");
-    const int16_t result = g_windowRunner();
-    qWarning("UI8.2\n");
-    return result == 0 ? 0 : result == -128 ? 1 : 2;
+    InteractiveRun run;
+    run.load();
+    int16_t result = InteractiveRun::Cancelled;
+    if (g_windowRunner) {
+        qWarning("UI8.0\n");
+        qWarning("UI8.1\n");
+        result = g_windowRunner(run);
+        qWarning("UI8.2\n");
+    } else {
+        result = run.exec();
+    }
+    if (run.failure()) std::rethrow_exception(run.failure());
+    // A window that reports success must have written the image back.
+    if (result == InteractiveRun::Applied && !run.applied()) result = InteractiveRun::Cancelled;
+    return result == InteractiveRun::Applied ? 0 : result == InteractiveRun::Cancelled ? 1 : 2;
 }
 
 int mainOXF(int argc, char** argv) {

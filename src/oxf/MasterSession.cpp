@@ -412,12 +412,14 @@ void MasterSession::serveGet(const MasterRun& run, MasterReply& reply) {
     };
     std::vector<uint8_t> row;
     ++reply.channelsRead;
+    reply.events.push_back({false, r.code, r.left, r.top, r.right, r.bottom});
     checkAnswer(m_broker->send_data_stream(size,
                                            [&](uint8_t* block, size_t offset, size_t length) {
                                                Detail::fillRows(block, offset, length, rowBytes, row,
                                                                 loadRows);
-                                           }),
-                0);
+                                           },
+                                           run.timeoutSeconds),
+                run.timeoutSeconds);
 }
 
 void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
@@ -456,6 +458,7 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
                                               }),
                 0);
     ++reply.channelsWritten;
+    reply.events.push_back({true, r.code, r.left, r.top, r.right, r.bottom});
     // The answer to the last block lets the process go on with its next request.
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);
 }

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Orvex::OXF {
 
@@ -26,12 +27,20 @@ struct MasterRun {
     int timeoutSeconds = 0; // longest wait for any answer; 0: no limit (liveness is still checked)
 };
 
+// One channel request of the effect process, in the order they came.
+struct ChannelEvent {
+    bool put = false; // S2M_PutChannel; else S2M_GetChannel
+    int code = 0;     // the host channel code
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
 struct MasterReply {
     int status = 2;
     std::string error;
     std::string params;
     int channelsRead = 0;    // channel requests served
     int channelsWritten = 0; // channel writes received
+    std::vector<ChannelEvent> events;
 };
 
 class MasterSession {

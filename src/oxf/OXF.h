@@ -80,16 +80,18 @@ int mainOXF(int argc, char** argv);
 // "--master-link=" (element 0 included); empty when there is none.
 std::string findMasterLink(int argc, char** argv);
 
-// Serves one run: 0 applied, 1 cancelled, 2 failed. Stores the run values, then either runs the
-// window (when one is registered and the parameters have no top-level `batch` node) or the
-// window-less batch path (BatchRun.h).
+// Serves one run: 0 applied, 1 cancelled, 2 failed. Stores the run values, then takes the
+// window-less batch path (BatchRun.h) when the parameters have a top-level `batch` node, else the
+// interactive run (InteractiveRun.h): load, then wait for the window's Apply or Cancel.
 int processImage(const HostRequest& request, const std::string& fileName, const std::vector<uint8_t>& profile,
                  const boost::property_tree::ptree& params);
 
-// The effect window: runs one window for the current run inside the application's event loop and
-// returns its 16-bit result code (0 applied, -128 cancelled, anything else failed). Registered by
-// the user-interface layer; until then every run takes the window-less path.
-using WindowRunner = std::function<int16_t()>;
+// The effect window: shows one window for the loaded interactive run, runs it with run.exec()
+// (which ends when the window calls run.finish or when the link ends the run) and returns the
+// result code (0 applied, -128 cancelled, anything else failed). Registered by the user-interface
+// layer; without one an interactive run loads and waits for the link (or ELEMORAMA_AUTO).
+class InteractiveRun;
+using WindowRunner = std::function<int16_t(InteractiveRun& run)>;
 void setWindowRunner(WindowRunner runner);
 
 // Parameter texts come from another process. A text is refused, before it is parsed, when it is

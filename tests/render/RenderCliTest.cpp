@@ -1,6 +1,7 @@
 // elemorama-render as a user meets it: options, messages, exit codes, files in and out.
 #include "document/filters/PresetFile.h"
 #include "document/filters/rain/RainParams.h"
+#include "document/filters/sun/SunFile.h"
 #include "imageio/ImageIO.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +232,139 @@ TEST_F(RenderCli, BatchRunsOverTheLinkMatchTheRenderer) {
     EXPECT_NE(host.exitCode(), 0);
     EXPECT_TRUE(QString::fromUtf8(host.readAllStandardError()).contains("unknown effect 'Hail'"));
     EXPECT_FALSE(QFile::exists(path("bad.png")));
+}
+
+TEST_F(RenderCli, SunPlacementOptionsFilesAndDefaults) {
+    const QString in = writeImage("in.png", 200, 120, ImageIO::ColorModel::RGB, -1);
+    auto render = [&](const QString& out, QStringList extra) {
+        Result r = run(QStringList{"--effect", "Sun", "--preset", "ORVEX Star"} + extra +
+                       QStringList{in, "-o", path(out)});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        return ImageIO::loadImage(path(out)).samples;
+    };
+    // Percentages, pixels and --set members place the sun alike; without any it sits where a new
+    // document puts it: (m/8, m/8) with radius m/40 for m = 120.
+    const auto byPercent =
+        render("a.png", {"--sun-center", "25%,50%", "--sun-radius", "10", "--sun-angle", "30"});
+    const auto byPixels =
+        render("b.png", {"--sun-center", "50,60", "--sun-radius", "10", "--sun-angle", "30"});
+    const auto bySet = render("c.png", {"--set", "centerX=50", "--set", "centerY=60", "--set", "radius=10",
+                                        "--set", "angle=0.5235987756"});
+    EXPECT_EQ(byPercent, byPixels);
+    EXPECT_EQ(byPercent, bySet);
+    EXPECT_EQ(render("d.png", {}), render("e.png", {"--sun-center", "15,15", "--sun-radius", "3"}));
+
+    // A sun file holds the placement; the options win over it.
+    Document::Filters::SunParams placed = Document::Filters::SunParams::defaults();
+    placed.centerX = 50, placed.centerY = 60, placed.radius = 10, placed.angle = 0.5235987756f;
+    QString error;
+    ASSERT_TRUE(Document::Filters::saveSunFile(path("sun.elemor"), placed, 200, 120, &error));
+    // Six significant digits of the radius' share of the diagonal, read back to the thousandth of a
+    // pixel, keep the disc; the angle's six digits may move a ray's edge by a level.
+    const auto fromFile = render("f.png", {"--sun-file", path("sun.elemor")});
+    ASSERT_EQ(fromFile.size(), byPixels.size());
+    int worst = 0;
+    for (size_t i = 0; i < fromFile.size(); ++i)
+        worst = std::max(worst, std::abs(int(fromFile[i]) - int(byPixels[i])));
+    EXPECT_LE(worst, 2);
+    EXPECT_NE(render("g.png", {"--sun-file", path("sun.elemor"), "--sun-radius", "20"}), byPixels);
+
+    // A centre beyond the picture is moved to its edge, with a note.
+    Result r = run({"--effect", "Sun", "--sun-center", "-40,300", in, "-o", path("h.png")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("moved to its edge (0,120)")) << r.err.toStdString();
+
+    QFile damaged(path("damaged.elemor"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("<elemorama type=\"Sun\"><sun><center x=\"0.1\"");
+    damaged.close();
+    struct Case {
+        QStringList args;
+        QString message;
+    } cases[] = {
+        {{"--effect", "Sun", "--sun-center", "middle"}, "the sun's centre must be X,Y"},
+        {{"--effect", "Sun", "--sun-radius", "-4"}, "the sun's radius must be a positive length"},
+        {{"--effect", "Sun", "--sun-angle", "10%"}, "the sun's angle must be in degrees"},
+        {{"--effect", "Sun", "--sun-file", path("damaged.elemor")}, "Error loading from damaged.elemor: "},
+        {{"--effect", "Sun", "--sun-file", path("none.elemor")}, "Cannot open file for read"},
+        {{"--effect", "Rain", "--sun-radius", "4"}, "applies to the Sun effect only"},
+        {{"--effect", "Rain", "--nebula-zones", in}, "applies to the NightSky effect only"},
+    };
+    for (const Case& c : cases) {
+        const Result bad = run(c.args + QStringList{in, "-o", path("bad.png")});
+        EXPECT_EQ(bad.exitCode, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(bad.err.contains(c.message)) << bad.err.toStdString();
+        EXPECT_EQ(bad.err.count('\n'), 1) << bad.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(path("bad.png")));
+}
+
+TEST_F(RenderCli, NightSkyZonesFromTheSelectionAndTheNebulaImage) {
+    const QString in = writeImage("in.png", 160, 100, ImageIO::ColorModel::RGB, -1);
+    auto band = [&](const QString& name, int top, int bottom) {
+        ImageIO::ImageRecord mask;
+        mask.width = 160, mask.height = 100, mask.model = ImageIO::ColorModel::Grey;
+        mask.allocate();
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < 160; ++x) mask.row(y)[x] = 255;
+        ImageIO::saveImage(mask, path(name));
+        return path(name);
+    };
+    const QString sky = band("sky.png", 0, 50), nebula = band("nebula.png", 0, 20);
+    Result r = run({"--effect", "NightSky", "--selection", sky, in, "-o", path("both.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = run(
+        {"--effect", "NightSky", "--selection", sky, "--nebula-zones", nebula, in, "-o", path("two.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto original = ImageIO::loadImage(in), both = ImageIO::loadImage(path("both.png")),
+               two = ImageIO::loadImage(path("two.png"));
+    EXPECT_NE(both.samples, two.samples);
+    int changedInZones = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const bool changed =
+                    two.row(y)[x * two.channels() + c] != original.row(y)[x * original.channels() + c];
+                if (y >= 50) {
+                    ASSERT_FALSE(changed) << x << "," << y;
+                }
+                changedInZones += changed;
+            }
+    EXPECT_GT(changedInZones, 100);
+}
+
+TEST_F(RenderCli, SunBatchRunsOverTheLinkMatchTheRenderer) {
+    const QString in = writeImage("in.png", 160, 100, ImageIO::ColorModel::RGB, -1);
+    Result r = run({"--effect", "Sun", "--preset", "ORVEX Sunset", "--sun-center", "70%,25%", "--sun-radius",
+                    "9", in, "-o", path("render.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QFile params(path("batch.txt"));
+    ASSERT_TRUE(params.open(QIODevice::WriteOnly));
+    params.write(
+        "batch\n{\n    effect Sun\n    preset \"ORVEX Sunset\"\n    sun\n    {\n        center \"70%,25%\"\n"
+        "        radius 9\n    }\n}\n");
+    params.close();
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path());
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama"),
+               {"edit", in, "-o", path("link.png"), "--batch", "--params", path("batch.txt")});
+    ASSERT_TRUE(host.waitForFinished(120000));
+    ASSERT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    const auto viaRender = ImageIO::loadImage(path("render.png")),
+               viaLink = ImageIO::loadImage(path("link.png"));
+    ASSERT_EQ(viaLink.width, 160);
+    int changed = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c) {
+                ASSERT_EQ(viaRender.row(y)[x * viaRender.channels() + c],
+                          viaLink.row(y)[x * viaLink.channels() + c])
+                    << x << "," << y;
+                changed += viaRender.row(y)[x * viaRender.channels() + c] != 0;
+            }
+    EXPECT_GT(changed, 0);
 }
 
 TEST_F(RenderCli, LinesAndPointsForTheEffectsDrawnAlongThem) {

@@ -23,10 +23,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The sun's placement as texts from a command line or a batch node; empty texts leave the value to
+// the sun file, and without one to the placement of a new document (centre (m/8, m/8), radius m/40
+// for m the shorter side).
+struct SunPlacement {
+    QString center; // "X,Y" in pixels, or "X%,Y%" of the width and height
+    QString radius; // pixels, or "R%" of the shorter side
+    QString angle;  // degrees, clockwise on the picture (y points down)
+    QString file;   // a sun file
+    bool isEmpty() const { return center.isEmpty() && radius.isEmpty() && angle.isEmpty() && file.isEmpty(); }
+};
+
 struct EffectJobSpec {
     QString effect;
     QString preset;                           // empty: the effect's defaults
     QList<QPair<QString, QString>> overrides; // settings key (or member name), value text
+    SunPlacement sun;                         // the Sun effect only
 };
 
 struct EffectJob {
@@ -39,6 +51,13 @@ struct EffectJob {
 // `settingsRoot` is the group below which "Filters/<key>" holds the user presets (null: built-in
 // presets only). Throws EffectJobError.
 EffectJob prepareEffectJob(const EffectJobSpec& spec, const SettingsGroupRO* settingsRoot = nullptr);
+
+// Settles what depends on the picture's size once it is known: the sun's placement (the request's
+// texts over the sun file over the `--set` members over the new document's placement). Throws
+// EffectJobError for unreadable texts, a damaged sun file, or a placement given to another effect;
+// `notes` receives values that were cut to the picture.
+void placeForImage(EffectJob& job, const EffectJobSpec& spec, int width, int height,
+                   QStringList* notes = nullptr);
 
 // "Rain: density 5, length 12, ..." for messages and logs.
 QString describeParams(const EffectJob& job);

@@ -704,6 +704,8 @@ bool ToolFilter::RequestRun(bool stop, bool preview) {
 }
 
 void ToolFilter::RunWithMask(int mode) {
+    // An explicit run takes the place of the coalesced one that a change may have scheduled.
+    killDeferredTimer();
     m_runMode = mode;
     DoFillJobData(nullptr);
 }

@@ -52,6 +52,12 @@ Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input) {
     spec.preset = text(node.get<std::string>("preset", ""));
     if (const auto set = node.get_child_optional("set"))
         for (const auto& [key, value] : *set) spec.overrides.push_back({text(key), text(value.data())});
+    if (const auto sun = node.get_child_optional("sun")) {
+        spec.sun.center = text(sun->get<std::string>("center", ""));
+        spec.sun.radius = text(sun->get<std::string>("radius", ""));
+        spec.sun.angle = text(sun->get<std::string>("angle", ""));
+        spec.sun.file = text(sun->get<std::string>("file", ""));
+    }
 
     QSettings qsettings(QStringLiteral("ORVEX"), QStringLiteral("Elemorama"));
     TSettings<QSettings> store(&qsettings);

@@ -25,7 +25,23 @@
 //       }
 //   }
 //
-// The effect is applied to the host image with the host selection (the whole image without one).
+// The sun's placement goes in a `sun` node ("center", "radius", "angle" as the batch renderer's
+// --sun-* options take them, "file" a sun file); without it the sun sits where a new document puts
+// it:
+//
+//   batch
+//   {
+//       effect Sun
+//       preset "ORVEX Sunset"
+//       sun
+//       {
+//           center "70%,25%"
+//           radius 40
+//       }
+//   }
+//
+// The effect is applied to the host image with the host selection (the whole image without one);
+// for the night sky every selected pixel is a zone of stars and nebulas.
 
 #include "oxf/BatchRun.h"
 

@@ -21,16 +21,18 @@ namespace Orvex::Render {
 using namespace DataStorage;
 using namespace Document::Filters;
 using ImageIO::ColorModel;
-using ImageIO::ImageRecord;
 using ImageIO::hostPlaneFromImage;
 using ImageIO::imageFromHostPlane;
+using ImageIO::ImageRecord;
 using ImageIO::selectionBytes;
 
 namespace {
 
-// Renders `source` (RGB) with the job, reporting progress through the hooks.
+// Renders `source` (RGB) with the job, reporting progress through the hooks. `zones`, when given,
+// is the night sky's two-zone mask, `strokes` the rainbow's shield.
 void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask, PixelPlane& result,
-               int threads, const RenderHooks& hooks, const DataChannel* strokes = nullptr) {
+               int threads, const RenderHooks& hooks, const DataChannel* zones = nullptr,
+               const DataChannel* strokes = nullptr) {
     PhaseProgress progress;
     RunContext context;
     context.cancelFlag = hooks.cancel;
@@ -38,6 +40,7 @@ void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask
     context.maxWorkers = threads;
     MaskChannels masks;
     masks.mask = mask;
+    masks.duoMask = zones;
     masks.strokes = strokes;
     std::atomic<bool> done{false};
     std::thread watcher;
@@ -69,18 +72,19 @@ Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const 
                                 const SettingsGroupRO* settingsRoot, const RenderHooks& hooks,
                                 const RenderGeometry& geometry) {
     EffectJob job = prepareEffectJob(spec, settingsRoot);
-    if (hooks.note)
-        for (const QString& n : job.notes) hooks.note(n);
     const int32_t type = host.commonType();
     if (type != TypeU8 && type != TypeU16 && type != TypeF32)
         throw RenderError("the host image has mixed or unsupported sample types");
     const ImageRecord image = imageFromHostPlane(host, model, icc);
+    placeForImage(job, spec, image.width, image.height, &job.notes);
+    if (hooks.note)
+        for (const QString& n : job.notes) hooks.note(n);
     Ref<DataChannel> strokes;
     applyGeometry(geometry, job, host.size(), hooks.note, &strokes);
     const Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), type, source->size()));
     const Ref<DataChannel> selected = selectionBytes(selection, image.width, image.height);
-    renderRgb(job, *source, selected.get(), *result, 0, hooks, strokes.get());
+    renderRgb(job, *source, selected.get(), *result, 0, hooks, nullptr, strokes.get());
     return hostPlaneFromImage(imageFromPlane(*result, *source, image), host);
 }
 
@@ -125,8 +129,8 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
     TSettings<QSettings> store(&qsettings);
     const SettingsGroupRO root(&store, QStringLiteral("Filters/OXF/Elemorama"));
     EffectJob job = prepareEffectJob(request.spec, &root);
-    if (hooks.note)
-        for (const QString& n : job.notes) hooks.note(n);
+    if (!request.nebulaZones.isEmpty() && job.effectId != EffectId::NightSky)
+        throw EffectJobError("--nebula-zones applies to the NightSky effect only");
 
     const ImageIO::FileFormat outFormat = ImageIO::formatForName(request.output);
     if (outFormat == ImageIO::FileFormat::Unknown)
@@ -141,6 +145,9 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
     } catch (const std::exception& e) {
         throw RenderError(e.what());
     }
+    placeForImage(job, request.spec, image.width, image.height, &job.notes);
+    if (hooks.note)
+        for (const QString& n : job.notes) hooks.note(n);
     if (!request.horizon.isEmpty()) {
         if (job.effectId != EffectId::Water)
             throw EffectJobError("--horizon applies to the Water effect only");
@@ -175,7 +182,27 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         mask = selectionFromImage(maskImage, image.width, image.height);
     }
 
-    renderRgb(job, *source, mask.get(), *result, request.threads, hooks, strokes.get());
+    // The night sky's two zones: the selection's pixels are star zones (1), the nebula image's
+    // selected pixels nebula zones (2).
+    Ref<DataChannel> zones;
+    if (!request.nebulaZones.isEmpty()) {
+        ImageRecord zoneImage;
+        try {
+            zoneImage = ImageIO::loadImage(request.nebulaZones);
+        } catch (const std::exception& e) {
+            throw RenderError(e.what());
+        }
+        const Ref<DataChannel> nebula = selectionFromImage(zoneImage, image.width, image.height);
+        const RectI all = RectI::fromSize(SizeI{image.width, image.height});
+        std::vector<uint8_t> stars(size_t(image.width) * size_t(image.height)), clouds(stars.size());
+        getData(*mask, all, stars.data(), unsigned(image.width));
+        getData(*nebula, all, clouds.data(), unsigned(image.width));
+        for (size_t i = 0; i < stars.size(); ++i) stars[i] = clouds[i] ? 2 : stars[i] ? 1 : 0;
+        zones = Ref<DataChannel>(new DataChannel(SizeI{image.width, image.height}, TypeU8));
+        setData(*zones, all, stars.data(), unsigned(image.width));
+    }
+
+    renderRgb(job, *source, mask.get(), *result, request.threads, hooks, zones.get(), strokes.get());
 
     ImageRecord output = imageFromPlane(*result, *source, image);
     const QString adapted = adaptForFormat(output, outFormat);

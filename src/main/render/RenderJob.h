@@ -38,6 +38,9 @@ struct RenderRequest {
     QString horizon;
     // Lines (aurora, lightning) and points (rainbow).
     RenderGeometry geometry;
+    // The night sky's nebula zones: an image whose selected pixels (as for the selection) take
+    // nebulas; the selection then holds the star zones. Without it every selected pixel takes both.
+    QString nebulaZones;
 };
 
 // The horizon angle for a `horizon` text on an image of `height` rows; false with a message for an

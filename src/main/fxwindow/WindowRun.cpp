@@ -1,0 +1,67 @@
+#include "main/fxwindow/WindowRun.h"
+
+#include "app/OrvexApplication.h"
+#include "document/framework/ToolFilter.h"
+#include "imageio/PlaneConversion.h"
+#include "ui/OptionsUI.h"
+#include "ui/PluginUI.h"
+
+namespace Orvex::FxWindow {
+
+using ImageIO::ColorModel;
+
+namespace {
+
+ColorModel modelOfHost() {
+    switch (OXF::hostRequest().colorMode) {
+    case OXF::ModeGrey:
+        return ColorModel::Grey;
+    case OXF::ModeCMYK:
+        return ColorModel::CMYK;
+    case OXF::ModeLab:
+        return ColorModel::Lab;
+    default:
+        return ColorModel::RGB;
+    }
+}
+
+} // namespace
+
+int16_t runWindow(OXF::InteractiveRun& run) {
+    const Ref<DataStorage::PixelPlane> host = run.source();
+    if (!host) throw std::runtime_error("Error loading image data from host application");
+    const ImageIO::ImageRecord image = ImageIO::imageFromHostPlane(*host, modelOfHost(), OXF::hostProfileBytes());
+    const Ref<DataStorage::PixelPlane> working = ImageIO::planeFromImage(image);
+    Ref<DataStorage::DataChannel> selection;
+    if (run.selection()) selection = ImageIO::selectionBytes(run.selection().get(), image.width, image.height);
+
+    UI::WindowSession session;
+    session.image = working;
+    session.selection = selection;
+    session.hostFileName = OXF::hostFileName();
+    session.apply = [&](const DataStorage::PixelPlane& result) {
+        const Ref<DataStorage::PixelPlane> back =
+            ImageIO::hostPlaneFromImage(ImageIO::imageFromPlane(result, *working, image), *host);
+        return run.apply(*back);
+    };
+
+    OrvexApplication* app = OrvexApplication::instance();
+    SettingsGroupRW settings = app ? app->settingsGroup() : UI::OptionsContext::fromApplication().settings;
+    if (app) Document::Filters::ToolFilter::setSettingsRoot(app->settingsStore(), app->settingsGroupPrefix());
+    short code = UI::PluginUI::Cancelled;
+    int16_t result = OXF::InteractiveRun::Cancelled;
+    {
+        UI::PluginUI window(nullptr, Qt::Window, &code, session, settings);
+        window.setClosedHandler([&] { run.finish(code); });
+        window.show();
+        result = run.exec();
+        window.setClosedHandler({});
+    }
+    return result;
+}
+
+void install() {
+    OXF::setWindowRunner(&runWindow);
+}
+
+} // namespace Orvex::FxWindow

@@ -1,0 +1,604 @@
+#include "ui/PluginUI.h"
+
+#include "app/OrvexApplication.h"
+#include "datastorage/DataPyramid.h"
+#include "datastorage/PixelFormat.h"
+#include "document/filters/EffectRegistry.h"
+#include "document/framework/Effects.h"
+#include "document/framework/FilterMessages.h"
+#include "document/framework/ToolFilter.h"
+#include "ui/EvalProgressBar.h"
+#include "ui/OptionsUI.h"
+#include "ui/PresetsUI.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Orvex::UI {
+
+using Document::FilterMessages;
+using Document::Filters::EffectRegistry;
+using Document::Filters::ToolFilter;
+using DataStorage::PixelPlane;
+
+namespace {
+
+const char* const MakerName = "ORVEX";
+const char* const ProductWebPage = "https://elemorama.example/";
+
+QString bitDepthText(int32_t type) {
+    switch (type) {
+    case DataStorage::TypeU8:
+        return QStringLiteral("8");
+    case DataStorage::TypeU16:
+        return QStringLiteral("16");
+    case DataStorage::TypeF32:
+        return QStringLiteral("32");
+    default:
+        return QStringLiteral("Unknown");
+    }
+}
+
+// An 8-bit RGBA picture of a plane (any sample type; alpha opaque when the plane has none).
+QImage pictureOf(const PixelPlane& plane) {
+    QImage image(plane.width(), plane.height(), QImage::Format_RGBA8888);
+    if (image.isNull()) return image;
+    const bool alpha = plane.hasChannel(DataStorage::ChannelAlpha);
+    if (!alpha) image.fill(Qt::black);
+    const uint32_t mask = alpha ? DataStorage::MaskRGBA : DataStorage::MaskRGB;
+    const auto format = DataStorage::PixelFormat::fromMask(mask, DataStorage::TypeU8);
+    if (alpha) {
+        DataStorage::getData(plane, plane.bounds(), image.bits(), unsigned(image.bytesPerLine()), format);
+        return image;
+    }
+    // RGB rows into the first three bytes of each RGBA pixel.
+    std::vector<uint8_t> rgb(size_t(plane.width()) * 3);
+    for (int y = 0; y < plane.height(); ++y) {
+        DataStorage::getData(plane, DataStorage::RectI{0, y, plane.width(), y + 1}, rgb.data(), 0, format);
+        uchar* out = image.scanLine(y);
+        for (int x = 0; x < plane.width(); ++x) {
+            out[4 * x] = rgb[3 * size_t(x)];
+            out[4 * x + 1] = rgb[3 * size_t(x) + 1];
+            out[4 * x + 2] = rgb[3 * size_t(x) + 2];
+            out[4 * x + 3] = 255;
+        }
+    }
+    return image;
+}
+
+} // namespace
+
+// ---- ImagePreview --------------------------------------------------------------------------------
+
+ImagePreview::ImagePreview(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("mainView"));
+    setMinimumSize(240, 180);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+ImagePreview::~ImagePreview() = default;
+
+void ImagePreview::setPlane(Ref<PixelPlane> plane) {
+    m_plane = std::move(plane);
+    m_pyramid.reset(m_plane ? new DataStorage::DataPyramid(m_plane) : nullptr);
+    rebuild();
+}
+
+void ImagePreview::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    rebuild();
+}
+
+void ImagePreview::rebuild() {
+    m_image = QImage();
+    if (m_plane && m_pyramid && width() > 0 && height() > 0) {
+        const double dpr = devicePixelRatioF();
+        const double zoom = std::min(width() * dpr / m_plane->width(), height() * dpr / m_plane->height());
+        const Ref<PixelPlane> level = m_pyramid->level(m_pyramid->levelForZoom(std::min(zoom, 1.0)));
+        if (level) m_image = pictureOf(*level);
+    }
+    update();
+}
+
+void ImagePreview::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Dark));
+    if (m_image.isNull() || !m_plane) return;
+    const double zoom = std::min(double(width()) / m_plane->width(), double(height()) / m_plane->height());
+    const QSizeF shown(m_plane->width() * zoom, m_plane->height() * zoom);
+    const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    // A checkered backdrop shows where the image is transparent.
+    QPixmap checker(16, 16);
+    checker.fill(QColor(200, 200, 200));
+    {
+        QPainter p(&checker);
+        p.fillRect(0, 0, 8, 8, QColor(150, 150, 150));
+        p.fillRect(8, 8, 8, 8, QColor(150, 150, 150));
+    }
+    painter.fillRect(target, QBrush(checker));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom < 1.0);
+    painter.drawImage(target, m_image);
+}
+
+// ---- PluginUI ------------------------------------------------------------------------------------
+
+PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, WindowSession session,
+                   const SettingsGroupRW& settings)
+    : QWidget(parent, flags), m_result(result), m_session(std::move(session)), m_settings(settings),
+      m_document(m_session.image, m_session.selection) {
+    *m_result = Cancelled;
+    setObjectName(QStringLiteral("PluginUIClass"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    qWarning("PU.1\n");
+    buildForm();
+    const QByteArray geometry = m_settings.value(QStringLiteral("geometry"), QByteArray()).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
+    const bool autoRun = m_settings.value(QStringLiteral("AutoRunMode"), false).toBool();
+    m_autoRun->setChecked(autoRun);
+    qWarning("PU.5\n");
+
+    for (int id : Document::Filters::listedEffects()) {
+        const auto* info = EffectRegistry::byId(id);
+        if (!info) continue;
+        m_comboEffect->addItem(QString::fromLatin1(info->shortName), id);
+    }
+    int stored = m_settings.value(QStringLiteral("Effect"), 0).toInt();
+    if (stored < 0 || stored > 11) stored = 0;
+    const int index = std::max(0, m_comboEffect->findData(stored));
+    connect(m_comboEffect, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int i) { OnEffectChanged(i, true); });
+    if (auto* app = OrvexApplication::instance())
+        connect(app, &OrvexApplication::languageChanged, this, &PluginUI::setLang);
+    qWarning("PU.6\n");
+    m_view->setPlane(m_session.image);
+    setAfter();
+    OnEffectChanged(index, false);
+    retranslate();
+    qWarning("PU.12\n");
+}
+
+PluginUI::~PluginUI() {
+    if (m_filter) {
+        disconnect(m_filter.get(), nullptr, this, nullptr);
+        m_filter->Deactivate();
+        m_filter->DetachView();
+    }
+    m_settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    m_settings.setValue(QStringLiteral("Effect"), currentEffectId());
+}
+
+void PluginUI::buildForm() {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(8, 8, 8, 8);
+    column->setSpacing(6);
+
+    auto* topbar = new QHBoxLayout;
+    topbar->setSpacing(4);
+    auto button = [&](const char* name, bool checkable = false) {
+        auto* b = new QPushButton(this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setCheckable(checkable);
+        topbar->addWidget(b);
+        return b;
+    };
+    m_logo = button("topbar/click_me");
+    topbar->addSpacing(12);
+    m_loadPreset = button("topbar/load_preset");
+    m_savePreset = button("topbar/save_preset");
+    m_loadStrokes = button("topbar/load_outlines");
+    m_saveStrokes = button("topbar/save_outlines");
+    m_undo = button("topbar/undo");
+    topbar->addStretch(1);
+    m_run = button("topbar/run", true);
+    m_ok = button("topbar/ok");
+    m_cancel = button("topbar/cancel");
+    m_settingsButton = button("topbar/settings");
+    column->addLayout(topbar);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(8);
+    m_view = new ImagePreview(this);
+    body->addWidget(m_view, 1);
+
+    auto* side = new QVBoxLayout;
+    side->setSpacing(6);
+    auto* effectRow = new QHBoxLayout;
+    m_effectLabel = new QLabel(this);
+    m_comboEffect = new QComboBox(this);
+    m_comboEffect->setObjectName(QStringLiteral("comboEffect"));
+    effectRow->addWidget(m_effectLabel);
+    effectRow->addWidget(m_comboEffect, 1);
+    side->addLayout(effectRow);
+
+    auto* views = new QHBoxLayout;
+    m_before = new QPushButton(this);
+    m_before->setObjectName(QStringLiteral("btnBefore"));
+    m_after = new QPushButton(this);
+    m_after->setObjectName(QStringLiteral("btnAfter"));
+    m_beforeAfter = new QButtonGroup(this);
+    for (QPushButton* b : {m_before, m_after}) {
+        b->setCheckable(true);
+        m_beforeAfter->addButton(b);
+        views->addWidget(b);
+    }
+    m_beforeAfter->setExclusive(true);
+    side->addLayout(views);
+
+    m_panelArea = new QScrollArea(this);
+    m_panelArea->setObjectName(QStringLiteral("panelArea"));
+    m_panelArea->setWidgetResizable(true);
+    m_panelArea->setFrameShape(QFrame::NoFrame);
+    m_panelArea->setMinimumWidth(330);
+    m_panelArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    side->addWidget(m_panelArea, 1);
+
+    m_autoRun = new QCheckBox(this);
+    m_autoRun->setObjectName(QStringLiteral("ckAutoRun"));
+    side->addWidget(m_autoRun);
+    m_progress = new EvalProgressBar(nullptr, EvalProgressBar::CancelMode, this);
+    m_progress->setObjectName(QStringLiteral("progressBar"));
+    side->addWidget(m_progress);
+    m_hint = new QLabel(this);
+    m_hint->setObjectName(QStringLiteral("hintLabel"));
+    m_hint->setWordWrap(true);
+    m_hint->setMinimumHeight(48);
+    m_hint->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    side->addWidget(m_hint);
+    body->addLayout(side);
+    column->addLayout(body, 1);
+
+    connect(m_before, &QPushButton::clicked, this, [this] { setBefore(true); });
+    connect(m_after, &QPushButton::clicked, this, [this] { setAfter(true); });
+    connect(m_autoRun, &QCheckBox::clicked, this, &PluginUI::OnAutoRunClicked);
+    connect(m_logo, &QPushButton::clicked, this, &PluginUI::launchLink);
+    connect(m_ok, &QPushButton::clicked, this, &PluginUI::saveChanges);
+    connect(m_cancel, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_run, &QPushButton::clicked, this, [this] {
+        // The button shows the running state; a press starts the final render.
+        m_run->setChecked(m_running);
+        runFilter();
+    });
+    connect(m_settingsButton, &QPushButton::clicked, this, &PluginUI::showOption);
+    connect(m_loadPreset, &QPushButton::clicked, this, &PluginUI::my_btnLoadPreset_clicked);
+    connect(m_savePreset, &QPushButton::clicked, this, &PluginUI::my_btnSavePreset_clicked);
+    connect(m_loadStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeLoad_clicked);
+    connect(m_saveStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeSave_clicked);
+    connect(m_undo, &QPushButton::clicked, this, &PluginUI::Undo);
+    resize(1180, 760);
+}
+
+// The effects' names as the window lists them (for the translation tools).
+const char* const EffectNames[] = {
+    QT_TRANSLATE_NOOP("PluginUIClass", "Rain"),     QT_TRANSLATE_NOOP("PluginUIClass", "Sun"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Water"),    QT_TRANSLATE_NOOP("PluginUIClass", "Lightning"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Cumulus"),  QT_TRANSLATE_NOOP("PluginUIClass", "Frost"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Fire"),     QT_TRANSLATE_NOOP("PluginUIClass", "Ice"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "Rainbow"),  QT_TRANSLATE_NOOP("PluginUIClass", "Aurora"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "NightSky"), QT_TRANSLATE_NOOP("PluginUIClass", "Snow"),
+};
+
+void PluginUI::retranslate() {
+    const QString maker = QString::fromLatin1(MakerName);
+    m_logo->setText(maker);
+    m_logo->setToolTip(QCoreApplication::translate("MacMenu", "%1 home page...").arg(maker));
+    m_loadPreset->setText(QCoreApplication::translate("PluginUIClass", "Import presets"));
+    m_savePreset->setText(QCoreApplication::translate("PluginUIClass", "Export presets"));
+    m_loadStrokes->setText(QCoreApplication::translate("PluginUIClass", "Load selection"));
+    m_saveStrokes->setText(QCoreApplication::translate("PluginUIClass", "Save selection"));
+    m_undo->setText(QCoreApplication::translate("CommonText", "Undo"));
+    m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
+    m_run->setText(QCoreApplication::translate("CommonText", "Run"));
+    m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
+    m_ok->setText(QCoreApplication::translate("PluginUIClass", "Apply"));
+    m_ok->setToolTip(QCoreApplication::translate("CommonText", "Apply the result to the image"));
+    m_cancel->setText(QCoreApplication::translate("PluginUIClass", "Cancel"));
+    m_cancel->setToolTip(QCoreApplication::translate("CommonText", "Cancel the result"));
+    m_settingsButton->setText(QCoreApplication::translate("CommonText", "Preferences"));
+    m_settingsButton->setToolTip(QCoreApplication::translate("PluginUIClass", "Show options"));
+    m_before->setText(QCoreApplication::translate("PluginUIClass", "Before"));
+    m_after->setText(QCoreApplication::translate("PluginUIClass", "After"));
+    m_autoRun->setText(QCoreApplication::translate("PluginUIClass", "Autorun mode"));
+    m_effectLabel->setText(QCoreApplication::translate("PluginUIClass", "Effect:"));
+    for (int i = 0; i < m_comboEffect->count(); ++i) {
+        const int id = m_comboEffect->itemData(i).toInt();
+        if (id >= 0 && id < int(std::size(EffectNames)))
+            m_comboEffect->setItemText(i, QCoreApplication::translate("PluginUIClass", EffectNames[id]));
+    }
+    if (m_filter) {
+        m_filter->Retranslate();
+        const QString hint = m_filter->classInfo("FilterDescription");
+        m_hint->setText(hint.isEmpty() ? QString()
+                                       : QCoreApplication::translate("DocumentFilters", hint.toUtf8().constData()));
+    }
+    updateTitle();
+}
+
+void PluginUI::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QWidget::changeEvent(event);
+}
+
+void PluginUI::setLang(const QString&) {
+    retranslate();
+}
+
+int PluginUI::currentEffectId() const {
+    return m_filter ? m_filter->effectId() : m_comboEffect->currentData().toInt();
+}
+
+void PluginUI::updateTitle() {
+    const QString base = QStringLiteral("%1 %2 v.%3")
+                             .arg(QString::fromLatin1(MakerName), OrvexApplication::ProductName,
+                                  QStringLiteral(ELEMORAMA_VERSION_SHORT));
+    if (!m_filter || !m_session.image) {
+        setWindowTitle(base);
+        return;
+    }
+    setWindowTitle(QStringLiteral("%1 - %2 (%5/%6, %3x%4)")
+                       .arg(base, m_session.hostFileName)
+                       .arg(m_session.image->width())
+                       .arg(m_session.image->height())
+                       .arg(QStringLiteral("RGB"), bitDepthText(m_session.image->commonType())));
+}
+
+void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
+    Q_UNUSED(fromUi);
+    if (effectIdx < 0 || effectIdx >= m_comboEffect->count()) return;
+    {
+        const QSignalBlocker block(m_comboEffect);
+        m_comboEffect->setCurrentIndex(effectIdx);
+    }
+    const int id = m_comboEffect->itemData(effectIdx).toInt();
+    if (m_filter && m_filter->effectId() == id) return;
+    if (m_filter) {
+        disconnect(m_filter.get(), nullptr, this, nullptr);
+        m_filter->Deactivate();
+        m_filter->DetachView();
+        m_panelArea->takeWidget();
+        delete m_panel;
+        m_filter.reset();
+        m_running = false;
+        m_run->setChecked(false);
+    }
+    m_commitState = 0;
+    // Every effect starts from the host's image, not from another effect's result.
+    m_document.setLayer(m_session.image);
+    m_filter.reset(Document::Filters::createFilter(id));
+    if (!m_filter) {
+        updateTitle();
+        return;
+    }
+    m_filter->setDocument(&m_document);
+    m_panel = m_filter->CreateParamsWidget();
+    if (m_panel) m_panelArea->setWidget(m_panel);
+    m_filter->AttachView(m_progress);
+    connect(m_filter.get(), &ToolFilter::CalcFinished, this, &PluginUI::runFinished);
+    m_filter->setAutoRun(m_autoRun->isChecked());
+    m_filter->Activate();
+    m_filter->ClearState(false);
+    retranslate();
+    showCurrent();
+    if (m_autoRun->isChecked() && m_filter->CheckApplicable().isEmpty())
+        QTimer::singleShot(0, this, &PluginUI::runPreview);
+}
+
+void PluginUI::OnAutoRunClicked(bool on) {
+    if (m_autoRun->isChecked() != on) m_autoRun->setChecked(on);
+    if (m_filter) m_filter->setAutoRun(on);
+    m_settings.setValue(QStringLiteral("AutoRunMode"), on);
+}
+
+void PluginUI::setBefore(bool on) {
+    qWarning("PUI.sb - %s\n", on ? "on" : "off");
+    m_showBefore = on;
+    (on ? m_before : m_after)->setChecked(true);
+    QFont bold = m_before->font(), normal = m_before->font();
+    bold.setWeight(75);
+    normal.setWeight(50);
+    m_before->setFont(on ? bold : normal);
+    m_after->setFont(on ? normal : bold);
+    showCurrent();
+}
+
+Ref<PixelPlane> PluginUI::currentResult() const {
+    return m_document.layer();
+}
+
+void PluginUI::showCurrent(bool changed) {
+    if (!m_view) return;
+    Ref<PixelPlane> shown = m_session.image;
+    if (!m_showBefore && m_filter && !m_filter->isProcessing()) {
+        if (Ref<PixelPlane> result = m_filter->resultPlane()) shown = result;
+    }
+    // A run writes its result plane in place: after one the view redraws even the same plane.
+    if (changed || shown != m_view->plane()) m_view->setPlane(shown);
+}
+
+void PluginUI::updateActions() {
+    const bool busy = m_filter && m_filter->isProcessing();
+    m_undo->setEnabled(!busy && m_document.undoCount() > 1);
+    m_loadStrokes->setVisible(false);
+    m_saveStrokes->setVisible(false);
+}
+
+void PluginUI::run(bool preview) {
+    if (!m_filter || m_running) return;
+    const QString reason = m_filter->CheckApplicable();
+    if (!reason.isEmpty()) {
+        FilterMessages::warning(OrvexApplication::ProductName, reason, this);
+        return;
+    }
+    m_running = true;
+    m_run->setChecked(true);
+    if (!preview) {
+        m_view->setFocus();
+        QCoreApplication::processEvents();
+        if (!m_filter) return; // the window closed meanwhile
+    }
+    const bool nothingToDo = m_filter->RequestRun(false, preview);
+    if (!nothingToDo && m_filter->isProcessing()) {
+        if (!preview) m_commitState = 2;
+        return;
+    }
+    m_running = false;
+    m_run->setChecked(false);
+    m_commitState = m_filter->haveResult() ? 1 : 0;
+    showCurrent();
+}
+
+void PluginUI::runFilter() {
+    run(false);
+}
+
+void PluginUI::runPreview() {
+    run(true);
+}
+
+void PluginUI::runFinished(bool isCommit) {
+    m_commitState = isCommit && m_filter && m_filter->haveResult() ? 1 : 0;
+    if (m_running) {
+        m_running = false;
+        m_run->setChecked(false);
+    }
+    showCurrent(true);
+    updateActions();
+}
+
+void PluginUI::saveChanges() {
+    if (!m_filter) return;
+    if (m_running || m_filter->isProcessing()) return;
+    if (m_commitState != 1 || !m_filter->ParamsUnchanged() || !m_filter->haveResult()) {
+        runFilter();
+        if (m_commitState != 1) return; // the final render finishes later; Apply again then
+    }
+    bool ok = false;
+    if (m_session.apply) {
+        const Ref<PixelPlane> result = currentResult();
+        ok = result && m_session.apply(*result);
+    }
+    if (!ok) {
+        FilterMessages::critical(OrvexApplication::ProductName,
+                                 QCoreApplication::translate("PluginUI", "Error saving image data back to host application"),
+                                 this);
+        *m_result = Cancelled;
+    } else {
+        *m_result = 0;
+    }
+    m_closing = true;
+    close();
+}
+
+PluginUI::QuitAnswer PluginUI::askQuit() {
+    if (m_quitQuestion) return m_quitQuestion();
+    QMessageBox box(QMessageBox::Question, QCoreApplication::translate("PluginUI", "Attention"),
+                    QCoreApplication::translate("PluginUI", "Apply the effect to the image before closing?"),
+                    QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Apply);
+    switch (box.exec()) {
+    case QMessageBox::Apply:
+        return QuitApply;
+    case QMessageBox::Discard:
+        return QuitDiscard;
+    default:
+        return QuitKeepOpen;
+    }
+}
+
+bool PluginUI::canClose() {
+    if (m_closing || !m_filter) return true;
+    if (m_filter->isProcessing()) {
+        if (FilterMessages::question(QCoreApplication::translate("PluginUI", "Warning"),
+                                     QCoreApplication::translate("PluginUI", "Interrupt image processing?"), this)) {
+            m_filter->CancelEval();
+            // A stopped job may end without a report: the window is idle again either way.
+            if (!m_filter->isProcessing()) runFinished(false);
+        }
+        return false;
+    }
+    const bool changes = m_filter->haveResult() || !m_filter->ParamsUnchanged() || m_commitState != 0;
+    if (*m_result != Cancelled || !changes) return true;
+    switch (askQuit()) {
+    case QuitApply:
+        saveChanges();
+        return false; // saveChanges closes the window itself once the result went back
+    case QuitDiscard:
+        return true;
+    case QuitKeepOpen:
+    default:
+        return false;
+    }
+}
+
+void PluginUI::closeEvent(QCloseEvent* event) {
+    if (!canClose()) {
+        event->ignore();
+        return;
+    }
+    m_closing = true;
+    if (m_filter) m_filter->SetEvalRunning(false);
+    event->accept();
+    if (m_closed) m_closed();
+}
+
+void PluginUI::launchLink() {
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(ProductWebPage)));
+}
+
+void PluginUI::showOption() {
+    OptionsUI dialog(this);
+    dialog.exec();
+}
+
+void PluginUI::my_btnLoadPreset_clicked() {
+    PresetExchange::my_btnLoadPreset_clicked(m_filter.get(), this);
+}
+
+void PluginUI::my_btnSavePreset_clicked() {
+    PresetExchange::my_btnSavePreset_clicked(m_filter.get(), this);
+}
+
+void PluginUI::my_btnStrokeLoad_clicked() {
+    if (!m_filter) return;
+    const QString path = QFileDialog::getOpenFileName(this, QCoreApplication::translate("PluginUIClass", "Load selection"), QString(),
+                                                      QCoreApplication::translate("PluginUI", "Strokes (*.elemor)"));
+    if (!path.isEmpty() && !m_filter->LoadStrokes(path))
+        FilterMessages::warning(OrvexApplication::ProductName, QCoreApplication::translate("PluginUI", "The strokes file could not be loaded."), this);
+}
+
+void PluginUI::my_btnStrokeSave_clicked() {
+    if (!m_filter) return;
+    const QString path =
+        QFileDialog::getSaveFileName(this, QCoreApplication::translate("PluginUIClass", "Save selection"), QString(),
+                                     QCoreApplication::translate("PluginUI", "Strokes (*.elemor)"));
+    if (!path.isEmpty() && !m_filter->SaveStrokes(path))
+        FilterMessages::warning(OrvexApplication::ProductName, QCoreApplication::translate("PluginUI", "The strokes file could not be saved."), this);
+}
+
+void PluginUI::Undo() {
+    if (!m_filter || m_filter->isProcessing()) return;
+    if (m_document.undoCount() > 1 && m_document.undo()) {
+        m_commitState = 0;
+        m_view->setPlane(m_document.layer());
+    }
+    updateActions();
+}
+
+} // namespace Orvex::UI

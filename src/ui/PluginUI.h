@@ -1,0 +1,182 @@
+#pragma once
+// The effect window of an interactive run: the effect list, the chosen effect's panel and presets,
+// the image with Before / After, the run and progress controls, and Apply. The window works on an
+// RGBA working plane; the caller (the effect process) converts the host image to it and the
+// result back, so the window never touches the host link itself.
+//
+// Result code: -128 from construction until Apply has written the result back (then 0). Closing the
+// window any other way leaves -128: the run is cancelled and nothing goes back.
+
+#include "document/framework/FilterDocument.h"
+#include "settings/SettingsGroup.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+
+namespace Orvex::DataStorage {
+class DataPyramid;
+}
+namespace Orvex::Document::Filters {
+class ToolFilter;
+}
+
+namespace Orvex::UI {
+
+class EvalProgressBar;
+
+// What a window works on: the image as an RGBA working plane (8-bit, 16-bit or float), the host's
+// selection as an 8-bit channel of the image's size (none: no selection), the host's file name for
+// the title, and the write-back that Apply calls with the result (same size and type as the image);
+// false when the result could not be written.
+struct WindowSession {
+    Ref<DataStorage::PixelPlane> image;
+    Ref<DataStorage::DataChannel> selection;
+    QString hostFileName;
+    std::function<bool(const DataStorage::PixelPlane& result)> apply;
+};
+
+// The image area: the source or the result, fitted into the widget, over a checkered backdrop
+// where the image is transparent. Reduced copies come from a pyramid, so a 12-megapixel image is
+// drawn from a level near the widget's size.
+class ImagePreview : public QWidget {
+    Q_OBJECT
+public:
+    explicit ImagePreview(QWidget* parent = nullptr);
+    ~ImagePreview() override;
+    // Shows `plane` (null: nothing); the previous reduced copies are dropped.
+    void setPlane(Ref<DataStorage::PixelPlane> plane);
+    Ref<DataStorage::PixelPlane> plane() const { return m_plane; }
+    // The image as drawn last (device-independent pixels), for tests and screenshots.
+    QImage shownImage() const { return m_image; }
+    QSize sizeHint() const override { return {720, 540}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void rebuild();
+
+    Ref<DataStorage::PixelPlane> m_plane;
+    std::unique_ptr<DataStorage::DataPyramid> m_pyramid;
+    QImage m_image;
+};
+
+class PluginUI : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr short Cancelled = -128;
+    // The answers of the quit dialog.
+    enum QuitAnswer { QuitApply = 0, QuitDiscard = 1, QuitKeepOpen = 2 };
+
+    // `settings`: the window's group (during a run the application's group below the run prefix).
+    PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, WindowSession session,
+             const SettingsGroupRW& settings);
+    ~PluginUI() override;
+
+    short resultCode() const { return *m_result; }
+    Document::Filters::ToolFilter* filter() const { return m_filter.get(); }
+    int currentEffectId() const;
+    QComboBox* effectCombo() const { return m_comboEffect; }
+    ImagePreview* view() const { return m_view; }
+    QPushButton* runButton() const { return m_run; }
+    QPushButton* okButton() const { return m_ok; }
+    QPushButton* beforeButton() const { return m_before; }
+    QPushButton* afterButton() const { return m_after; }
+    QCheckBox* autoRunBox() const { return m_autoRun; }
+    EvalProgressBar* progressBar() const { return m_progress; }
+    bool isBefore() const { return m_showBefore; }
+    // 0 nothing committed, 1 the final result is ready, 2 a final render is under way.
+    int commitState() const { return m_commitState; }
+    bool isRunning() const { return m_running; }
+    // The result as Apply would write it: the document's layer after the last final render.
+    Ref<DataStorage::PixelPlane> currentResult() const;
+
+    // Whether the window may close now (asks the user where the answer is not obvious).
+    bool canClose();
+    // Replaces the quit dialog (tests, hosts without a person).
+    void setQuitQuestion(std::function<QuitAnswer()> question) { m_quitQuestion = std::move(question); }
+
+    // Runs once the window closes (the effect process ends its event loop there).
+    void setClosedHandler(std::function<void()> handler) { m_closed = std::move(handler); }
+
+public slots:
+    void launchLink();
+    void setLang(const QString& code);
+    void showOption();
+    void exitCancel() {}
+    void setBefore(bool on = true);
+    void setAfter(bool on = true) { setBefore(!on); }
+    void OnAutoRunClicked(bool on);
+    void saveChanges();
+    void OnEffectChanged(int effectIdx, bool fromUi = true);
+    void my_btnLoadPreset_clicked();
+    void my_btnSavePreset_clicked();
+    void my_btnStrokeLoad_clicked();
+    void my_btnStrokeSave_clicked();
+    void Undo();
+    void runFilter();
+    void runPreview();
+    void runFinished(bool isCommit);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildForm();
+    void retranslate();
+    void run(bool preview);
+    void updateTitle();
+    void showCurrent(bool changed = false);
+    void updateActions();
+    QuitAnswer askQuit();
+
+    short* m_result;
+    WindowSession m_session;
+    SettingsGroupRW m_settings;
+    Document::FilterDocument m_document;
+    std::unique_ptr<Document::Filters::ToolFilter> m_filter;
+    QPointer<QWidget> m_panel;
+
+    QComboBox* m_comboEffect = nullptr;
+    QLabel* m_effectLabel = nullptr;
+    QScrollArea* m_panelArea = nullptr;
+    ImagePreview* m_view = nullptr;
+    QPushButton* m_run = nullptr;
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QPushButton* m_loadPreset = nullptr;
+    QPushButton* m_savePreset = nullptr;
+    QPushButton* m_loadStrokes = nullptr;
+    QPushButton* m_saveStrokes = nullptr;
+    QPushButton* m_undo = nullptr;
+    QPushButton* m_settingsButton = nullptr;
+    QPushButton* m_logo = nullptr;
+    QPushButton* m_before = nullptr;
+    QPushButton* m_after = nullptr;
+    QButtonGroup* m_beforeAfter = nullptr;
+    QCheckBox* m_autoRun = nullptr;
+    QLabel* m_hint = nullptr;
+    EvalProgressBar* m_progress = nullptr;
+
+    bool m_showBefore = false;
+    bool m_running = false;
+    bool m_closing = false;
+    int m_commitState = 0;
+    std::function<QuitAnswer()> m_quitQuestion;
+    std::function<void()> m_closed;
+};
+
+} // namespace Orvex::UI

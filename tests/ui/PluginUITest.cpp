@@ -1,0 +1,216 @@
+// The effect window over a small image, offscreen: effect choice, auto-run, Apply and closing.
+
+#include "FilterTestSupport.h"
+
+#include "document/framework/ToolFilter.h"
+#include "ui/EvalProgressBar.h"
+#include "ui/PluginUI.h"
+
+#include <QPushButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace FilterTest;
+using Orvex::UI::PluginUI;
+using Orvex::UI::WindowSession;
+
+namespace {
+
+Ref<DataStorage::PixelPlane> gradientPlane(int w, int h) {
+    Ref<DataStorage::PixelPlane> plane = rgbaPlane(w, h);
+    std::vector<uint8_t> rgba(size_t(w) * size_t(h) * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &rgba[(size_t(y) * size_t(w) + size_t(x)) * 4];
+            p[0] = uint8_t(x * 255 / w), p[1] = uint8_t(y * 255 / h), p[2] = 128, p[3] = 255;
+        }
+    DataStorage::setData(*plane, plane->bounds(), rgba.data(), 0,
+                         DataStorage::PixelFormat::fromMask(DataStorage::MaskRGBA, DataStorage::TypeU8));
+    return plane;
+}
+
+std::vector<uint8_t> bytesOf(const DataStorage::PixelPlane& plane) {
+    std::vector<uint8_t> out(size_t(plane.width()) * size_t(plane.height()) * 4);
+    DataStorage::getData(plane, plane.bounds(), out.data(), 0,
+                         DataStorage::PixelFormat::fromMask(DataStorage::MaskRGBA, DataStorage::TypeU8));
+    return out;
+}
+
+struct WindowFixture : testing::Test {
+    TestSettings settings;
+    CapturedMessages boxes;
+    SettingsMap windowStore;
+    short result = 99;
+    int applies = 0;
+    bool applyOk = true;
+    std::vector<uint8_t> applied;
+    Ref<DataStorage::PixelPlane> image = gradientPlane(120, 90);
+
+    WindowSession session() {
+        WindowSession s;
+        s.image = image;
+        s.selection = maskChannel(120, 90, 255);
+        s.hostFileName = QStringLiteral("lake.png");
+        s.apply = [this](const DataStorage::PixelPlane& plane) {
+            ++applies;
+            applied = bytesOf(plane);
+            return applyOk;
+        };
+        return s;
+    }
+    std::unique_ptr<PluginUI> open() {
+        auto window = std::make_unique<PluginUI>(nullptr, Qt::Window, &result, session(),
+                                                 SettingsGroupRW(&windowStore, QString()));
+        window->show();
+        return window;
+    }
+    bool idle(PluginUI& w) {
+        return waitFor([&] { return !w.isRunning() && !w.filter()->isProcessing() && !w.filter()->isUpdatePending(); },
+                       20000);
+    }
+};
+
+} // namespace
+
+TEST_F(WindowFixture, EffectListAndStoredEffect) {
+    for (int stored : {1, 99, -3}) {
+        windowStore.setValue(QStringLiteral("Effect"), stored);
+        auto window = open();
+        ASSERT_EQ(window->effectCombo()->count(), 7);
+        const int order[] = {0, 2, 4, 8, 3, 5, 9};
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(window->effectCombo()->itemData(i).toInt(), order[i]);
+        EXPECT_EQ(window->currentEffectId(), 0) << "stored " << stored;
+        EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+        EXPECT_TRUE(window->windowTitle().contains("lake.png (RGB/8, 120x90)")) << window->windowTitle().toStdString();
+    }
+    windowStore.setValue(QStringLiteral("Effect"), 4);
+    {
+        auto window = open();
+        EXPECT_EQ(window->currentEffectId(), 4);
+        window->OnEffectChanged(window->effectCombo()->findData(5));
+        EXPECT_EQ(window->filter()->effectId(), 5);
+    }
+    EXPECT_EQ(windowStore.value(QStringLiteral("Effect"), -1).toInt(), 5); // saved on destruction
+}
+
+TEST_F(WindowFixture, WithoutAutoRunChangesWaitForRun) {
+    auto window = open();
+    ASSERT_FALSE(window->autoRunBox()->isChecked());
+    ASSERT_TRUE(idle(*window));
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("7"));
+    QTest::qWait(ThreadFilterUI::DeferredUpdateMs + 150);
+    EXPECT_FALSE(window->filter()->isProcessing());
+    EXPECT_FALSE(window->filter()->haveResult());
+    window->runButton()->click();
+    ASSERT_TRUE(idle(*window));
+    EXPECT_EQ(window->commitState(), 1);
+    EXPECT_TRUE(window->filter()->haveResult());
+    EXPECT_NE(bytesOf(*window->currentResult()), bytesOf(*image));
+
+    // Turning auto-run on is stored and makes the next change run by itself.
+    window->autoRunBox()->click();
+    EXPECT_TRUE(windowStore.value(QStringLiteral("AutoRunMode"), false).toBool());
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("9"));
+    ASSERT_TRUE(waitFor([&] { return window->filter()->isProcessing() || window->filter()->haveResult(); }));
+    ASSERT_TRUE(idle(*window));
+    EXPECT_EQ(window->filter()->lastRun().valueText("density"), "9");
+}
+
+TEST_F(WindowFixture, ApplyRendersFirstThenWritesTheShownResultAndCloses) {
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("8"));
+    window->okButton()->click(); // no final result yet: starts it and stays open
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(applies, 0);
+    ASSERT_TRUE(idle(*window));
+    EXPECT_EQ(window->commitState(), 1);
+    const std::vector<uint8_t> shown = bytesOf(*window->currentResult());
+    EXPECT_NE(shown, bytesOf(*image));
+    window->okButton()->click();
+    EXPECT_EQ(applies, 1);
+    EXPECT_EQ(applied, shown);
+    EXPECT_EQ(window->resultCode(), 0);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowFixture, AFailedWriteBackSaysSoAndCountsAsNotApplied) {
+    applyOk = false;
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    window->runFilter();
+    ASSERT_TRUE(idle(*window));
+    window->saveChanges();
+    EXPECT_EQ(applies, 1);
+    EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+    ASSERT_FALSE(boxes.messages.empty());
+    EXPECT_EQ(boxes.messages.back().text, "Error saving image data back to host application");
+}
+
+TEST_F(WindowFixture, ClosingWithUnappliedChangesAsksFirst) {
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    window->runFilter();
+    ASSERT_TRUE(idle(*window));
+    const std::vector<uint8_t> before = bytesOf(*window->currentResult());
+    int asked = 0;
+    window->setQuitQuestion([&] {
+        ++asked;
+        return PluginUI::QuitKeepOpen;
+    });
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(bytesOf(*window->currentResult()), before); // the state is intact
+    EXPECT_EQ(window->commitState(), 1);
+
+    window->setQuitQuestion([&] {
+        ++asked;
+        return PluginUI::QuitDiscard;
+    });
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(applies, 0);
+    EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+}
+
+TEST_F(WindowFixture, ClosingDuringARunAsksToInterruptAndStaysOpen) {
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("10"));
+    window->runFilter();
+    if (window->filter()->isProcessing()) {
+        boxes.answer = true;
+        EXPECT_FALSE(window->close());
+        ASSERT_FALSE(boxes.messages.empty());
+        EXPECT_EQ(boxes.messages.back().text, "Interrupt image processing?");
+        EXPECT_TRUE(window->isVisible());
+    }
+    ASSERT_TRUE(idle(*window));
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    EXPECT_TRUE(window->close());
+}
+
+TEST_F(WindowFixture, BeforeShowsTheSourceAndAfterTheResult) {
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    window->runFilter();
+    ASSERT_TRUE(idle(*window));
+    // The run wrote its result in place: what the view draws must have followed it.
+    const QImage afterPicture = window->view()->shownImage();
+    window->beforeButton()->click();
+    EXPECT_NE(window->view()->shownImage(), afterPicture);
+    EXPECT_TRUE(window->isBefore());
+    EXPECT_EQ(window->view()->plane(), image);
+    EXPECT_EQ(window->beforeButton()->font().weight(), 75);
+    window->afterButton()->click();
+    EXPECT_FALSE(window->isBefore());
+    EXPECT_NE(window->view()->plane(), image);
+    EXPECT_EQ(bytesOf(*window->view()->plane()), bytesOf(*window->currentResult()));
+    EXPECT_FALSE(window->view()->shownImage().isNull());
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}

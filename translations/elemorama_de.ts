@@ -1,0 +1,343 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>ColorButton</name>
+    <message>
+        <source>Select Color</source>
+        <translation>Farbe wählen</translation>
+    </message>
+</context>
+<context>
+    <name>CommonText</name>
+    <message>
+        <source>Undo</source>
+        <translation>Rückgängig</translation>
+    </message>
+    <message>
+        <source>Run</source>
+        <translation>Berechnen</translation>
+    </message>
+    <message>
+        <source>Apply the result to the image</source>
+        <translation>Das Ergebnis auf das Bild anwenden</translation>
+    </message>
+    <message>
+        <source>Cancel the result</source>
+        <translation>Das Ergebnis verwerfen</translation>
+    </message>
+    <message>
+        <source>Preferences</source>
+        <translation>Einstellungen</translation>
+    </message>
+</context>
+<context>
+    <name>DocumentFilters</name>
+    <message>
+        <source>Nothing selected! Select working areas with Selection brush first</source>
+        <translation>Nichts ausgewählt! Wählen Sie zuerst mit dem Auswahlpinsel die Arbeitsbereiche.</translation>
+    </message>
+    <message>
+        <source>Nothing to do! Draw line(s) with Direction tool first</source>
+        <translation>Nichts zu tun! Zeichnen Sie zuerst Linien mit dem Richtungswerkzeug.</translation>
+    </message>
+    <message>
+        <source>startTEXT</source>
+        <translation>Wählen Sie einen Effekt, stellen Sie ihn im Bedienfeld ein und wenden Sie ihn mit „Anwenden“ an.</translation>
+    </message>
+    <message>
+        <source>Rain_HINT</source>
+        <translation>Regen: Tropfen und Schlieren über der Auswahl.</translation>
+    </message>
+    <message>
+        <source>Sun_HINT</source>
+        <translation>Sonne: Scheibe, Schein, Halo und Strahlen.</translation>
+    </message>
+    <message>
+        <source>Water_HINT</source>
+        <translation>Wasser: eine Wasserfläche mit Wellen unter dem Horizont.</translation>
+    </message>
+    <message>
+        <source>Lightning_HINT</source>
+        <translation>Blitz: verzweigte Blitze entlang der gezeichneten Linien.</translation>
+    </message>
+    <message>
+        <source>Cumulus_HINT</source>
+        <translation>Wolken: Haufenwolken in der Auswahl.</translation>
+    </message>
+    <message>
+        <source>Frost_HINT</source>
+        <translation>Frost: Eiskristalle, die von den Rändern her wachsen.</translation>
+    </message>
+    <message>
+        <source>Fire_HINT</source>
+        <translation>Feuer: Flammenzungen, die vom unteren Rand der Auswahl aufsteigen.</translation>
+    </message>
+    <message>
+        <source>Rainbow_HINT</source>
+        <translation>Regenbogen: ein Bogen durch drei gesetzte Punkte.</translation>
+    </message>
+    <message>
+        <source>Aurora_HINT</source>
+        <translation>Polarlicht: Vorhänge mit Strahlen über den gezeichneten Linien.</translation>
+    </message>
+    <message>
+        <source>NightSky_HINT</source>
+        <translation>Nachthimmel: Sterne, Nebel und Meteore in ihren Zonen.</translation>
+    </message>
+</context>
+<context>
+    <name>EvalProgressBar</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Stop and keep what is done</source>
+        <translation>Anhalten und das Berechnete behalten</translation>
+    </message>
+</context>
+<context>
+    <name>MacMenu</name>
+    <message>
+        <source>%1 home page...</source>
+        <translation>Website von %1 ...</translation>
+    </message>
+</context>
+<context>
+    <name>Orvex::UI</name>
+    <message>
+        <source>Unknown</source>
+        <translation>Unbekannt</translation>
+    </message>
+</context>
+<context>
+    <name>PluginUI</name>
+    <message>
+        <source>Error saving image data back to host application</source>
+        <translation>Die Bilddaten konnten nicht an das Bildprogramm zurückgegeben werden</translation>
+    </message>
+    <message>
+        <source>Attention</source>
+        <translation>Achtung</translation>
+    </message>
+    <message>
+        <source>Apply the effect to the image before closing?</source>
+        <translation>Den Effekt vor dem Schließen auf das Bild anwenden?</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Interrupt image processing?</source>
+        <translation>Die Bildberechnung abbrechen?</translation>
+    </message>
+    <message>
+        <source>Strokes (*.elemor)</source>
+        <translation>Striche (*.elemor)</translation>
+    </message>
+    <message>
+        <source>The strokes file could not be loaded.</source>
+        <translation>Die Strichdatei konnte nicht geladen werden.</translation>
+    </message>
+    <message>
+        <source>The strokes file could not be saved.</source>
+        <translation>Die Strichdatei konnte nicht gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>Error loading image data from host application</source>
+        <translation>Die Bilddaten konnten nicht vom Bildprogramm geladen werden</translation>
+    </message>
+</context>
+<context>
+    <name>PluginUIClass</name>
+    <message>
+        <source>Rain</source>
+        <translation>Regen</translation>
+    </message>
+    <message>
+        <source>Sun</source>
+        <translation>Sonne</translation>
+    </message>
+    <message>
+        <source>Water</source>
+        <translation>Wasser</translation>
+    </message>
+    <message>
+        <source>Lightning</source>
+        <translation>Blitz</translation>
+    </message>
+    <message>
+        <source>Cumulus</source>
+        <translation>Wolken</translation>
+    </message>
+    <message>
+        <source>Frost</source>
+        <translation>Frost</translation>
+    </message>
+    <message>
+        <source>Fire</source>
+        <translation>Feuer</translation>
+    </message>
+    <message>
+        <source>Ice</source>
+        <translation>Eis</translation>
+    </message>
+    <message>
+        <source>Rainbow</source>
+        <translation>Regenbogen</translation>
+    </message>
+    <message>
+        <source>Aurora</source>
+        <translation>Polarlicht</translation>
+    </message>
+    <message>
+        <source>NightSky</source>
+        <translation>Nachthimmel</translation>
+    </message>
+    <message>
+        <source>Snow</source>
+        <translation>Schnee</translation>
+    </message>
+    <message>
+        <source>Import presets</source>
+        <translation>Presets importieren</translation>
+    </message>
+    <message>
+        <source>Export presets</source>
+        <translation>Presets exportieren</translation>
+    </message>
+    <message>
+        <source>Load selection</source>
+        <translation>Auswahl laden</translation>
+    </message>
+    <message>
+        <source>Save selection</source>
+        <translation>Auswahl speichern</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Anwenden</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Show options</source>
+        <translation>Optionen anzeigen</translation>
+    </message>
+    <message>
+        <source>Before</source>
+        <translation>Vorher</translation>
+    </message>
+    <message>
+        <source>After</source>
+        <translation>Nachher</translation>
+    </message>
+    <message>
+        <source>Autorun mode</source>
+        <translation>Automatisch berechnen</translation>
+    </message>
+    <message>
+        <source>Effect:</source>
+        <translation>Effekt:</translation>
+    </message>
+</context>
+<context>
+    <name>PresetExchange</name>
+    <message>
+        <source>The file is larger than %1 MiB.</source>
+        <translation>Die Datei ist größer als %1 MiB.</translation>
+    </message>
+    <message>
+        <source>The file is empty.</source>
+        <translation>Die Datei ist leer.</translation>
+    </message>
+    <message>
+        <source>Cannot read file %1:
+%2.</source>
+        <translation>Die Datei %1 kann nicht gelesen werden:
+%2.</translation>
+    </message>
+    <message>
+        <source>Parse error in file %1 at line %2, column %3:
+%4</source>
+        <translation>Lesefehler in der Datei %1, Zeile %2, Spalte %3:
+%4</translation>
+    </message>
+    <message>
+        <source>File %1 is for %2 effect</source>
+        <translation>Die Datei %1 gehört zum Effekt %2</translation>
+    </message>
+    <message>
+        <source>Error opening %1:
+%2</source>
+        <translation>Fehler beim Öffnen von %1:
+%2</translation>
+    </message>
+    <message>
+        <source>Error writing %1</source>
+        <translation>Fehler beim Schreiben von %1</translation>
+    </message>
+    <message>
+        <source>Elemorama preset</source>
+        <translation>Elemorama-Preset</translation>
+    </message>
+    <message>
+        <source>Import presets</source>
+        <translation>Presets importieren</translation>
+    </message>
+    <message>
+        <source>Export presets</source>
+        <translation>Presets exportieren</translation>
+    </message>
+</context>
+<context>
+    <name>PresetsUI</name>
+    <message>
+        <source>Import</source>
+        <translation>Importieren</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Exportieren</translation>
+    </message>
+    <message>
+        <source>Effect:</source>
+        <translation>Effekt:</translation>
+    </message>
+    <message>
+        <source>User presets</source>
+        <translation>Eigene Presets</translation>
+    </message>
+    <message>
+        <source>Select all</source>
+        <translation>Alle auswählen</translation>
+    </message>
+    <message>
+        <source>Delete all before import</source>
+        <translation>Vor dem Import alle löschen</translation>
+    </message>
+    <message>
+        <source>If preset name already used, then</source>
+        <translation>Wenn der Name schon vergeben ist:</translation>
+    </message>
+    <message>
+        <source>Rename And Add</source>
+        <translation>Umbenennen und hinzufügen</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Ersetzen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+</context>
+</TS>

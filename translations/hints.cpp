@@ -1,0 +1,13 @@
+// The hint keys of the effect window, for the translation tools only (never compiled).
+QT_TRANSLATE_NOOP("DocumentFilters", "startTEXT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Rain_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Sun_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Water_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Lightning_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Cumulus_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Frost_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Fire_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Rainbow_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "Aurora_HINT")
+QT_TRANSLATE_NOOP("DocumentFilters", "NightSky_HINT")
+QT_TRANSLATE_NOOP("PluginUI", "Error loading image data from host application")
