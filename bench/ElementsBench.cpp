@@ -5,6 +5,8 @@
 #include "datastorage/DataChannel.h"
 #include "datastorage/PixelFormat.h"
 #include "datastorage/PixelPlane.h"
+#include "document/filters/PresetFile.h"
+#include "document/filters/aurora/AuroraRenderer.h"
 #include "document/filters/fire/FireRenderer.h"
 #include "document/filters/frost/FrostRenderer.h"
 #include "document/filters/lightning/LightningRenderer.h"
@@ -148,6 +150,32 @@ RainbowParams benchRainbow() {
     return p;
 }
 
+// Aurora: "ORVEX Default" along two overlapping lines across the sky of the 4000 x 3000 picture, cold,
+// warm (the opacity changed) and painted again (the glow changed). No peer draws aurora curtains.
+AuroraParams benchAurora() {
+    AuroraParams p = AuroraParams::defaults();
+    PresetRecord preset;
+    if (findPreset(EffectId::Aurora, QStringLiteral("ORVEX Default"), preset, nullptr)) p.applyPreset(preset);
+    p.lines = {{0, 1850, 2600, 1650}, {1800, 1500, 4000, 1700}};
+    return p;
+}
+
+void benchAuroraCases(const QImage& image) {
+    isolated("aurora_12mp", [&] {
+        auto source = planeOf(image);
+        auto result = Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU8, source->size()));
+        AuroraRenderer renderer;
+        AuroraParams p = benchAurora();
+        const double cold = timed("aurora_12mp_cold", renderer, p, *source, nullptr, *result);
+        p.opacity = 70; // outside the layer's key: composed again
+        const double warm = timed("aurora_12mp_warm", renderer, p, *source, nullptr, *result);
+        std::printf("bench: aurora_12mp_warm_vs_cold %.3f ratio\n", warm / cold);
+        p.glow = 60; // inside the key: painted again, over the same layer and planes
+        const double repaint = timed("aurora_12mp_repaint", renderer, p, *source, nullptr, *result);
+        std::printf("bench: aurora_12mp_repaint_vs_cold %.3f ratio\n", repaint / cold);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -159,6 +187,7 @@ int main(int argc, char** argv) {
     const QImage image = photo();
     double fireCold = 0, waterCold = 0, lightningCold = 0, rainbowCold = 0;
 
+    if (wanted("aurora_12mp")) benchAuroraCases(image);
     if (wanted("fire_12mp"))
         isolated("fire_12mp", [&] {
             auto source = planeOf(image);

@@ -59,6 +59,38 @@ void drawBar(double fraction) {
     std::fflush(stderr);
 }
 
+// The lines and points of the effects drawn along them (aurora, lightning, rainbow).
+struct GeometryOptions {
+    QCommandLineOption line{QStringLiteral("line"),
+                            QStringLiteral("Aurora, Lightning: a line from X1,Y1 to X2,Y2 in image pixels "
+                                           "(repeatable, drawn in the order given)."),
+                            QStringLiteral("X1,Y1,X2,Y2")};
+    QCommandLineOption lines{
+        QStringLiteral("lines"),
+        QStringLiteral("Aurora, Lightning: the lines of a trunk list file, or the built-in line set 1-10 "
+                       "(before any --line)."),
+        QStringLiteral("file|set")};
+    QCommandLineOption points{QStringLiteral("points"),
+                              QStringLiteral("Rainbow: the ends of the arc and a point between them, in "
+                                             "image pixels, or a rainbow file (default: a half circle low "
+                                             "in the image)."),
+                              QStringLiteral("X0,Y0,X1,Y1,X2,Y2|file")};
+};
+
+GeometryOptions addGeometryOptions(QCommandLineParser& parser) {
+    GeometryOptions options;
+    parser.addOptions({options.line, options.lines, options.points});
+    return options;
+}
+
+Render::RenderGeometry geometryFrom(const QCommandLineParser& parser, const GeometryOptions& options) {
+    Render::RenderGeometry geometry;
+    geometry.lines = parser.values(options.line);
+    geometry.linesFile = parser.value(options.lines);
+    geometry.points = parser.value(options.points);
+    return geometry;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -132,6 +164,7 @@ int main(int argc, char** argv) {
                                    QStringLiteral("No progress bar and no notes."));
     parser.addOptions({help, effect, preset, set, selection, output, list, threads, quality, horizon,
                        sunCenter, sunRadius, sunAngle, sunFile, nebulaZones, quiet});
+    const GeometryOptions geometry = addGeometryOptions(parser);
     parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("The image to process."));
     if (!parser.parse(QCoreApplication::arguments())) return fail(2, parser.errorText());
     if (parser.isSet(help)) {
@@ -156,6 +189,7 @@ int main(int argc, char** argv) {
     request.output = parser.value(output);
     request.selection = parser.value(selection);
     request.horizon = parser.value(horizon);
+    request.geometry = geometryFrom(parser, geometry);
     request.nebulaZones = parser.value(nebulaZones);
     request.spec.sun.center = parser.value(sunCenter);
     request.spec.sun.radius = parser.value(sunRadius);

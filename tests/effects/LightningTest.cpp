@@ -89,7 +89,7 @@ TEST(Lightning, TheBoltFollowsItsLineFromEndToEnd) {
     EXPECT_GT(near / total, 0.97) << "the walk stays close to its line";
     // It reaches both ends: strong coverage within a step of each end point.
     auto strongNear = [&](int ex, int ey) {
-        for (int y = std::max(0, ey - 12); y < std::min(300, ey + 12); ++y)
+        for (int y = std::max(strikes.area.top, ey - 12); y < std::min(strikes.area.bottom, ey + 12); ++y)
             for (int x = strikes.area.left; x < strikes.area.right; ++x)
                 if (std::hypot(x - ex, y - ey) < 12 &&
                     strikes.bolt[size_t(y - strikes.area.top) * size_t(strikes.area.width()) +

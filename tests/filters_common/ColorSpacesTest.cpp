@@ -55,6 +55,33 @@ TEST(Lab, LightnessScaling) {
     EXPECT_EQ(r, 0.0f);
 }
 
+TEST(Lab, TheTableScalerFollowsTheReference) {
+    const cLightnessScaler& scaler = cLightnessScaler::instance();
+    // The whole cube, dark corners included, over darkening and brightening factors.
+    float worst = 0;
+    const int n = 24;
+    for (float k : {0.5f, 0.75f, 1.0f, 1.3f, 2.5f, 13.0f})
+        for (int i = 0; i <= n; ++i)
+            for (int j = 0; j <= n; ++j)
+                for (int l = 0; l <= n; ++l) {
+                    // Off the table's nodes, and the steep first hundredth sampled finely.
+                    const auto at = [&](int v) { return v == 1 ? 0.003f : std::min(1.0f, (v + 0.37f) / n); };
+                    float r = at(i), g = at(j), b = at(l);
+                    float r2 = r, g2 = g, b2 = b;
+                    scaleLightness(r, g, b, k);
+                    scaler.scale(r2, g2, b2, k);
+                    worst = std::max({worst, std::fabs(r - r2), std::fabs(g - g2), std::fabs(b - b2)});
+                }
+    EXPECT_LT(worst, 2e-5f);
+    float r = 1, g = 1, b = 1;
+    scaler.scale(r, g, b, 1.0f);
+    EXPECT_NEAR(r, 1.0f, 2e-5f);
+    EXPECT_NEAR(b, 1.0f, 2e-5f);
+    r = NAN, g = -3, b = 7; // bad samples come out inside 0 ... 1
+    scaler.scale(r, g, b, 1.0f);
+    for (float v : {r, g, b}) EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;
+}
+
 TEST(Hsl, PrimariesAndRoundTrip) {
     HslColor red = rgbToHsl(1, 0, 0), green = rgbToHsl(0, 1, 0), blue = rgbToHsl(0, 0, 1);
     EXPECT_FLOAT_EQ(red.h, 0.0f);

@@ -94,7 +94,8 @@ QImage duskScene(const QSize& size, QImage* ground, QImage* hill) {
 // A .params file: "effect: Rain", "preset: ORVEX Storm", "set: Den=8" (repeatable), "input: photo"
 // or "input: dusk" with an optional size ("input: dusk 640x480"), "selection: sky" (the default),
 // "selection: ground" (what is not sky), "selection: hill" (the dusk scene's hill) or
-// "selection: all", and "horizon: 92" (Water).
+// "selection: all", "horizon: 92" (Water), "line: X1,Y1,X2,Y2" (repeatable), "lines: FILE" or a
+// built-in line set (Aurora, Lightning) and "points: X0,Y0,X1,Y1,X2,Y2" (Rainbow).
 GoldenCase readCase(const QString& paramsPath) {
     GoldenCase c;
     c.name = QFileInfo(paramsPath).completeBaseName();
@@ -124,6 +125,12 @@ GoldenCase readCase(const QString& paramsPath) {
             }
         } else if (key == "horizon")
             c.request.horizon = value;
+        else if (key == "line")
+            c.request.geometry.lines << value;
+        else if (key == "lines")
+            c.request.geometry.linesFile = value;
+        else if (key == "points")
+            c.request.geometry.points = value;
         else
             ADD_FAILURE() << "unknown line in " << paramsPath.toStdString() << ": " << line.toStdString();
     }

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -363,4 +365,148 @@ TEST_F(RenderCli, SunBatchRunsOverTheLinkMatchTheRenderer) {
                 changed += viaRender.row(y)[x * viaRender.channels() + c] != 0;
             }
     EXPECT_GT(changed, 0);
+}
+
+TEST_F(RenderCli, LinesAndPointsForTheEffectsDrawnAlongThem) {
+    const QString in = writeImage("in.png", 160, 100, ImageIO::ColorModel::RGB, -1);
+    QFile rain(path("rain.xml"));
+    ASSERT_TRUE(rain.open(QIODevice::WriteOnly));
+    rain.write("<elemorama type=\"Rain\"><trunk x1=\"0\" y1=\"0.5\" x2=\"1\" y2=\"0.5\"/></elemorama>");
+    rain.close();
+    QFile lines(path("lines.xml"));
+    ASSERT_TRUE(lines.open(QIODevice::WriteOnly));
+    // Fractions of the width and height: (0, 80) - (160, 70) and (40, 90) - (120, 60) on 160 x 100.
+    lines.write("<elemorama type=\"TrunkList\">\n  <trunk x1=\"0\" y1=\"0.8\" x2=\"1\" y2=\"0.7\"/>\n"
+                "  <trunk><begin x=\"0.25\" y=\"0.9\"/><end x=\"0.75\" y=\"0.6\"/></trunk>\n</elemorama>\n");
+    lines.close();
+    const QString out = path("out.png");
+
+    struct Case {
+        QStringList args;
+        QString message;
+    } bad[] = {
+        {{"--effect", "Aurora", in, "-o", out}, "Aurora is drawn along lines: give at least one"},
+        {{"--effect", "Lightning", "--line", "10,20,30", in, "-o", out},
+         "--line: '10,20,30' is not a line X1,Y1,X2,Y2"},
+        {{"--effect", "Aurora", "--line", "5,5,5.2,5", in, "-o", out},
+         "--line: the line '5,5,5.2,5' has no length"},
+        {{"--effect", "Aurora", "--line", "0,0,1e12,5", in, "-o", out}, "is not a line"},
+        {{"--effect", "Aurora", "--lines", path("none.xml"), in, "-o", out},
+         "--lines: Error loading from none.xml"},
+        {{"--effect", "Aurora", "--lines", rain.fileName(), in, "-o", out},
+         "--lines: File rain.xml is for Rain effect"},
+        {{"--effect", "Rain", "--line", "0,0,10,10", in, "-o", out}, "Rain takes no lines"},
+        {{"--effect", "Aurora", "--line", "0,0,10,10", "--points", "1,2,3,4,5,6", in, "-o", out},
+         "Aurora takes no points"},
+        {{"--effect", "Rainbow", "--points", "1,2,3,4,5", in, "-o", out},
+         "--points: '1,2,3,4,5' is not three points"},
+    };
+    for (const Case& c : bad) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(out));
+
+    // Lines given one by one and the same lines from a file draw the same picture.
+    Result r = run({"--effect", "Aurora", "--line", "0,80,160,70", "--line", "40 90 120 60", in, "-o",
+                    path("by_line.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = run({"--effect", "Aurora", "--lines", lines.fileName(), in, "-o", path("by_file.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto original = ImageIO::loadImage(in), byLine = ImageIO::loadImage(path("by_line.png")),
+               byFile = ImageIO::loadImage(path("by_file.png"));
+    EXPECT_EQ(byLine.samples, byFile.samples);
+    EXPECT_NE(byLine.samples, original.samples);
+
+    // A built-in line set by number; the rainbow placed as on a fresh picture, or by its points.
+    r = run({"--effect", "Lightning", "--lines", "3", in, "-o", path("set.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_NE(ImageIO::loadImage(path("set.png")).samples, original.samples);
+    r = run({"--effect", "Rainbow", in, "-o", path("bow.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_NE(ImageIO::loadImage(path("bow.png")).samples, original.samples);
+    r = run({"--effect", "Rainbow", "--points", "10,90,80,20,150,90", in, "-o", path("bow2.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_NE(ImageIO::loadImage(path("bow2.png")).samples, ImageIO::loadImage(path("bow.png")).samples);
+    r = run({"--effect", "Rainbow", "--points", "10,50,80,50,150,50", in, "-o", path("flat.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("admit no arc")) << r.err.toStdString();
+    EXPECT_EQ(ImageIO::loadImage(path("flat.png")).samples, original.samples);
+
+    // Over the link: a `lines` node in the batch node draws what the batch renderer draws.
+    auto viaLink = [&](const QByteArray& node, const QString& output) {
+        QFile params(path("params.info"));
+        EXPECT_TRUE(params.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        params.write(node);
+        params.close();
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.path());
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama"),
+                   {"edit", in, "-o", output, "--params", params.fileName()});
+        EXPECT_TRUE(host.waitForFinished(120000));
+        return Result{host.exitCode(), {}, QString::fromUtf8(host.readAllStandardError())};
+    };
+    r = viaLink("batch\n{\n    effect Aurora\n    lines\n    {\n        line \"0,80,160,70\"\n"
+                "        line \"40,90,120,60\"\n    }\n}\n",
+                path("link.png"));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto linked = ImageIO::loadImage(path("link.png"));
+    ASSERT_EQ(linked.width, 160);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(byLine.row(y)[x * byLine.channels() + c], linked.row(y)[x * linked.channels() + c])
+                    << x << "," << y;
+    r = viaLink("batch { effect Aurora\nlines { line \"1,2,3\" } }\n", path("link_bad.png"));
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("is not a line")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("link_bad.png")));
+}
+
+TEST_F(RenderCli, RainbowFilesPlaceTheBowAndShieldThePicture) {
+    const QString in = writeImage("in.png", 160, 100, ImageIO::ColorModel::RGB, -1);
+    // The shield covers the right half; grey 8-bit, as the marker leaves it.
+    QImage shield(160, 100, QImage::Format_Grayscale8);
+    shield.fill(0);
+    for (int y = 0; y < 100; ++y) std::fill_n(shield.scanLine(y) + 80, 80, uchar(255));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    shield.save(&buffer, "PNG");
+    QFile bow(path("bow.elemor"));
+    ASSERT_TRUE(bow.open(QIODevice::WriteOnly));
+    bow.write("<elemorama type=\"Rainbow\"><points><pt0 x=\"0.0625\" y=\"0.9\"/><pt1 x=\"0.5\" y=\"0.2\"/>"
+              "<pt2 x=\"0.9375\" y=\"0.9\"/></points><strokes>" +
+              png.toBase64() + "</strokes></elemorama>");
+    bow.close();
+    Result r = run({"--effect", "Rainbow", "--points", bow.fileName(), in, "-o", path("shielded.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = run({"--effect", "Rainbow", "--points", "10,90,80,20,150,90", in, "-o", path("free.png")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto original = ImageIO::loadImage(in), shielded = ImageIO::loadImage(path("shielded.png")),
+               free = ImageIO::loadImage(path("free.png"));
+    int changed = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int i = x * 3 + c;
+                if (x >= 80) {
+                    ASSERT_EQ(shielded.row(y)[i], original.row(y)[i]) << x << "," << y;
+                } else {
+                    ASSERT_EQ(shielded.row(y)[i], free.row(y)[i]) << x << "," << y;
+                    changed += shielded.row(y)[i] != original.row(y)[i];
+                }
+            }
+    EXPECT_GT(changed, 100);
+    bow.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    bow.write("<elemorama type=\"Rainbow\"><points/></elemorama>");
+    bow.close();
+    r = run({"--effect", "Rainbow", "--points", bow.fileName(), in, "-o", path("none.png")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("--points: Error loading from bow.elemor: No data for tool"))
+        << r.err.toStdString();
 }

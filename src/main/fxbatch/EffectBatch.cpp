@@ -29,6 +29,19 @@ QString text(const std::string& s) {
     return QString::fromStdString(s).trimmed();
 }
 
+// The lines and points of the node: `lines` holds `line` entries "X1,Y1,X2,Y2" (and may name a
+// trunk list file or a built-in line set as its value), `points` the rainbow's six numbers.
+template <class Node> Render::RenderGeometry geometryOf(const Node& node) {
+    Render::RenderGeometry geometry;
+    if (const auto lines = node.get_child_optional("lines")) {
+        geometry.linesFile = text(lines->data());
+        for (const auto& [key, value] : *lines)
+            if (key == "line") geometry.lines << text(value.data());
+    }
+    geometry.points = text(node.template get<std::string>("points", ""));
+    return geometry;
+}
+
 } // namespace
 
 Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input) {
@@ -58,7 +71,7 @@ Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input) {
     hooks.note = [](const QString& note) { qWarning("batch: %s", qPrintable(note)); };
     try {
         return Render::renderHostPlane(*input.source, modelOf(input.request.colorMode), icc,
-                                       input.selection.get(), spec, &root, hooks);
+                                       input.selection.get(), spec, &root, hooks, geometryOf(node));
     } catch (const EffectJobError& e) {
         throw std::runtime_error(e.what());
     }

@@ -12,6 +12,19 @@
 //       }
 //   }
 //
+// The effects drawn along lines take them in a `lines` node (`line "X1,Y1,X2,Y2"` entries in image
+// pixels, or a trunk list file or built-in line set as its value), the rainbow its three points as
+// `points "X0,Y0,X1,Y1,X2,Y2"` or a rainbow file:
+//
+//   batch
+//   {
+//       effect Aurora
+//       lines
+//       {
+//           line "0,520,1200,470"
+//       }
+//   }
+//
 // The sun's placement goes in a `sun` node ("center", "radius", "angle" as the batch renderer's
 // --sun-* options take them, "file" a sun file); without it the sun sits where a new document puts
 // it:

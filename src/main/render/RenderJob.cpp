@@ -29,9 +29,10 @@ using ImageIO::selectionBytes;
 namespace {
 
 // Renders `source` (RGB) with the job, reporting progress through the hooks. `zones`, when given,
-// is the night sky's two-zone mask.
+// is the night sky's two-zone mask, `strokes` the rainbow's shield.
 void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask, PixelPlane& result,
-               int threads, const RenderHooks& hooks, const DataChannel* zones = nullptr) {
+               int threads, const RenderHooks& hooks, const DataChannel* zones = nullptr,
+               const DataChannel* strokes = nullptr) {
     PhaseProgress progress;
     RunContext context;
     context.cancelFlag = hooks.cancel;
@@ -40,6 +41,7 @@ void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask
     MaskChannels masks;
     masks.mask = mask;
     masks.duoMask = zones;
+    masks.strokes = strokes;
     std::atomic<bool> done{false};
     std::thread watcher;
     if (hooks.progress)
@@ -67,7 +69,8 @@ void renderRgb(EffectJob& job, const PixelPlane& source, const DataChannel* mask
 
 Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const std::vector<uint8_t>& icc,
                                 const DataChannel* selection, const EffectJobSpec& spec,
-                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks) {
+                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks,
+                                const RenderGeometry& geometry) {
     EffectJob job = prepareEffectJob(spec, settingsRoot);
     const int32_t type = host.commonType();
     if (type != TypeU8 && type != TypeU16 && type != TypeF32)
@@ -76,10 +79,12 @@ Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ColorModel model, const 
     placeForImage(job, spec, image.width, image.height, &job.notes);
     if (hooks.note)
         for (const QString& n : job.notes) hooks.note(n);
+    Ref<DataChannel> strokes;
+    applyGeometry(geometry, job, host.size(), hooks.note, &strokes);
     const Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), type, source->size()));
     const Ref<DataChannel> selected = selectionBytes(selection, image.width, image.height);
-    renderRgb(job, *source, selected.get(), *result, 0, hooks);
+    renderRgb(job, *source, selected.get(), *result, 0, hooks, nullptr, strokes.get());
     return hostPlaneFromImage(imageFromPlane(*result, *source, image), host);
 }
 
@@ -154,6 +159,8 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         job.params->setByKey(QStringLiteral("horizonAngle"), QString::number(angle, 'g', 9), nullptr,
                              nullptr);
     }
+    Ref<DataChannel> strokes;
+    applyGeometry(request.geometry, job, Detail::SizeT<int>{image.width, image.height}, hooks.note, &strokes);
     Ref<PixelPlane> source = planeFromImage(image);
     Ref<PixelPlane> result(new PixelPlane(source->channelMask(), image.sampleType, source->size()));
     Ref<DataChannel> mask;
@@ -195,7 +202,7 @@ void runRender(const RenderRequest& request, const RenderHooks& hooks) {
         setData(*zones, all, stars.data(), unsigned(image.width));
     }
 
-    renderRgb(job, *source, mask.get(), *result, request.threads, hooks, zones.get());
+    renderRgb(job, *source, mask.get(), *result, request.threads, hooks, zones.get(), strokes.get());
 
     ImageRecord output = imageFromPlane(*result, *source, image);
     const QString adapted = adaptForFormat(output, outFormat);

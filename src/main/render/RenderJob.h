@@ -11,6 +11,7 @@
 #include "document/filters/EffectJob.h"
 #include "imageio/ImageIO.h"
 #include "imageio/PlaneConversion.h"
+#include "main/render/RenderGeometry.h"
 
 #include <atomic>
 #include <functional>
@@ -35,6 +36,8 @@ struct RenderRequest {
     // The water's horizon: a row of the image ("305", rows above the image are negative) or an
     // angle ("45deg"); empty keeps the record's angle.
     QString horizon;
+    // Lines (aurora, lightning) and points (rainbow).
+    RenderGeometry geometry;
     // The night sky's nebula zones: an image whose selected pixels (as for the selection) take
     // nebulas; the selection then holds the star zones. Without it every selected pixel takes both.
     QString nebulaZones;
@@ -70,7 +73,8 @@ struct RenderHooks {
 Ref<PixelPlane> renderHostPlane(const PixelPlane& host, ImageIO::ColorModel model,
                                 const std::vector<uint8_t>& icc, const DataChannel* selection,
                                 const Document::Filters::EffectJobSpec& spec,
-                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks = {});
+                                const SettingsGroupRO* settingsRoot, const RenderHooks& hooks = {},
+                                const RenderGeometry& geometry = {});
 
 // Runs the whole request. Throws EffectJobError (usage) or RenderError / std::exception (failure).
 void runRender(const RenderRequest& request, const RenderHooks& hooks = {});

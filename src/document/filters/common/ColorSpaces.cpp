@@ -99,6 +99,65 @@ void scaleLightness(float& r, float& g, float& b, double k) {
     b = clamp01(B);
 }
 
+namespace {
+// The cube root's table reaches a little past 1: white's X and Z, scaled by the white point, lie
+// just above it.
+constexpr float kRootSpan = 1.0625f;
+
+inline float lookUp(const float* table, float position) {
+    const int i = int(position);
+    const float t = position - float(i);
+    return table[i] + t * (table[i + 1] - table[i]);
+}
+} // namespace
+
+cLightnessScaler::cLightnessScaler() {
+    for (int i = 0; i <= kSteps + 1; ++i) {
+        const double u = std::min(1.0, double(i) / kSteps);
+        m_linear[i] = float(linearise(u));
+        const double root = double(i) / kSteps * kRootSpan;
+        m_cubeRoot[i] = float(labF(root * root));
+        m_encode[i] = float(gammaEncode(u * u));
+    }
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) m_fromXyz[r][c] = float(fromXyz().m[r][c]);
+}
+
+const cLightnessScaler& cLightnessScaler::instance() {
+    static const cLightnessScaler scaler;
+    return scaler;
+}
+
+void cLightnessScaler::scale(float& r, float& g, float& b, float k) const {
+    constexpr float steps = float(kSteps);
+    // Written so that NaN lands on 0 like a negative value.
+    auto unit = [](float v) { return v > 0.0f ? std::min(v, 1.0f) : 0.0f; };
+    auto linear = [&](float c) { return lookUp(m_linear, unit(c) * steps); };
+    auto f = [&](float t) {
+        return lookUp(m_cubeRoot, std::min(std::sqrt(t > 0.0f ? t : 0.0f) * (steps / kRootSpan), steps));
+    };
+    auto fInverse = [](float t) {
+        const float t3 = t * t * t;
+        return t3 > float(kEpsilon) ? t3 : (t - float(kOffset)) / float(kKappa);
+    };
+    auto encode = [&](float v) { return lookUp(m_encode, std::sqrt(unit(v)) * steps); };
+
+    const float R = linear(r), G = linear(g), B = linear(b);
+    const float fx = f((float(kToXyz[0][0]) * R + float(kToXyz[0][1]) * G + float(kToXyz[0][2]) * B) *
+                       float(1.0 / kWhiteX));
+    const float fy = f(float(kToXyz[1][0]) * R + float(kToXyz[1][1]) * G + float(kToXyz[1][2]) * B);
+    const float fz = f((float(kToXyz[2][0]) * R + float(kToXyz[2][1]) * G + float(kToXyz[2][2]) * B) *
+                       float(1.0 / kWhiteZ));
+    // L' = k L with L = 116 fy - 16; a* and b* kept: the differences fx - fy and fy - fz stay.
+    const float fy2 = k * fy + float(kOffset) * (1.0f - k);
+    const float X = fInverse(fy2 + (fx - fy)) * float(kWhiteX);
+    const float Y = fInverse(fy2);
+    const float Z = fInverse(fy2 - (fy - fz)) * float(kWhiteZ);
+    r = encode(m_fromXyz[0][0] * X + m_fromXyz[0][1] * Y + m_fromXyz[0][2] * Z);
+    g = encode(m_fromXyz[1][0] * X + m_fromXyz[1][1] * Y + m_fromXyz[1][2] * Z);
+    b = encode(m_fromXyz[2][0] * X + m_fromXyz[2][1] * Y + m_fromXyz[2][2] * Z);
+}
+
 HslColor rgbToHsl(float r, float g, float b) {
     const float mx = std::max({r, g, b}), mn = std::min({r, g, b});
     HslColor out;
