@@ -301,12 +301,14 @@ MasterReply MasterSession::run(const MasterRun& run) {
     uint8_t* out = m_broker->data();
     memcpy(out, &request, sizeof request);
     size_t at = sizeof request;
-    memcpy(out + at, run.fileName.data(), run.fileName.size());
-    at += run.fileName.size();
-    memcpy(out + at, image.iccProfile.data(), image.iccProfile.size());
-    at += image.iccProfile.size();
-    memcpy(out + at, run.params.data(), run.params.size());
-    at += run.params.size();
+    // An empty part may have no storage at all: memcpy must not see its null pointer.
+    auto append = [&](const void* bytes, size_t size) {
+        if (size) memcpy(out + at, bytes, size);
+        at += size;
+    };
+    append(run.fileName.data(), run.fileName.size());
+    append(image.iccProfile.data(), image.iccProfile.size());
+    append(run.params.data(), run.params.size());
 
     MasterReply reply;
     reply.start = std::chrono::steady_clock::now();
