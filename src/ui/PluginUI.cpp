@@ -6,6 +6,7 @@
 #include "document/filters/EffectRegistry.h"
 #include "document/framework/Effects.h"
 #include "document/framework/FilterMessages.h"
+#include "document/framework/MaskToolFilter.h"
 #include "document/framework/ToolFilter.h"
 #include "ui/EvalProgressBar.h"
 #include "ui/OptionsUI.h"
@@ -23,7 +24,9 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QMouseEvent>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -104,6 +107,7 @@ void ImagePreview::setPlane(Ref<PixelPlane> plane) {
 void ImagePreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     rebuild();
+    rebuildOverlay();
 }
 
 void ImagePreview::rebuild() {
@@ -117,13 +121,66 @@ void ImagePreview::rebuild() {
     update();
 }
 
+QRectF ImagePreview::target() const {
+    if (!m_plane) return {};
+    const double zoom = std::min(double(width()) / m_plane->width(), double(height()) / m_plane->height());
+    const QSizeF shown(m_plane->width() * zoom, m_plane->height() * zoom);
+    return QRectF(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+}
+
+QPointF ImagePreview::toImage(const QPointF& view) const {
+    const QRectF t = target();
+    if (t.isEmpty()) return {};
+    const double zoom = t.width() / m_plane->width();
+    return QPointF((view.x() - t.left()) / zoom, (view.y() - t.top()) / zoom);
+}
+
+QPointF ImagePreview::toView(const QPointF& image) const {
+    const QRectF t = target();
+    if (t.isEmpty()) return {};
+    const double zoom = t.width() / m_plane->width();
+    return QPointF(t.left() + image.x() * zoom, t.top() + image.y() * zoom);
+}
+
+void ImagePreview::setLines(std::vector<QLineF> lines) {
+    m_lines = std::move(lines);
+    update();
+}
+
+void ImagePreview::setMaskOverlay(Ref<DataStorage::DataChannel> mask) {
+    m_mask = std::move(mask);
+    rebuildOverlay();
+    update();
+}
+
+// The mask, reduced to about the size it is shown at, as a red tint whose opacity follows it.
+void ImagePreview::rebuildOverlay() {
+    m_overlay = QImage();
+    if (!m_mask || !m_plane || m_mask->width() != m_plane->width() || m_mask->height() != m_plane->height())
+        return;
+    const QRectF t = target();
+    const int w = std::max(1, std::min(m_mask->width(), int(std::ceil(t.width() * devicePixelRatioF()))));
+    const int h = std::max(1, std::min(m_mask->height(), int(std::ceil(t.height() * devicePixelRatioF()))));
+    m_overlay = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    std::vector<uint8_t> row(size_t(m_mask->width()));
+    for (int y = 0; y < h; ++y) {
+        const int sy = std::min(m_mask->height() - 1, int((y + 0.5) * m_mask->height() / h));
+        DataStorage::getData(*m_mask, DataStorage::RectI{0, sy, m_mask->width(), sy + 1}, row.data(), 0);
+        auto* out = reinterpret_cast<QRgb*>(m_overlay.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int sx = std::min(m_mask->width() - 1, int((x + 0.5) * m_mask->width() / w));
+            const int a = row[size_t(sx)] * 110 / 255; // at most about 43 % over the photo
+            out[x] = qRgba(a, a / 6, a / 6, a);
+        }
+    }
+}
+
 void ImagePreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Dark));
     if (m_image.isNull() || !m_plane) return;
-    const double zoom = std::min(double(width()) / m_plane->width(), double(height()) / m_plane->height());
-    const QSizeF shown(m_plane->width() * zoom, m_plane->height() * zoom);
-    const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    const QRectF t = target();
+    const double zoom = t.width() / m_plane->width();
     // A checkered backdrop shows where the image is transparent.
     QPixmap checker(16, 16);
     checker.fill(QColor(200, 200, 200));
@@ -132,9 +189,36 @@ void ImagePreview::paintEvent(QPaintEvent*) {
         p.fillRect(0, 0, 8, 8, QColor(150, 150, 150));
         p.fillRect(8, 8, 8, 8, QColor(150, 150, 150));
     }
-    painter.fillRect(target, QBrush(checker));
+    painter.fillRect(t, QBrush(checker));
     painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom < 1.0);
-    painter.drawImage(target, m_image);
+    painter.drawImage(t, m_image);
+    if (!m_overlay.isNull()) painter.drawImage(t, m_overlay);
+    if (!m_lines.empty()) {
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        for (int pass = 0; pass < 2; ++pass) {
+            // A dark outline under a light line keeps the lines visible on any photo.
+            painter.setPen(QPen(pass == 0 ? QColor(0, 0, 0, 160) : QColor(255, 230, 90), pass == 0 ? 4.0 : 2.0,
+                                Qt::SolidLine, Qt::RoundCap));
+            for (const QLineF& line : m_lines) painter.drawLine(toView(line.p1()), toView(line.p2()));
+        }
+    }
+}
+
+void ImagePreview::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_plane) return QWidget::mousePressEvent(event);
+    m_pressed = true;
+    emit pointer(1, toImage(event->localPos()), event->modifiers());
+}
+
+void ImagePreview::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_pressed) return QWidget::mouseMoveEvent(event);
+    emit pointer(2, toImage(event->localPos()), event->modifiers());
+}
+
+void ImagePreview::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_pressed) return QWidget::mouseReleaseEvent(event);
+    m_pressed = false;
+    emit pointer(3, toImage(event->localPos()), event->modifiers());
 }
 
 // ---- PluginUI ------------------------------------------------------------------------------------
@@ -242,6 +326,24 @@ void PluginUI::buildForm() {
     m_beforeAfter->setExclusive(true);
     side->addLayout(views);
 
+    // The tools of the current effect (filled by updateTools), with the brush or eraser size.
+    m_toolRow = new QWidget(this);
+    m_toolRow->setObjectName(QStringLiteral("toolRow"));
+    auto* tools = new QHBoxLayout(m_toolRow);
+    tools->setContentsMargins(0, 0, 0, 0);
+    m_toolGroup = new QButtonGroup(this);
+    m_toolGroup->setExclusive(true);
+    tools->addStretch(1);
+    m_toolSizeLabel = new QLabel(m_toolRow);
+    m_toolSize = new QSpinBox(m_toolRow);
+    m_toolSize->setObjectName(QStringLiteral("toolSize"));
+    m_toolSize->setRange(1, 1000);
+    m_toolSize->setValue(40);
+    m_toolSize->setSuffix(QStringLiteral(" px"));
+    tools->addWidget(m_toolSizeLabel);
+    tools->addWidget(m_toolSize);
+    side->addWidget(m_toolRow);
+
     m_panelArea = new QScrollArea(this);
     m_panelArea->setObjectName(QStringLiteral("panelArea"));
     m_panelArea->setWidgetResizable(true);
@@ -282,6 +384,13 @@ void PluginUI::buildForm() {
     connect(m_loadStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeLoad_clicked);
     connect(m_saveStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeSave_clicked);
     connect(m_undo, &QPushButton::clicked, this, &PluginUI::Undo);
+    connect(m_view, &ImagePreview::pointer, this, &PluginUI::OnViewPointer);
+    connect(m_toolGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, [this](int id) {
+        if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) trunk->selectLineTool(id);
+    });
+    connect(m_toolSize, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int size) {
+        if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) trunk->setEraserSize(size);
+    });
     resize(1180, 760);
 }
 
@@ -391,13 +500,61 @@ void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
     if (m_panel) m_panelArea->setWidget(m_panel);
     m_filter->AttachView(m_progress);
     connect(m_filter.get(), &ToolFilter::CalcFinished, this, &PluginUI::runFinished);
+    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
+        connect(trunk, &Document::Filters::TrunkToolFilter::linesChanged, this, &PluginUI::updateDecorations);
     m_filter->setAutoRun(m_autoRun->isChecked());
     m_filter->Activate();
     m_filter->ClearState(false);
+    updateTools();
     retranslate();
     showCurrent();
+    updateDecorations();
     if (m_autoRun->isChecked() && m_filter->CheckApplicable().isEmpty())
         QTimer::singleShot(0, this, &PluginUI::runPreview);
+}
+
+void PluginUI::updateTools() {
+    for (QAbstractButton* b : m_toolGroup->buttons()) {
+        m_toolGroup->removeButton(b);
+        delete b;
+    }
+    auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
+    m_toolRow->setVisible(trunk != nullptr);
+    m_loadStrokes->setVisible(m_filter != nullptr);
+    m_saveStrokes->setVisible(m_filter != nullptr);
+    if (!trunk) return;
+    auto* row = static_cast<QHBoxLayout*>(m_toolRow->layout());
+    int at = 0;
+    for (int id : trunk->lineToolIds()) {
+        auto* b = new QPushButton(trunk->lineToolText(id), m_toolRow);
+        b->setObjectName(QStringLiteral("tool%1").arg(id));
+        b->setCheckable(true);
+        b->setChecked(id == trunk->currentLineTool());
+        m_toolGroup->addButton(b, id);
+        row->insertWidget(at++, b);
+    }
+    m_toolSizeLabel->setText(QCoreApplication::translate("PluginUIClass", "Eraser size"));
+    trunk->setEraserSize(m_toolSize->value());
+}
+
+void PluginUI::updateDecorations() {
+    std::vector<QLineF> lines;
+    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) {
+        if (const auto* segments = trunk->current().segments())
+            for (const auto& s : *segments) lines.emplace_back(s.x1, s.y1, s.x2, s.y2);
+        if (trunk->isDrawingLine()) lines.emplace_back(trunk->lineStart(), trunk->lineEnd());
+    }
+    m_view->setLines(std::move(lines));
+}
+
+void PluginUI::OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers modifiers) {
+    if (!m_filter || m_showBefore) return;
+    Document::NodeInfo node;
+    node.kind = kind;
+    node.x = imagePoint.x();
+    node.y = imagePoint.y();
+    node.modifiers = modifiers;
+    m_filter->OnNewPoint(node);
 }
 
 void PluginUI::OnAutoRunClicked(bool on) {
@@ -435,8 +592,6 @@ void PluginUI::showCurrent(bool changed) {
 void PluginUI::updateActions() {
     const bool busy = m_filter && m_filter->isProcessing();
     m_undo->setEnabled(!busy && m_document.undoCount() > 1);
-    m_loadStrokes->setVisible(false);
-    m_saveStrokes->setVisible(false);
 }
 
 void PluginUI::run(bool preview) {

@@ -13,7 +13,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <QLineF>
+
 #include <functional>
+#include <vector>
 #include <memory>
 
 class QAbstractButton;
@@ -23,6 +26,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QScrollArea;
+class QSpinBox;
 
 namespace Orvex::DataStorage {
 class DataPyramid;
@@ -61,14 +65,35 @@ public:
     QImage shownImage() const { return m_image; }
     QSize sizeHint() const override { return {720, 540}; }
 
+    // What is drawn over the image: lines in image pixels, and a tinted overlay of a mask (an
+    // 8-bit channel of the image's size; null: none).
+    void setLines(std::vector<QLineF> lines);
+    void setMaskOverlay(Ref<DataStorage::DataChannel> mask);
+    // View position to image coordinates (for the tools), and back.
+    QPointF toImage(const QPointF& view) const;
+    QPointF toView(const QPointF& image) const;
+
+signals:
+    // A pointer event over the view in image coordinates: kind 1 press, 2 move, 3 release.
+    void pointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers modifiers);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void rebuild();
+    void rebuildOverlay();
+    QRectF target() const;
 
     Ref<DataStorage::PixelPlane> m_plane;
+    std::vector<QLineF> m_lines;
+    Ref<DataStorage::DataChannel> m_mask;
+    QImage m_overlay;
+    bool m_pressed = false;
     std::unique_ptr<DataStorage::DataPyramid> m_pyramid;
     QImage m_image;
 };
@@ -129,6 +154,8 @@ public slots:
     void runFilter();
     void runPreview();
     void runFinished(bool isCommit);
+    // A pointer event of the view, handed to the current effect's tool.
+    void OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers modifiers);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -141,6 +168,8 @@ private:
     void updateTitle();
     void showCurrent(bool changed = false);
     void updateActions();
+    void updateTools();
+    void updateDecorations();
     QuitAnswer askQuit();
 
     short* m_result;
@@ -169,6 +198,10 @@ private:
     QButtonGroup* m_beforeAfter = nullptr;
     QCheckBox* m_autoRun = nullptr;
     QLabel* m_hint = nullptr;
+    QWidget* m_toolRow = nullptr;
+    QButtonGroup* m_toolGroup = nullptr;
+    QSpinBox* m_toolSize = nullptr;
+    QLabel* m_toolSizeLabel = nullptr;
     EvalProgressBar* m_progress = nullptr;
 
     bool m_showBefore = false;

@@ -2,6 +2,7 @@
 
 #include "FilterTestSupport.h"
 
+#include "document/framework/MaskToolFilter.h"
 #include "document/framework/ToolFilter.h"
 #include "ui/EvalProgressBar.h"
 #include "ui/PluginUI.h"
@@ -9,11 +10,13 @@
 #include <QPushButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 using namespace FilterTest;
+using Orvex::UI::ImagePreview;
 using Orvex::UI::PluginUI;
 using Orvex::UI::WindowSession;
 
@@ -211,6 +214,54 @@ TEST_F(WindowFixture, BeforeShowsTheSourceAndAfterTheResult) {
     EXPECT_NE(window->view()->plane(), image);
     EXPECT_EQ(bytesOf(*window->view()->plane()), bytesOf(*window->currentResult()));
     EXPECT_FALSE(window->view()->shownImage().isNull());
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
+TEST_F(WindowFixture, LinesDrawnOnTheViewSteerTheTrunkEffectsAndTravelThroughTheirFile) {
+    windowStore.setValue(QStringLiteral("Effect"), 9); // aurora
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    auto* aurora = qobject_cast<TrunkToolFilter*>(window->filter());
+    ASSERT_NE(aurora, nullptr);
+    ImagePreview* view = window->view();
+    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
+    auto drag = [&](QPoint from, QPoint to) {
+        QTest::mousePress(view, Qt::LeftButton, {}, from);
+        QTest::mouseMove(view, (from + to) / 2);
+        QTest::mouseMove(view, to);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+    };
+    drag(at(10, 60), at(110, 50));
+    ASSERT_EQ(aurora->segmentCount(), 1);
+    const Segment s = aurora->current().segments()->front();
+    EXPECT_NEAR(s.x1, 10, 1);
+    EXPECT_NEAR(s.y1, 60, 1);
+    EXPECT_NEAR(s.x2, 110, 1);
+    EXPECT_NEAR(s.y2, 50, 1);
+    drag(at(30, 30), at(30, 30)); // a click draws nothing
+    EXPECT_EQ(aurora->segmentCount(), 1);
+    drag(at(20, 10), at(20, 80));
+    EXPECT_EQ(aurora->segmentCount(), 2);
+
+    // The file keeps them; the eraser takes the one near its press, never splitting it.
+    QTemporaryDir dir;
+    const QString file = dir.filePath("lines.elemor");
+    ASSERT_TRUE(aurora->SaveStrokes(file));
+    aurora->selectLineTool(TrunkToolFilter::EraserTool);
+    aurora->setEraserSize(10);
+    QTest::mouseClick(view, Qt::LeftButton, {}, at(20, 40));
+    EXPECT_EQ(aurora->segmentCount(), 1);
+    EXPECT_EQ(aurora->current().segments()->front(), s);
+    ASSERT_TRUE(aurora->LoadStrokes(file));
+    EXPECT_EQ(aurora->segmentCount(), 2);
+    EXPECT_TRUE(boxes.messages.empty());
+
+    // With lines the effect runs.
+    window->runFilter();
+    ASSERT_TRUE(idle(*window));
+    EXPECT_EQ(window->commitState(), 1);
     window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
     window->close();
 }

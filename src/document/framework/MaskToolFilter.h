@@ -1,6 +1,8 @@
 #pragma once
 #include "document/framework/ToolFilter.h"
 
+#include <QPointF>
+
 namespace Orvex::Document::Filters {
 
 // The base of the effects that work inside a painted selection (rain, fire, frost, clouds, ice,
@@ -19,15 +21,52 @@ public:
     void RunWithMask(int mode) override;
 };
 
-// The base of the effects steered by drawn lines (aurora, lightning): a run needs a line.
+// The base of the effects steered by drawn lines (aurora, lightning): a run needs a line. The line
+// tool draws a segment from press to release; the eraser removes every segment within half the pen
+// size of a press. Lines live in the current record, so they travel with it into the document copy
+// and the last-run record.
 class TrunkToolFilter : public ToolFilter {
     Q_OBJECT
 public:
+    enum TrunkTool { LineTool = 1, EraserTool = 2 };
+
     TrunkToolFilter(int effectId, uint32_t layerKind, QObject* parent = nullptr);
 
     // The number of drawn segments in the current record.
     int segmentCount() const;
     void RunWithMask(int mode) override;
+    bool IsMaskEmpty() const override { return segmentCount() == 0; }
+
+    // The line tools, in palette order, their texts, and the current one.
+    std::vector<int> lineToolIds() const { return {LineTool, EraserTool}; }
+    QString lineToolText(int id) const;
+    void selectLineTool(int id);
+    int currentLineTool() const { return m_lineTool; }
+    int eraserSize() const { return m_eraserSize; }
+    void setEraserSize(int pixels);
+
+    // Pointer events in image coordinates.
+    void OnNewPoint(NodeInfo& node) override;
+    // The line being drawn, for the view: valid while isDrawingLine().
+    bool isDrawingLine() const { return m_drawing; }
+    QPointF lineStart() const { return m_start; }
+    QPointF lineEnd() const { return m_end; }
+
+    // The trunk list file of the lines (LoadStrokes keeps the lines on any failure).
+    bool LoadStrokes(const QString& path) override;
+    bool SaveStrokes(const QString& path) override;
+
+signals:
+    // The drawn lines changed (a line added or erased, a file loaded) or the one being drawn moved.
+    void linesChanged();
+
+private:
+    void linesEdited();
+
+    int m_lineTool = LineTool;
+    int m_eraserSize = 40;
+    bool m_drawing = false;
+    QPointF m_start, m_end;
 };
 
 } // namespace Orvex::Document::Filters

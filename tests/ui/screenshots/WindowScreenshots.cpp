@@ -7,6 +7,7 @@
 #include "document/filters/EffectRegistry.h"
 #include "document/framework/Effects.h"
 #include "document/framework/FilterMessages.h"
+#include "document/framework/MaskToolFilter.h"
 #include "document/framework/ToolFilter.h"
 #include "imageio/ImageIO.h"
 #include "imageio/PlaneConversion.h"
@@ -91,6 +92,19 @@ int main(int argc, char** argv) {
             window.resize(1400, 860);
             window.show();
             QCoreApplication::processEvents();
+            // The trunk effects need a line: one drawn as the user would, press, move, release.
+            if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(window.filter())) {
+                const bool bolt = id == Document::Filters::EffectId::Lightning;
+                const double x1 = image.width * (bolt ? 0.58 : 0.08), y1 = image.height * (bolt ? 0.04 : 0.42);
+                const double x2 = image.width * (bolt ? 0.52 : 0.92), y2 = image.height * (bolt ? 0.45 : 0.36);
+                for (int kind = 1; kind <= 3; ++kind) {
+                    Document::NodeInfo node;
+                    node.kind = kind;
+                    node.x = kind == 1 ? x1 : x2;
+                    node.y = kind == 1 ? y1 : y2;
+                    trunk->OnNewPoint(node);
+                }
+            }
             window.runFilter();
             if (!waitIdle(window, 120000)) fprintf(stderr, "%s: the render did not finish\n", info->shortName);
             QCoreApplication::processEvents();
