@@ -1,3 +1,4 @@
+#include "document/filters/XmlFileWriter.h"
 #include "document/filters/TrunkListFile.h"
 
 #include <QCoreApplication>
@@ -186,14 +187,8 @@ bool writeTrunkList(const QString& path, Detail::SizeT<int> imageSize, const std
     };
     const int W = std::max(1, imageSize.width), H = std::max(1, imageSize.height);
     const double longer = std::max(W, H);
-    const QString temporary = path + QStringLiteral(".tmp");
-    {
-        QFile file(temporary);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            return fail("Cannot open temporary file for write.");
-        QXmlStreamWriter xml(&file);
-        xml.setAutoFormatting(true);
-        xml.writeStartDocument();
+    const char* reason = nullptr;
+    const bool written = writeXmlThroughTemporary(path, [&](QXmlStreamWriter& xml) {
         xml.writeStartElement(QStringLiteral("elemorama"));
         xml.writeAttribute(QStringLiteral("type"), QStringLiteral("TrunkList"));
         xml.writeAttribute(QStringLiteral("aspect"), QString::number(std::lround(100.0 * W / H)));
@@ -207,19 +202,8 @@ bool writeTrunkList(const QString& path, Detail::SizeT<int> imageSize, const std
             xml.writeEndElement();
         }
         xml.writeEndElement();
-        xml.writeEndDocument();
-        file.close();
-        if (xml.hasError() || file.error() != QFile::NoError) {
-            QFile::remove(temporary);
-            return fail("Cannot open temporary file for write.");
-        }
-    }
-    if (QFile::exists(path) && !QFile::remove(path)) {
-        QFile::remove(temporary);
-        return fail("Cannot remove the old file.");
-    }
-    if (!QFile::rename(temporary, path)) return fail("Cannot rename temporary file.");
-    return true;
+    }, &reason);
+    return written || fail(reason);
 }
 
 } // namespace Orvex::Document::Filters

@@ -1,3 +1,4 @@
+#include "document/filters/XmlFileWriter.h"
 #include "document/filters/rainbow/RainbowFile.h"
 
 #include "document/filters/RenderSupport.h"
@@ -149,14 +150,8 @@ bool writeRainbowFile(const QString& path, SizeI imageSize, const RainbowParams:
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
     }
-    const QString temporary = path + QStringLiteral(".tmp");
-    {
-        QFile file(temporary);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            return fail("Cannot open temporary file for write.");
-        QXmlStreamWriter xml(&file);
-        xml.setAutoFormatting(true);
-        xml.writeStartDocument();
+    const char* reason = nullptr;
+    const bool written = writeXmlThroughTemporary(path, [&](QXmlStreamWriter& xml) {
         xml.writeStartElement(QStringLiteral("elemorama"));
         xml.writeAttribute(QStringLiteral("type"), QStringLiteral("Rainbow"));
         xml.writeStartElement(QStringLiteral("points"));
@@ -169,19 +164,8 @@ bool writeRainbowFile(const QString& path, SizeI imageSize, const RainbowParams:
         if (!strokes.isEmpty())
             xml.writeTextElement(QStringLiteral("strokes"), QString::fromLatin1(strokes.toBase64()));
         xml.writeEndElement();
-        xml.writeEndDocument();
-        file.close();
-        if (xml.hasError() || file.error() != QFile::NoError) {
-            QFile::remove(temporary);
-            return fail("Cannot open temporary file for write.");
-        }
-    }
-    if (QFile::exists(path) && !QFile::remove(path)) {
-        QFile::remove(temporary);
-        return fail("Cannot remove the old file.");
-    }
-    if (!QFile::rename(temporary, path)) return fail("Cannot rename temporary file.");
-    return true;
+    }, &reason);
+    return written || fail(reason);
 }
 
 } // namespace Orvex::Document::Filters

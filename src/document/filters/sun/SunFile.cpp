@@ -1,3 +1,4 @@
+#include "document/filters/XmlFileWriter.h"
 #include "document/filters/sun/SunFile.h"
 
 #include <QFile>
@@ -93,14 +94,8 @@ bool saveSunFile(const QString& path, const SunParams& p, int width, int height,
         if (error) *error = QStringLiteral("Write error of file:\n %1").arg(QLatin1String(reason));
         return false;
     };
-    const QString temporary = path + QStringLiteral(".tmp");
-    {
-        QFile file(temporary);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return fail("Cannot open temporary file for write.");
-        QXmlStreamWriter xml(&file);
-        xml.setAutoFormatting(true);
-        xml.writeStartDocument();
+    const char* reason = nullptr;
+    const bool written = writeXmlThroughTemporary(path, [&](QXmlStreamWriter& xml) {
         xml.writeStartElement(QStringLiteral("elemorama"));
         xml.writeAttribute(QStringLiteral("type"), QStringLiteral("Sun"));
         xml.writeStartElement(QStringLiteral("sun"));
@@ -112,19 +107,8 @@ bool saveSunFile(const QString& path, const SunParams& p, int width, int height,
         xml.writeTextElement(QStringLiteral("angle"), number(p.angle));
         xml.writeEndElement();
         xml.writeEndElement();
-        xml.writeEndDocument();
-        if (xml.hasError() || !file.flush()) {
-            file.close();
-            QFile::remove(temporary);
-            return fail("Cannot open temporary file for write.");
-        }
-    }
-    if (QFile::exists(path) && !QFile::remove(path)) {
-        QFile::remove(temporary);
-        return fail("Cannot remove the old file.");
-    }
-    if (!QFile::rename(temporary, path)) return fail("Cannot rename temporary file.");
-    return true;
+    }, &reason);
+    return written || fail(reason);
 }
 
 } // namespace Orvex::Document::Filters
