@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 namespace Orvex::OXF {
@@ -47,8 +49,35 @@ InteractiveRun::InteractiveRun() : m_auto(autoActionFromEnvironment()) {}
 
 InteractiveRun::~InteractiveRun() = default;
 
+// Memory the system can still give (MemAvailable), in bytes; 0 when unknown.
+static uint64_t availableMemory() {
+    FILE* f = fopen("/proc/meminfo", "r");
+    if (!f) return 0;
+    char line[256];
+    uint64_t kib = 0;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "MemAvailable: %" SCNu64 " kB", &kib) == 1) break;
+    fclose(f);
+    return kib * 1024;
+}
+
+void checkMemoryForWindow(const HostRequest& request) {
+    // The window holds the host plane, its working copy, the result and the document's steps:
+    // about seven copies of the image in four channels.
+    const int channels = request.colorMode == ModeGrey ? 2 : request.colorMode == ModeCMYK ? 5 : 4;
+    const uint64_t bytes = uint64_t(request.width) * uint64_t(request.height) * uint64_t(channels) *
+                           uint64_t(request.bytesPerSample) * 7;
+    const uint64_t available = availableMemory();
+    if (available && bytes > available)
+        throw std::runtime_error("The image of " + std::to_string(request.width) + " x " +
+                                 std::to_string(request.height) + " pixels needs about " +
+                                 std::to_string(bytes >> 20) + " MiB to edit, but only " +
+                                 std::to_string(available >> 20) + " MiB of memory are available");
+}
+
 void InteractiveRun::load() {
     checkRunRequest(hostRequest());
+    checkMemoryForWindow(hostRequest());
     const RectI image = hostImageRect();
     m_selectionBox = image;
     if (!getPlane(m_source, image, true)) throw std::runtime_error("Cannot read the image from the host");

@@ -93,5 +93,8 @@ bool putHostChannels(const PixelPlane& plane, const RectI& rect);
 
 // Checks the run request for an image this process can hold; throws a clear runtime error.
 void checkRunRequest(const HostRequest& request);
+// Refuses, before anything is transferred, an image that the window could not hold in the memory
+// the system has available now.
+void checkMemoryForWindow(const HostRequest& request);
 
 } // namespace Orvex::OXF

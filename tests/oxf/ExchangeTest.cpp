@@ -152,3 +152,22 @@ TEST(HostExchange, RowsSurviveAnyBlockBoundary) {
         for (size_t r = 0; r < rows; ++r) EXPECT_EQ(stores[r], 1); // every row stored exactly once
     }
 }
+
+#include "oxf/InteractiveRun.h"
+
+TEST(HostExchange, AWindowForAnImageBeyondTheMemoryIsRefusedBeforeAnyTransfer) {
+    HostRequest request{};
+    request.colorMode = ModeCMYK;
+    request.bytesPerSample = 2;
+    request.width = 46000;
+    request.height = 46000; // about 140 GiB of working copies
+    try {
+        checkMemoryForWindow(request);
+        FAIL() << "refused nothing";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("46000 x 46000 pixels needs about"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("MiB of memory are available"), std::string::npos) << e.what();
+    }
+    request.width = request.height = 1; // a single pixel is always fine
+    EXPECT_NO_THROW(checkMemoryForWindow(request));
+}
