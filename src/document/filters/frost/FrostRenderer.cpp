@@ -39,15 +39,30 @@ RunOutcome FrostRenderer::process(FrostParams& lastRun, const PixelPlane& source
         m_height = height;
     }
     const FrostHooks hooks = hooksFor(context);
+    // The crust grows on the grid; on a small image that is the image itself and the buffers the
+    // deposit reads are the crust's own.
+    const FrostGrid grid = FrostGrid::forImage(width, height);
+    const bool onImage = grid.isImage();
+    std::vector<float>& crustField = onImage ? m_field : m_gridField;
+    std::vector<uint8_t>& crustCrystals = onImage ? m_crystals : m_gridCrystals;
     std::vector<uint8_t> selection;
+    FrostRect crustBounds = bounds;
     auto needSelection = [&] {
-        if (selection.empty()) selection = maskBytes(masks.mask, RectI{0, 0, width, height});
+        if (!selection.empty()) return;
+        if (onImage) {
+            selection = maskBytes(masks.mask, RectI{0, 0, width, height});
+        } else {
+            selection = maskBytesOnGrid(*masks.mask, grid.width, grid.height);
+            m_gridBounds = selectionBounds(selection.data(), grid.width, grid.height);
+            crustBounds = m_gridBounds;
+        }
     };
 
     if (!m_fieldValid || !m_fieldKey.sameFieldKey(lastRun)) {
         m_fieldValid = m_crystalsValid = m_depositValid = false;
         needSelection();
-        if (!buildFrostField(selection.data(), width, height, bounds, lastRun.thickness, m_field, hooks))
+        if (!buildFrostField(selection.data(), grid.width, grid.height, crustBounds, lastRun.thickness,
+                             crustField, hooks))
             return RunOutcome::Cancelled;
         m_fieldKey = lastRun;
         m_fieldValid = true;
@@ -59,15 +74,18 @@ RunOutcome FrostRenderer::process(FrostParams& lastRun, const PixelPlane& source
         m_crystalsValid = m_depositValid = false;
         needSelection();
         context.beginPhase(0.6, 100);
-        seedFrostCrystals(selection.data(), width, height, lastRun.fill, m_crystals);
-        if (!growFrostCrystals(m_field, width, height, lastRun.thickness, lastRun.branching, m_crystals,
-                               hooks))
+        seedFrostCrystals(selection.data(), grid.width, grid.height, lastRun.fill, crustCrystals);
+        if (!growFrostCrystals(crustField, grid.width, grid.height, lastRun.thickness, lastRun.branching,
+                               crustCrystals, hooks))
             return RunOutcome::Cancelled;
+        if (!onImage) enlargeFrostMap(grid, m_gridCrystals, m_crystals, context.maxWorkers);
         m_crystalKey = lastRun;
         m_crystalsValid = true;
         grown = true;
         ++m_counts.crystals;
     }
+
+    if (!onImage) return depositAndShadeOnGrid(lastRun, grid, grown, source, result, context, hooks);
 
     // The deposit covers the tiles over the selection's bounds and the pixel a splat reaches beyond.
     const FrostRect cover = tileCover(bounds, width, height);
@@ -109,6 +127,114 @@ RunOutcome FrostRenderer::process(FrostParams& lastRun, const PixelPlane& source
                       cover, m_coverage, lastRun.shadow);
     });
     setData(result, area, shaded.data(), unsigned(stride), rgba);
+    context.advance();
+    ++m_counts.shading;
+    return RunOutcome::Done;
+}
+
+RunOutcome FrostRenderer::depositAndShadeOnGrid(const FrostParams& lastRun, const FrostGrid& grid, bool grown,
+                                                const PixelPlane& source, PixelPlane& result,
+                                                const RunContext& context, const FrostHooks& hooks) {
+    const int gw = grid.width, gh = grid.height;
+    const FrostRect gridAll{0, 0, gw, gh};
+    if (grown || !m_depositValid || !m_depositKey.sameDepositKey(lastRun) || m_layer.empty()) {
+        // The splats composed over nothing: a layer of colour and coverage that gives, laid over
+        // the picture, what depositing them on the picture one by one would (composing "over" is
+        // associative).
+        m_depositValid = false;
+        context.beginPhase(0.1, 1);
+        m_layer.assign(std::size_t(gw) * gh * 4, 0.0f);
+        m_gridCoverage = m_gridCrystals;
+        const FrostDepositSettings settings = FrostDepositSettings::from(lastRun.uniformity, lastRun.freeze,
+                                                                         lastRun.transparency, lastRun.color);
+        if (!depositFrost<float>(m_layer.data(), std::ptrdiff_t(gw) * 4, gridAll, gw, gh, m_gridBounds,
+                                 m_gridField, m_gridCrystals, m_gridCoverage, settings, hooks))
+            return RunOutcome::Cancelled;
+        enlargeFrostMap(grid, m_gridCoverage, m_coverage, context.maxWorkers);
+        context.advance();
+        m_depositKey = lastRun;
+        m_depositValid = true;
+        ++m_counts.deposit;
+    }
+
+    // Shading on the grid: the factor by which each cell's colour is darkened.
+    context.beginPhase(0.1, 1);
+    const FrostRect cover = tileCover(m_gridBounds, gw, gh);
+    const float darkened = float(int((100 - lastRun.shadow) * 255 / 100)) / 255.0f;
+    std::vector<float> shade(std::size_t(gw) * gh, 1.0f);
+    for (int y = std::max(1, cover.top); y < cover.bottom; ++y)
+        for (int x = std::max(1, cover.left); x < cover.right; ++x)
+            if (m_gridCoverage[std::size_t(y) * gw + x] && !m_gridCoverage[std::size_t(y - 1) * gw + x - 1])
+                shade[std::size_t(y) * gw + x] = darkened;
+
+    // The layer and the shade scaled up (bilinear, colour weighted by coverage) and laid over the
+    // picture, a band of tile rows at a time, over the picture's part under the grid's cover.
+    copySourceToResult(source, result);
+    const int w = grid.imageWidth, h = grid.imageHeight;
+    const double kx = double(gw) / w, ky = double(gh) / h;
+    const FrostRect area =
+        FrostRect{int(std::floor((cover.left - 1) / kx)), int(std::floor((cover.top - 1) / ky)),
+                  int(std::ceil((cover.right + 1) / kx)), int(std::ceil((cover.bottom + 1) / ky))}
+            .intersected({0, 0, w, h});
+    if (area.isEmpty()) return RunOutcome::Done;
+    std::vector<int> x0(static_cast<std::size_t>(area.width())), x1(static_cast<std::size_t>(area.width()));
+    std::vector<float> wx(static_cast<std::size_t>(area.width()));
+    for (int x = area.left; x < area.right; ++x) {
+        const double gx = std::clamp((x + 0.5) * kx - 0.5, 0.0, double(gw - 1));
+        const int i = x - area.left;
+        x0[i] = int(gx);
+        x1[i] = std::min(x0[i] + 1, gw - 1);
+        wx[i] = float(gx - x0[i]);
+    }
+    const PixelFormat floats = PixelFormat::fromMask(MaskRGBA, TypeF32);
+    constexpr int kBandRows = 64;
+    const std::size_t rowFloats = std::size_t(area.width()) * 4;
+    std::vector<float> band(rowFloats * kBandRows);
+    for (int top = area.top; top < area.bottom; top += kBandRows) {
+        const RectI rows{area.left, top, area.right, std::min(area.bottom, top + kBandRows)};
+        getData(source, rows, band.data(), unsigned(rowFloats * sizeof(float)), floats);
+        MT::parallelFor(
+            uint32_t(rows.top), uint32_t(rows.bottom),
+            [&](uint32_t first, uint32_t last) {
+                for (uint32_t y = first; y < last; ++y) {
+                    const double gy = std::clamp((y + 0.5) * ky - 0.5, 0.0, double(gh - 1));
+                    const int y0 = int(gy), y1 = std::min(y0 + 1, gh - 1);
+                    const float wy = float(gy - y0);
+                    const float* l0 = &m_layer[std::size_t(y0) * gw * 4];
+                    const float* l1 = &m_layer[std::size_t(y1) * gw * 4];
+                    const float* s0 = &shade[std::size_t(y0) * gw];
+                    const float* s1 = &shade[std::size_t(y1) * gw];
+                    float* p = &band[std::size_t(y - rows.top) * rowFloats];
+                    for (int i = 0; i < area.width(); ++i, p += 4) {
+                        const int a = x0[i], b = x1[i];
+                        const float u = wx[i];
+                        const float wts[4] = {(1 - u) * (1 - wy), u * (1 - wy), (1 - u) * wy, u * wy};
+                        const float* corner[4] = {&l0[a * 4], &l0[b * 4], &l1[a * 4], &l1[b * 4]};
+                        float coverage = 0, premultiplied[3] = {0, 0, 0};
+                        for (int k = 0; k < 4; ++k) {
+                            const float c = wts[k] * corner[k][3];
+                            coverage += c;
+                            for (int ch = 0; ch < 3; ++ch) premultiplied[ch] += c * corner[k][ch];
+                        }
+                        const float factor =
+                            wts[0] * s0[a] + wts[1] * s0[b] + wts[2] * s1[a] + wts[3] * s1[b];
+                        if (coverage <= 0.0f && factor >= 1.0f) continue;
+                        const float alpha = p[3];
+                        const float alphaOut = coverage + alpha * (1.0f - coverage);
+                        if (alphaOut > 0.0f)
+                            for (int ch = 0; ch < 3; ++ch)
+                                p[ch] = std::clamp(
+                                    factor * (premultiplied[ch] + p[ch] * alpha * (1.0f - coverage)) /
+                                        alphaOut,
+                                    0.0f, 1.0f);
+                        p[3] = alphaOut;
+                    }
+                }
+            },
+            8, uint32_t(std::max(0, context.maxWorkers)));
+        setData(result, rows, band.data(), unsigned(rowFloats * sizeof(float)), floats);
+        if (hooks.isCancelled()) return RunOutcome::Cancelled;
+    }
     context.advance();
     ++m_counts.shading;
     return RunOutcome::Done;
