@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace Orvex::Document::Filters;
 using namespace TestSupport;
 
@@ -205,6 +207,49 @@ TEST(FrostScale, TheGridKeepsSmallImagesAtTheirPixels) {
     const FrostGrid tall = FrostGrid::forImage(900, 3000);
     EXPECT_EQ(tall.height, 1000);
     EXPECT_EQ(tall.width, 300);
+}
+
+// Above 1000 pixels: the same bytes whatever the worker count, in every sample type, and pixels
+// the crust does not reach keep the source's exact samples.
+TEST(FrostScale, TheGridPathIsExactOutsideTheCrustAndIndependentOfWorkers) {
+    const int w = 1050, h = 200;
+    const RectI band{200, 30, 600, 110};
+    for (int32_t type : {TypeU8, TypeU16, TypeF32}) {
+        SCOPED_TRACE(type);
+        std::vector<uint8_t> reference;
+        for (int workers : {1, 7}) {
+            setFrostCrustState(1);
+            FrostRenderer renderer;
+            const auto source = makePlane(w, h, type, true, 0.5f);
+            const auto result = emptyLike(*source);
+            const auto mask = makeMask(w, h, band);
+            MaskChannels masks;
+            masks.mask = mask.get();
+            RunContext context;
+            context.maxWorkers = workers;
+            FrostParams params = icePattern();
+            ASSERT_EQ(renderer.process(params, *source, masks, *result, context), RunOutcome::Done);
+            const auto bytes = planeBytes(*result);
+            if (reference.empty()) {
+                reference = bytes;
+                const auto before = planeBytes(*source);
+                const std::size_t pixel = bytes.size() / (std::size_t(w) * h);
+                int changedInside = 0;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        const std::size_t at = (std::size_t(y) * w + x) * pixel;
+                        const bool same = std::memcmp(&bytes[at], &before[at], pixel) == 0;
+                        // The crust reaches a little beyond the selection; far from it nothing changes.
+                        if (x < band.left - 64 || x >= band.right + 64 || y >= band.bottom + 64)
+                            ASSERT_TRUE(same) << x << "," << y;
+                        changedInside += !same && band.contains(x, y);
+                    }
+                EXPECT_GT(changedInside, band.width() * band.height() / 10);
+            } else {
+                EXPECT_EQ(bytes, reference) << workers << " workers";
+            }
+        }
+    }
 }
 
 // Scaling up keeps a lone crystal cell a blob of about its own size where it was, and adds nothing
