@@ -1,6 +1,9 @@
 #include "document/filters/frost/FrostRenderer.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
 
 namespace Orvex::Document::Filters {
 
@@ -132,109 +135,161 @@ RunOutcome FrostRenderer::process(FrostParams& lastRun, const PixelPlane& source
     return RunOutcome::Done;
 }
 
+namespace {
+
+// Samples of type T as 0 ... 1 and back, rounded half away from zero for the integer types.
+template <class T> struct Unit {
+    static constexpr float max = std::is_same_v<T, float> ? 1.0f : float(std::numeric_limits<T>::max());
+    static float in(T v) { return float(v) / max; }
+    static T out(float v) {
+        if constexpr (std::is_same_v<T, float>)
+            return v;
+        else
+            return T(std::clamp(v, 0.0f, 1.0f) * max + 0.5f);
+    }
+};
+
+// Where each image column and row falls on the grid (the full rectangles map onto each other).
+struct GridSamples {
+    std::vector<int> lo, hi;
+    std::vector<float> weight;
+    GridSamples(int first, int last, double cellsPerPixel, int cells) {
+        const std::size_t n = static_cast<std::size_t>(std::max(0, last - first));
+        lo.resize(n);
+        hi.resize(n);
+        weight.resize(n);
+        for (int i = first; i < last; ++i) {
+            const double g = std::clamp((i + 0.5) * cellsPerPixel - 0.5, 0.0, double(cells - 1));
+            const std::size_t k = std::size_t(i - first);
+            lo[k] = int(g);
+            hi[k] = std::min(lo[k] + 1, cells - 1);
+            weight[k] = float(g - lo[k]);
+        }
+    }
+};
+
+} // namespace
+
 RunOutcome FrostRenderer::depositAndShadeOnGrid(const FrostParams& lastRun, const FrostGrid& grid, bool grown,
                                                 const PixelPlane& source, PixelPlane& result,
                                                 const RunContext& context, const FrostHooks& hooks) {
-    const int gw = grid.width, gh = grid.height;
-    const FrostRect gridAll{0, 0, gw, gh};
-    if (grown || !m_depositValid || !m_depositKey.sameDepositKey(lastRun) || m_layer.empty()) {
+    const int gw = grid.width, gh = grid.height, w = grid.imageWidth, h = grid.imageHeight;
+    const double kx = double(gw) / w, ky = double(gh) / h;
+    const int32_t type = source.commonType();
+    // The picture under the grid's tiles that cover the selection, and the pixel beyond them that
+    // the interpolation reaches.
+    const FrostRect cover = tileCover(m_gridBounds, gw, gh);
+    const FrostRect area =
+        FrostRect{int(std::floor((cover.left - 1) / kx)), int(std::floor((cover.top - 1) / ky)),
+                  int(std::ceil((cover.right + 1) / kx)), int(std::ceil((cover.bottom + 1) / ky))}
+            .intersected({0, 0, w, h});
+    const GridSamples columns(area.left, area.right, kx, gw), rows(area.top, area.bottom, ky, gh);
+    const std::ptrdiff_t rowSamples = std::ptrdiff_t(area.width()) * 4;
+    const std::size_t stride = std::size_t(rowSamples) * sampleBytes(type);
+    const PixelFormat rgba = PixelFormat::fromMask(MaskRGBA, type);
+    const uint32_t workers = uint32_t(std::max(0, context.maxWorkers));
+
+    if (grown || !m_depositValid || !m_depositKey.sameDepositKey(lastRun) || m_depositType != type ||
+        m_depositArea != area) {
         // The splats composed over nothing: a layer of colour and coverage that gives, laid over
         // the picture, what depositing them on the picture one by one would (composing "over" is
-        // associative).
+        // associative). Laid over the picture scaled up (bilinear, colour weighted by coverage),
+        // it is kept as the deposit, so that a change of shadow only shades again.
         m_depositValid = false;
         context.beginPhase(0.1, 1);
         m_layer.assign(std::size_t(gw) * gh * 4, 0.0f);
         m_gridCoverage = m_gridCrystals;
         const FrostDepositSettings settings = FrostDepositSettings::from(lastRun.uniformity, lastRun.freeze,
                                                                          lastRun.transparency, lastRun.color);
-        if (!depositFrost<float>(m_layer.data(), std::ptrdiff_t(gw) * 4, gridAll, gw, gh, m_gridBounds,
+        if (!depositFrost<float>(m_layer.data(), std::ptrdiff_t(gw) * 4, {0, 0, gw, gh}, gw, gh, m_gridBounds,
                                  m_gridField, m_gridCrystals, m_gridCoverage, settings, hooks))
             return RunOutcome::Cancelled;
         enlargeFrostMap(grid, m_gridCoverage, m_coverage, context.maxWorkers);
+        m_deposit.assign(stride * area.height(), 0);
+        if (!area.isEmpty()) getData(source, area, m_deposit.data(), unsigned(stride), rgba);
+        dispatchSampleType(type, [&](auto sample) {
+            using T = decltype(sample);
+            using U = Unit<T>;
+            T* pixels = reinterpret_cast<T*>(m_deposit.data());
+            MT::parallelFor(
+                0, uint32_t(area.height()),
+                [&](uint32_t first, uint32_t last) {
+                    for (uint32_t r = first; r < last; ++r) {
+                        const float wy = rows.weight[r];
+                        const float* l0 = &m_layer[std::size_t(rows.lo[r]) * gw * 4];
+                        const float* l1 = &m_layer[std::size_t(rows.hi[r]) * gw * 4];
+                        T* p = pixels + std::ptrdiff_t(r) * rowSamples;
+                        for (int i = 0; i < area.width(); ++i, p += 4) {
+                            const int a = columns.lo[i] * 4, b = columns.hi[i] * 4;
+                            const float u = columns.weight[i];
+                            const float wts[4] = {(1 - u) * (1 - wy), u * (1 - wy), (1 - u) * wy, u * wy};
+                            const float* corner[4] = {l0 + a, l0 + b, l1 + a, l1 + b};
+                            float coverage = 0, premultiplied[3] = {0, 0, 0};
+                            for (int k = 0; k < 4; ++k) {
+                                const float c = wts[k] * corner[k][3];
+                                coverage += c;
+                                for (int ch = 0; ch < 3; ++ch) premultiplied[ch] += c * corner[k][ch];
+                            }
+                            if (coverage <= 0.0f) continue;
+                            const float alpha = U::in(p[3]);
+                            const float alphaOut = coverage + alpha * (1.0f - coverage);
+                            for (int ch = 0; ch < 3; ++ch)
+                                p[ch] =
+                                    U::out((premultiplied[ch] + U::in(p[ch]) * alpha * (1.0f - coverage)) /
+                                           alphaOut);
+                            p[3] = U::out(alphaOut);
+                        }
+                    }
+                },
+                8, workers);
+        });
+        if (hooks.isCancelled()) return RunOutcome::Cancelled;
         context.advance();
         m_depositKey = lastRun;
+        m_depositArea = area;
+        m_depositType = type;
         m_depositValid = true;
         ++m_counts.deposit;
     }
 
-    // Shading on the grid: the factor by which each cell's colour is darkened.
+    // Shading on the grid: the factor by which each cell's colour is darkened, scaled up.
     context.beginPhase(0.1, 1);
-    const FrostRect cover = tileCover(m_gridBounds, gw, gh);
     const float darkened = float(int((100 - lastRun.shadow) * 255 / 100)) / 255.0f;
     std::vector<float> shade(std::size_t(gw) * gh, 1.0f);
     for (int y = std::max(1, cover.top); y < cover.bottom; ++y)
         for (int x = std::max(1, cover.left); x < cover.right; ++x)
             if (m_gridCoverage[std::size_t(y) * gw + x] && !m_gridCoverage[std::size_t(y - 1) * gw + x - 1])
                 shade[std::size_t(y) * gw + x] = darkened;
-
-    // The layer and the shade scaled up (bilinear, colour weighted by coverage) and laid over the
-    // picture, a band of tile rows at a time, over the picture's part under the grid's cover.
     copySourceToResult(source, result);
-    const int w = grid.imageWidth, h = grid.imageHeight;
-    const double kx = double(gw) / w, ky = double(gh) / h;
-    const FrostRect area =
-        FrostRect{int(std::floor((cover.left - 1) / kx)), int(std::floor((cover.top - 1) / ky)),
-                  int(std::ceil((cover.right + 1) / kx)), int(std::ceil((cover.bottom + 1) / ky))}
-            .intersected({0, 0, w, h});
     if (area.isEmpty()) return RunOutcome::Done;
-    std::vector<int> x0(static_cast<std::size_t>(area.width())), x1(static_cast<std::size_t>(area.width()));
-    std::vector<float> wx(static_cast<std::size_t>(area.width()));
-    for (int x = area.left; x < area.right; ++x) {
-        const double gx = std::clamp((x + 0.5) * kx - 0.5, 0.0, double(gw - 1));
-        const int i = x - area.left;
-        x0[i] = int(gx);
-        x1[i] = std::min(x0[i] + 1, gw - 1);
-        wx[i] = float(gx - x0[i]);
-    }
-    const PixelFormat floats = PixelFormat::fromMask(MaskRGBA, TypeF32);
-    constexpr int kBandRows = 64;
-    const std::size_t rowFloats = std::size_t(area.width()) * 4;
-    std::vector<float> band(rowFloats * kBandRows);
-    for (int top = area.top; top < area.bottom; top += kBandRows) {
-        const RectI rows{area.left, top, area.right, std::min(area.bottom, top + kBandRows)};
-        getData(source, rows, band.data(), unsigned(rowFloats * sizeof(float)), floats);
-        MT::parallelFor(
-            uint32_t(rows.top), uint32_t(rows.bottom),
-            [&](uint32_t first, uint32_t last) {
-                for (uint32_t y = first; y < last; ++y) {
-                    const double gy = std::clamp((y + 0.5) * ky - 0.5, 0.0, double(gh - 1));
-                    const int y0 = int(gy), y1 = std::min(y0 + 1, gh - 1);
-                    const float wy = float(gy - y0);
-                    const float* l0 = &m_layer[std::size_t(y0) * gw * 4];
-                    const float* l1 = &m_layer[std::size_t(y1) * gw * 4];
-                    const float* s0 = &shade[std::size_t(y0) * gw];
-                    const float* s1 = &shade[std::size_t(y1) * gw];
-                    float* p = &band[std::size_t(y - rows.top) * rowFloats];
-                    for (int i = 0; i < area.width(); ++i, p += 4) {
-                        const int a = x0[i], b = x1[i];
-                        const float u = wx[i];
-                        const float wts[4] = {(1 - u) * (1 - wy), u * (1 - wy), (1 - u) * wy, u * wy};
-                        const float* corner[4] = {&l0[a * 4], &l0[b * 4], &l1[a * 4], &l1[b * 4]};
-                        float coverage = 0, premultiplied[3] = {0, 0, 0};
-                        for (int k = 0; k < 4; ++k) {
-                            const float c = wts[k] * corner[k][3];
-                            coverage += c;
-                            for (int ch = 0; ch < 3; ++ch) premultiplied[ch] += c * corner[k][ch];
+    std::vector<uint8_t> shaded = m_deposit;
+    if (darkened < 1.0f)
+        dispatchSampleType(type, [&](auto sample) {
+            using T = decltype(sample);
+            using U = Unit<T>;
+            T* pixels = reinterpret_cast<T*>(shaded.data());
+            MT::parallelFor(
+                0, uint32_t(area.height()),
+                [&](uint32_t first, uint32_t last) {
+                    for (uint32_t r = first; r < last; ++r) {
+                        const float wy = rows.weight[r];
+                        const float* s0 = &shade[std::size_t(rows.lo[r]) * gw];
+                        const float* s1 = &shade[std::size_t(rows.hi[r]) * gw];
+                        T* p = pixels + std::ptrdiff_t(r) * rowSamples;
+                        for (int i = 0; i < area.width(); ++i, p += 4) {
+                            const int a = columns.lo[i], b = columns.hi[i];
+                            const float u = columns.weight[i];
+                            const float top = s0[a] + u * (s0[b] - s0[a]);
+                            const float bottom = s1[a] + u * (s1[b] - s1[a]);
+                            const float factor = top + wy * (bottom - top);
+                            if (factor >= 1.0f) continue;
+                            for (int ch = 0; ch < 3; ++ch) p[ch] = U::out(U::in(p[ch]) * factor);
                         }
-                        const float factor =
-                            wts[0] * s0[a] + wts[1] * s0[b] + wts[2] * s1[a] + wts[3] * s1[b];
-                        if (coverage <= 0.0f && factor >= 1.0f) continue;
-                        const float alpha = p[3];
-                        const float alphaOut = coverage + alpha * (1.0f - coverage);
-                        if (alphaOut > 0.0f)
-                            for (int ch = 0; ch < 3; ++ch)
-                                p[ch] = std::clamp(
-                                    factor * (premultiplied[ch] + p[ch] * alpha * (1.0f - coverage)) /
-                                        alphaOut,
-                                    0.0f, 1.0f);
-                        p[3] = alphaOut;
                     }
-                }
-            },
-            8, uint32_t(std::max(0, context.maxWorkers)));
-        setData(result, rows, band.data(), unsigned(rowFloats * sizeof(float)), floats);
-        if (hooks.isCancelled()) return RunOutcome::Cancelled;
-    }
+                },
+                8, workers);
+        });
+    setData(result, area, shaded.data(), unsigned(stride), rgba);
     context.advance();
     ++m_counts.shading;
     return RunOutcome::Done;
