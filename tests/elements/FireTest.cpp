@@ -125,7 +125,8 @@ TEST(FireFlames, TongueCountFollowsSelectionAndDensity) {
     FireParams p = smallFlames();
     p.flames = 100;
     draw(g, p, mask, 0, nullptr, &tongues);
-    EXPECT_EQ(tongues, int64_t(25000.0 * 100 * 4 * 0.00005 * 4)); // 2000
+    // Per selected grid cell, whatever the image's size: the tongues are sized in cells.
+    EXPECT_EQ(tongues, int64_t(25000.0 * 100 * 0.00005)); // 125
 
     // A single selected cell still yields one tongue, rising above it.
     std::vector<uint8_t> dot(std::size_t(g.gridWidth) * g.gridHeight, 0);

@@ -1,5 +1,6 @@
 #include "document/filters/RenderSupport.h"
 
+#include "datastorage/RescaleSumming.h"
 #include "mt/JobsPool.h"
 
 #include <algorithm>
@@ -88,6 +89,18 @@ std::vector<uint8_t> maskBytes(const DataChannel* mask, const RectI& rect) {
         }
     });
     return bytes;
+}
+
+std::vector<uint8_t> maskBytesOnGrid(const DataChannel& mask, int gridWidth, int gridHeight) {
+    if (gridWidth == mask.width() && gridHeight == mask.height())
+        return maskBytes(&mask, RectI{0, 0, gridWidth, gridHeight});
+    const RectI gridRect{0, 0, gridWidth, gridHeight};
+    DataChannel grid(gridWidth, gridHeight, mask.type());
+    if (rescaleSummingChannel(mask, grid, {})) return maskBytes(&grid, gridRect);
+    const DataChannel bytes(mask, typeCodeOf<uint8_t>); // a sample type the reduction does not take
+    DataChannel gridBytes(gridWidth, gridHeight, typeCodeOf<uint8_t>);
+    rescaleSummingChannel(bytes, gridBytes, {});
+    return maskBytes(&gridBytes, gridRect);
 }
 
 RectI grown(const RectI& r, int by, SizeI clipTo) {

@@ -28,6 +28,10 @@ RectI maskBounds(const DataStorage::DataChannel* mask, int maxWorkers = 0);
 
 // The mask's samples over `rect` (row-major, rect.width() bytes a row); zeros for a null mask.
 std::vector<uint8_t> maskBytes(const DataStorage::DataChannel* mask, const RectI& rect);
+// The whole mask brought to a gridWidth x gridHeight grid by area averaging (row-major bytes): a
+// cell is selected when enough of the selection falls into it to survive the rounding. A grid of
+// the mask's own size is a plain copy.
+std::vector<uint8_t> maskBytesOnGrid(const DataStorage::DataChannel& mask, int gridWidth, int gridHeight);
 
 RectI grown(const RectI& rect, int by, SizeI clipTo);
 

@@ -39,6 +39,16 @@ FireGeometry FireGeometry::forImage(int width, int height) {
     return g;
 }
 
+int64_t fireTongueCount(int64_t selectedCells, int flames, const FireGeometry& g) {
+    // Tongue sizes, sway and blurs are measured in grid cells, and the grid keeps its size for
+    // every image above 500 pixels; so the look stays the same only when the number of tongues per
+    // grid cell does too. Counting the selected cells as image pixels (times s squared) would put
+    // twelve times as many tongues into the same grid at 12 megapixels as at one, and fill the
+    // selection with a flat sheet of flame.
+    const double s = std::min(g.scale, 1.0);
+    return std::max<int64_t>(1, int64_t(double(selectedCells) * flames * s * 0.00005 * s));
+}
+
 namespace {
 
 // The composition ignores flame values below this, so the parts of a tongue that stay below it
@@ -640,9 +650,7 @@ FlameOutcome drawFlameCanvas(const FireGeometry& g, const FireParams& params,
     }
     if (selected == 0) return FlameOutcome::NothingSelected;
 
-    const double s = g.scale;
-    const int64_t tongueCount =
-        std::max<int64_t>(1, int64_t(double(selected) * params.flames * s * 0.00005 * s));
+    const int64_t tongueCount = fireTongueCount(selected, params.flames, g);
     if (callbacks.beginTongues) callbacks.beginTongues(tongueCount);
 
     Common::boxGaussianBlur(nx.data.data(), gw, gh, 20.0 - params.distortion / 7.0,

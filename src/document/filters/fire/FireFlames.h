@@ -30,6 +30,10 @@ struct FireGeometry {
     static FireGeometry forImage(int width, int height);
 };
 
+// The number of tongues for this many selected grid cells: flames x 0.00005 per selected cell,
+// at every image size (at least one).
+int64_t fireTongueCount(int64_t selectedCells, int flames, const FireGeometry& geometry);
+
 // The hooks of a drawing: cancellation (tested after each tongue) and progress (one step per tongue).
 struct FlameCallbacks {
     std::function<bool()> cancelled;

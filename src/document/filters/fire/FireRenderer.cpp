@@ -1,6 +1,5 @@
 #include "document/filters/fire/FireRenderer.h"
 
-#include "datastorage/RescaleSumming.h"
 #include "document/filters/Composite.h"
 #include "document/filters/common/ColorSpaces.h"
 
@@ -12,17 +11,7 @@ namespace Orvex::Document::Filters {
 using namespace DataStorage;
 
 std::vector<uint8_t> FireRenderer::selectionOnGrid(const DataChannel& mask, const FireGeometry& g) {
-    if (g.gridWidth == g.imageWidth && g.gridHeight == g.imageHeight)
-        return maskBytes(&mask, RectI{0, 0, g.imageWidth, g.imageHeight});
-    // Area average, tile-parallel: a cell is selected when any part of the selection falls into it
-    // strongly enough to survive the rounding.
-    const RectI gridRect{0, 0, g.gridWidth, g.gridHeight};
-    DataChannel grid(g.gridWidth, g.gridHeight, mask.type());
-    if (rescaleSummingChannel(mask, grid, {})) return maskBytes(&grid, gridRect);
-    const DataChannel bytes(mask, typeCodeOf<uint8_t>); // a sample type the reduction does not take
-    DataChannel gridBytes(g.gridWidth, g.gridHeight, typeCodeOf<uint8_t>);
-    rescaleSummingChannel(bytes, gridBytes, {});
-    return maskBytes(&gridBytes, gridRect);
+    return maskBytesOnGrid(mask, g.gridWidth, g.gridHeight);
 }
 
 namespace {

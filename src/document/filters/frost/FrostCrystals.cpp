@@ -186,6 +186,55 @@ void setFrostCrustState(uint32_t state) {
     g_crustState.store(state ? state : 1u);
 }
 
+FrostGrid FrostGrid::forImage(int width, int height) {
+    FrostGrid g;
+    g.imageWidth = g.width = std::max(0, width);
+    g.imageHeight = g.height = std::max(0, height);
+    const double s = std::max(g.imageWidth, g.imageHeight) / double(kLongerSide);
+    if (s > 1.0) {
+        g.scale = s;
+        g.width = std::max(1, int(std::round(g.imageWidth / s)));
+        g.height = std::max(1, int(std::round(g.imageHeight / s)));
+    }
+    return g;
+}
+
+void enlargeFrostMap(const FrostGrid& g, const std::vector<uint8_t>& cells, std::vector<uint8_t>& image,
+                     int maxWorkers) {
+    const int gw = g.width, gh = g.height, w = g.imageWidth, h = g.imageHeight;
+    image.resize(std::size_t(w) * h);
+    // Grid position of each image column, once: the full rectangles map onto each other.
+    std::vector<int> x0(static_cast<std::size_t>(w)), x1(static_cast<std::size_t>(w));
+    std::vector<float> wx(static_cast<std::size_t>(w));
+    const double kx = double(gw) / w, ky = double(gh) / h;
+    for (int x = 0; x < w; ++x) {
+        const double gx = std::clamp((x + 0.5) * kx - 0.5, 0.0, double(gw - 1));
+        x0[x] = int(gx);
+        x1[x] = std::min(x0[x] + 1, gw - 1);
+        wx[x] = float(gx - x0[x]);
+    }
+    MT::parallelFor(
+        0, uint32_t(h),
+        [&](uint32_t first, uint32_t last) {
+            for (uint32_t y = first; y < last; ++y) {
+                const double gy = std::clamp((y + 0.5) * ky - 0.5, 0.0, double(gh - 1));
+                const int y0 = int(gy), y1 = std::min(y0 + 1, gh - 1);
+                const float wy = float(gy - y0);
+                const uint8_t* c0 = &cells[std::size_t(y0) * gw];
+                const uint8_t* c1 = &cells[std::size_t(y1) * gw];
+                uint8_t* out = &image[std::size_t(y) * w];
+                for (int x = 0; x < w; ++x) {
+                    const int a = x0[x], b = x1[x];
+                    const float u = wx[x];
+                    const float top = float(c0[a] != 0) + u * (float(c0[b] != 0) - float(c0[a] != 0));
+                    const float bottom = float(c1[a] != 0) + u * (float(c1[b] != 0) - float(c1[a] != 0));
+                    out[x] = top + wy * (bottom - top) >= 0.5f ? 255 : 0;
+                }
+            }
+        },
+        16, uint32_t(std::max(0, maxWorkers)));
+}
+
 FrostRect selectionBounds(const uint8_t* selection, int width, int height) {
     int left = width, right = -1, top = height, bottom = -1;
     for (int y = 0; y < height; ++y) {

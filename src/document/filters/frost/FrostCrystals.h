@@ -21,6 +21,31 @@ namespace Orvex::Document::Filters {
 
 using FrostRect = Orvex::Detail::RectT<int>;
 
+// Where the crust is grown. Its sizes are counted in cells: the field's blur of at most 13, the
+// walks of up to 10 000 steps, one seed in so many selected cells. On an image whose longer side is
+// at most 1000 pixels a cell is a pixel; a larger image grows its crust on a grid of 1000 cells
+// along the longer side and scales it up, so that a 12-megapixel frame holds as many crystals,
+// with branches of the same length relative to the frame, as a one-megapixel one. (Seeding and
+// growth draw one 20-bit shift register in pixel order, which repeats after about a million
+// pixels: a crust grown pixel by pixel over 12 megapixels would repeat its pattern twelve times.)
+// The deposit and the shading run on the grid too (a splat of one to three cells, a shaded edge of
+// one cell), into a layer that is scaled up and laid over the picture.
+struct FrostGrid {
+    static constexpr int kLongerSide = 1000;
+    int imageWidth = 0, imageHeight = 0;
+    int width = 0, height = 0; // the grid
+    double scale = 1.0;        // image pixels per cell
+
+    static FrostGrid forImage(int width, int height);
+    bool isImage() const { return width == imageWidth && height == imageHeight; }
+};
+
+// Scales a map of the grid (non-zero = set) up to the image: bilinear, a pixel is set where it lies
+// at least half within set cells, so branches keep their shape instead of turning into blocks.
+// Row-parallel; `image` is resized to the image.
+void enlargeFrostMap(const FrostGrid& grid, const std::vector<uint8_t>& cells, std::vector<uint8_t>& image,
+                     int maxWorkers);
+
 // The process-wide crust generator state (1 when the process starts).
 uint32_t frostCrustState();
 void setFrostCrustState(uint32_t state);

@@ -23,12 +23,24 @@ public:
         int field = 0, crystals = 0, deposit = 0, shading = 0;
     };
     const Counts& counts() const { return m_counts; }
+    // The crystal and coverage maps at the image's size (scaled up from the grid on large images);
+    // the field at the image's size on small images only.
     const std::vector<uint8_t>& crystalMap() const { return m_crystals; }
     const std::vector<uint8_t>& coverageMap() const { return m_coverage; }
     const std::vector<float>& field() const { return m_field; }
 
 private:
+    // Large images: the deposit and the shading on the grid, laid over the picture scaled up.
+    RunOutcome depositAndShadeOnGrid(const FrostParams& lastRun, const FrostGrid& grid, bool grown,
+                                     const DataStorage::PixelPlane& source, DataStorage::PixelPlane& result,
+                                     const RunContext& context, const FrostHooks& hooks);
+
     int m_width = 0, m_height = 0;
+    std::vector<float> m_gridField; // the crust on the grid, when that is smaller than the image
+    std::vector<uint8_t> m_gridCrystals;
+    std::vector<uint8_t> m_gridCoverage;
+    std::vector<float> m_layer; // the deposit on the grid: interleaved colour (0 ... 1) and coverage
+    FrostRect m_gridBounds;     // the selection's bounds on the grid
     std::vector<float> m_field;
     std::vector<uint8_t> m_crystals;
     std::vector<uint8_t> m_coverage;
