@@ -7,13 +7,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 namespace Orvex::Document::Filters::StrokesFile {
@@ -38,6 +39,33 @@ QString maskEffects() {
         .join(QStringLiteral(", "));
 }
 
+uint32_t crc32(const QByteArray& data) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char byte : data) crc = table[(crc ^ uchar(byte)) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void appendBigEndian(QByteArray& out, uint32_t value) {
+    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    out.append(bytes, 4);
+}
+
+void appendChunk(QByteArray& png, const char* type, const QByteArray& data) {
+    appendBigEndian(png, uint32_t(data.size()));
+    const QByteArray body = QByteArray(type, 4) + data;
+    png += body;
+    appendBigEndian(png, crc32(body));
+}
+
 } // namespace
 
 QString effectsOfType(const QString& type) {
@@ -52,33 +80,45 @@ QString effectsOfType(const QString& type) {
 QByteArray encodePng(const DataChannel* mask, const QString& type) {
     const bool labels = type == QLatin1String("duomask");
     const SizeI size = mask && !mask->isEmpty() ? mask->size() : SizeI{1, 1};
-    QImage image(size.width, size.height, QImage::Format_Indexed8);
-    if (image.isNull()) throw std::bad_alloc();
-    QVector<QRgb> palette;
-    if (labels) {
-        palette = {qRgba(0, 0, 0, 0), qRgba(255, 0, 0, 255), qRgba(0, 0, 255, 255)};
-    } else {
-        palette.reserve(256);
-        for (int i = 0; i < 256; ++i) palette.push_back(qRgba(i, i, i, 255));
-    }
-    image.setColorTable(palette);
+    // The rows as PNG stores them: a filter byte (0, none, as for every palette image) before each.
+    const size_t rowBytes = size_t(size.width) + 1;
+    const size_t rawBytes = rowBytes * size_t(size.height);
+    if (rawBytes > size_t(std::numeric_limits<int>::max())) throw std::length_error("mask too large for PNG");
+    QByteArray raw(int(rawBytes), '\0');
     if (mask && !mask->isEmpty()) {
-        DataStorage::getData(*mask, mask->bounds(), image.bits(), unsigned(image.bytesPerLine()));
-        // A label outside the palette would make a broken PNG; it means nothing, so it becomes 0.
-        if (labels)
-            for (int y = 0; y < size.height; ++y) {
-                uchar* row = image.scanLine(y);
-                for (int x = 0; x < size.width; ++x)
-                    if (row[x] > 2) row[x] = 0;
-            }
-    } else {
-        image.fill(0);
+        DataStorage::getData(*mask, mask->bounds(), raw.data() + 1, unsigned(rowBytes));
+        for (int y = 0; y < size.height; ++y) {
+            char* row = raw.data() + size_t(y) * rowBytes;
+            row[0] = 0;
+            // A label outside the palette would make a broken PNG; it means nothing, so it becomes 0.
+            if (labels)
+                for (int x = 1; x <= size.width; ++x)
+                    if (uchar(row[x]) > 2) row[x] = 0;
+        }
     }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image)) throw std::runtime_error("PNG encoding failed");
+    // Written here rather than through QImage, whose writer stores a grey palette as a grey image.
+    QByteArray header;
+    appendBigEndian(header, uint32_t(size.width));
+    appendBigEndian(header, uint32_t(size.height));
+    header.append("\x08\x03\x00\x00\x00", 5); // 8 bits, palette, deflate, adaptive filters, no interlace
+    QByteArray palette, transparency;
+    if (labels) {
+        palette = QByteArray("\x00\x00\x00\xff\x00\x00\x00\x00\xff", 9);
+        transparency = QByteArray(1, '\0'); // entry 0 fully transparent, the others opaque
+    } else {
+        palette.resize(768);
+        for (int i = 0; i < 256; ++i) palette[3 * i] = palette[3 * i + 1] = palette[3 * i + 2] = char(i);
+    }
+    // qCompress gives a zlib stream (what IDAT holds) after a 4-byte length of its own.
+    const QByteArray compressed = qCompress(reinterpret_cast<const uchar*>(raw.constData()), raw.size(), -1);
+    if (compressed.size() < 4) throw std::runtime_error("PNG encoding failed");
+    raw.clear();
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(png, "IHDR", header);
+    appendChunk(png, "PLTE", palette);
+    if (!transparency.isEmpty()) appendChunk(png, "tRNS", transparency);
+    appendChunk(png, "IDAT", compressed.mid(4));
+    appendChunk(png, "IEND", QByteArray());
     return png;
 }
 
@@ -116,7 +156,7 @@ bool write(const QString& path, const QString& type, const DataChannel* mask, QS
     if (QFileInfo::exists(path)) {
         // A file the user marked read-only is protected, also where the system would let the
         // directory's owner remove it.
-        const bool readOnly = !(QFile::permissions(path) & QFileDevice::WriteUser);
+        const bool readOnly = !(QFile::permissions(path) & QFileDevice::WriteOwner);
         if (readOnly || !QFile::remove(path)) {
             QFile::remove(temporary);
             reason = tr("Cannot remove the old file.");

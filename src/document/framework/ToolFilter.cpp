@@ -147,6 +147,9 @@ void ToolFilter::Deactivate() {
     enablePanel(false);
     m_runMode = Idle;
     SetEvalRunning(false);
+    // The job is idle now; a stroke it left open ends here (its points so far stay painted).
+    m_stroke.reset();
+    m_strokeInProgress = false;
     {
         SettingsGroupRW group(settingsStore(), settingsGroupPath());
         SaveParams(group);
@@ -806,7 +809,20 @@ void ToolFilter::EvalJob() {
 
 void ToolFilter::EvalJobPen(const std::vector<NodeInfo>& nodes) {
     const int kind = editedMaskKind();
+    // Tells the view what changed so far; before a stroke's end, so that the overlay is current
+    // when the stroke display closes.
+    auto flushDirty = [&] {
+        if (m_stroke) {
+            const auto dirty = m_stroke->takeDirty();
+            if (!dirty.isEmpty()) m_penDirty |= QRect(dirty.left, dirty.top, dirty.width(), dirty.height());
+        }
+        if (m_penDirty.isEmpty()) return;
+        const QRect dirty = m_penDirty;
+        m_penDirty = QRect();
+        emitToGUI(PenPainted, &dirty);
+    };
     auto closeStroke = [&] {
+        flushDirty();
         FinishStroke();
         m_stroke.reset();
         emitToGUI(PenStrokeFinished, nullptr);
@@ -833,25 +849,15 @@ void ToolFilter::EvalJobPen(const std::vector<NodeInfo>& nodes) {
             if (m_stroke) {
                 m_stroke->stampSegment(m_previousNode.x, m_previousNode.y, node.x, node.y);
                 m_stroke->stamp(node.x, node.y);
-                const auto dirty = m_stroke->takeDirty();
-                m_penDirty |= QRect(dirty.left, dirty.top, dirty.width(), dirty.height());
                 closeStroke();
             }
             break;
         default:
             continue;
         }
-        if (m_stroke) {
-            const auto dirty = m_stroke->takeDirty();
-            m_penDirty |= QRect(dirty.left, dirty.top, dirty.width(), dirty.height());
-        }
         m_previousNode = node;
     }
-    if (!m_penDirty.isEmpty()) {
-        const QRect dirty = m_penDirty;
-        m_penDirty = QRect();
-        emitToGUI(PenPainted, &dirty);
-    }
+    flushDirty();
 }
 
 void ToolFilter::OnPenEvent(int tag, const void* userData) {
@@ -860,6 +866,9 @@ void ToolFilter::OnPenEvent(int tag, const void* userData) {
         if (userData) emit maskPainted(*static_cast<const QRect*>(userData));
         break;
     case PenStrokeFinished: {
+        // The job is done with this stroke: a run or a stop requested from now on is not held up
+        // by it (the thread stays enabled for the next points, as after an image job).
+        markEvalStopped();
         const QString stepName; // a stroke is one unnamed undoable step
         maskEdited(QRect(), &stepName);
         break;
