@@ -294,6 +294,20 @@ TEST_F(MaskToolsFixture, ControlClickWithTheEraserClearsAllInOneUndoableStep) {
     EXPECT_EQ(strokesFinished, 0);
 }
 
+TEST_F(MaskToolsFixture, ClearStateEmptiesMaskAndSelectionUndoably) {
+    rain.setPenSize(30);
+    send(rain, NodeInfo::Press, 40, 40);
+    send(rain, NodeInfo::Release, 50, 40);
+    ASSERT_TRUE(waitFor([&] { return strokesFinished == 1 && settled(); }));
+    rain.ClearState(true);
+    EXPECT_EQ(strokesFinished, 2);
+    EXPECT_TRUE(rain.IsMaskEmpty());
+    EXPECT_TRUE(maskBounds(document.selection().get()).isEmpty());
+    ASSERT_TRUE(document.undo());
+    EXPECT_EQ(document.selection()->value<uint8_t>(45, 40), 255);
+    ASSERT_TRUE(waitFor([&] { return settled(); }));
+}
+
 TEST_F(MaskToolsFixture, BucketFillSpreadsWithinTheToleranceOfTheSeed) {
     // Three vertical bands: 0 | 100 | 200, and a 0 island inside the 200 band.
     auto channel = maskChannel(96, 80, 0);

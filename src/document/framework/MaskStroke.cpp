@@ -62,6 +62,18 @@ MaskStroke::MaskStroke(Ref<DataChannel> target, int value, double radius, bool h
     // A quarter of the radius keeps the scallops of the edge below radius / 128; with coverage
     // taken as a maximum, denser dabs only cost time.
     m_spacing = std::max(0.5, m_radius / 4);
+    // The fall-off as a table over the squared distance across the band: no square root per pixel.
+    // 1024 steps over the band are finer than the 255 levels of the result.
+    const double outer = m_radius + m_feather / 2;
+    const double inner = std::max(0.0, m_radius - m_feather / 2);
+    m_falloffStart = inner * inner;
+    const double span = outer * outer - m_falloffStart;
+    m_falloffScale = FalloffSteps / span;
+    for (int i = 0; i < FalloffSteps; ++i) {
+        const double d = std::sqrt(m_falloffStart + (i + 0.5) / m_falloffScale);
+        const double t = std::clamp((outer - d) / m_feather, 0.0, 1.0);
+        m_falloff[i] = uint8_t(std::lround(255 * t * t * (3 - 2 * t)));
+    }
     m_before = m_target->clone();
     m_coverage = makeRef<DataChannel>(m_target->size(), int32_t(DataStorage::TypeU8));
 }
@@ -138,9 +150,8 @@ void MaskStroke::stampTile(uint32_t tileNum, const RectI& area, double cx, doubl
                     continue;
                 }
                 if (d2 >= outer2) continue;
-                double t = (outer - std::sqrt(d2)) / m_feather;
-                t = std::min(1.0, t);
-                const int c = int(std::lround(255 * t * t * (3 - 2 * t)));
+                const int step = int((d2 - m_falloffStart) * m_falloffScale);
+                const int c = step < 0 ? 255 : m_falloff[std::min(step, FalloffSteps - 1)];
                 if (c <= cov[i]) continue;
                 cov[i] = uint8_t(c);
                 const int o = old ? old[i] : solidOld;

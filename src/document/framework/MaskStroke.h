@@ -18,6 +18,8 @@
 #include "datastorage/DataChannel.h"
 #include "datastorage/RefCounted.h"
 
+#include <array>
+
 namespace Orvex::Document::Filters {
 
 class MaskStroke {
@@ -52,6 +54,10 @@ private:
     double m_feather;
     double m_spacing;
     double m_carry = 0; // distance walked since the last dab
+    static constexpr int FalloffSteps = 1024;
+    double m_falloffStart = 0; // squared distance where the fall-off begins
+    double m_falloffScale = 1; // table steps per unit of squared distance
+    std::array<uint8_t, FalloffSteps> m_falloff{};
     ::Orvex::Detail::RectI m_dirty;
 };
 

@@ -1065,7 +1065,11 @@ void ToolFilter::ClearState(bool clearMasks) {
             if (m_maskEnabled[k] && m_masks[k])
                 m_masks[k] = makeRef<PixelPlane>(DataStorage::MaskSingle, int32_t(DataStorage::TypeU8),
                                                  m_masks[k]->size());
+        // The selection follows the cleared mask; the step brings both back on undo.
+        if (editedMaskKind() == Mask && m_masks[Mask])
+            m_document->setSelection(m_masks[Mask]->channel(DataStorage::ChannelMask)->clone());
         OnMaskChanged();
+        emit maskPainted(QRect());
     }
     StoreParamsToDocument();
     setHaveResult(false);
