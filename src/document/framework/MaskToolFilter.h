@@ -47,7 +47,8 @@ public:
     bool SaveStrokes(const QString& path) override;
     bool LoadStrokes(const QString& path) override;
 
-    // After the document's undo: the enabled mask takes the document's selection again.
+    // After the document's undo or redo: "mask" takes the document's selection again (the duo
+    // mask has no counterpart in the document and is left alone). Signals maskPainted().
     void TakeSelectionFromDocument();
 
 private:
