@@ -43,7 +43,7 @@ void FilterDocument::removeTag(const QString& path, const QString& key) {
 }
 
 void FilterDocument::beginStep(const QString& name, int kind) {
-    m_pending = Step{name, kind, m_layer};
+    m_pending = Step{name, kind, m_layer, m_selection};
     m_open = true;
 }
 
@@ -59,7 +59,10 @@ bool FilterDocument::commitStep(Ref<PixelPlane> newLayer) {
 }
 
 void FilterDocument::rollbackStep() {
-    if (m_open && m_pending.before) m_layer = m_pending.before;
+    if (m_open && m_pending.before) {
+        m_layer = m_pending.before;
+        m_selection = m_pending.selectionBefore;
+    }
     m_pending = Step{};
     m_open = false;
 }
@@ -67,6 +70,7 @@ void FilterDocument::rollbackStep() {
 bool FilterDocument::undo() {
     if (m_history.empty()) return false;
     m_layer = m_history.back().before;
+    m_selection = m_history.back().selectionBefore;
     m_history.pop_back();
     return true;
 }

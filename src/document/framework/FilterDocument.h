@@ -49,6 +49,8 @@ public:
     void setLayer(Ref<DataStorage::PixelPlane> layer);
 
     Ref<DataStorage::DataChannel> selection() const { return m_selection; }
+    // Replaces the selection (the mask tools); an open step restores the old one on undo.
+    void setSelection(Ref<DataStorage::DataChannel> selection) { m_selection = std::move(selection); }
     uint32_t lockFlags() const { return m_lockFlags; }
     void setLockFlags(uint32_t flags) { m_lockFlags = flags; }
     // A document that is busy (saving, being replaced) starts no run.
@@ -60,8 +62,8 @@ public:
     void setTag(const QString& path, const QString& key, VariantDataHolder::ptr_t value);
     void removeTag(const QString& path, const QString& key);
 
-    // Undoable steps. A step remembers the layer when it opens; `commitStep` installs the new
-    // pixels and keeps the step for undo (at most `historyLimit` steps), `rollbackStep` forgets it.
+    // Undoable steps. A step remembers the layer and the selection when it opens; `commitStep` installs the
+    // new pixels and keeps the step for undo (at most `historyLimit` steps), `rollbackStep` forgets it.
     void beginStep(const QString& name, int kind);
     bool isStepOpen() const { return m_open; }
     bool commitStep(Ref<DataStorage::PixelPlane> newLayer);
@@ -77,6 +79,7 @@ private:
         QString name;
         int kind = 0;
         Ref<DataStorage::PixelPlane> before;
+        Ref<DataStorage::DataChannel> selectionBefore;
     };
     Ref<DataStorage::PixelPlane> m_layer;
     Ref<DataStorage::DataChannel> m_selection;

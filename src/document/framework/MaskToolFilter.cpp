@@ -1,29 +1,83 @@
 #include "document/framework/MaskToolFilter.h"
 
 #include "datastorage/PixelFormat.h"
+#include "datastorage/RescaleSumming.h"
 #include "document/filters/RenderSupport.h"
 #include "document/framework/FilterMessages.h"
+#include "document/framework/StrokesFile.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <vector>
+
 namespace Orvex::Document::Filters {
+
+using DataStorage::DataChannel;
+using DataStorage::PixelPlane;
+using ::Orvex::Detail::RectI;
 
 namespace {
 QString applicationTitle() {
     const QString title = QGuiApplication::applicationDisplayName();
     return title.isEmpty() ? QStringLiteral("Elemorama") : title;
 }
+
+Ref<PixelPlane> maskPlaneOf(Ref<DataChannel> channel) {
+    auto plane = makeRef<PixelPlane>(0u, int32_t(DataStorage::TypeU8), channel->size());
+    plane->setChannel(DataStorage::ChannelMask, std::move(channel));
+    return plane;
+}
+
+// Scanline flood fill of `bytes` (width x height, row-major) from (x, y) with `fill`, spreading over
+// 4-neighbours whose value differs from the seed's by at most `tolerance`.
+void floodFill(std::vector<uint8_t>& bytes, int width, int height, int x, int y, uint8_t fill,
+               int tolerance) {
+    const int seed = bytes[size_t(y) * width + x];
+    std::vector<uint8_t> visited(bytes.size(), 0);
+    auto fits = [&](int px, int py) {
+        const size_t i = size_t(py) * width + px;
+        return !visited[i] && std::abs(int(bytes[i]) - seed) <= tolerance;
+    };
+    std::vector<std::pair<int, int>> stack{{x, y}};
+    while (!stack.empty()) {
+        auto [sx, sy] = stack.back();
+        stack.pop_back();
+        if (!fits(sx, sy)) continue;
+        int left = sx, right = sx;
+        while (left > 0 && fits(left - 1, sy)) --left;
+        while (right + 1 < width && fits(right + 1, sy)) ++right;
+        uint8_t* row = bytes.data() + size_t(sy) * width;
+        uint8_t* seen = visited.data() + size_t(sy) * width;
+        std::fill(row + left, row + right + 1, fill);
+        std::fill(seen + left, seen + right + 1, uint8_t(1));
+        for (int ny : {sy - 1, sy + 1}) {
+            if (ny < 0 || ny >= height) continue;
+            // One seed per run of fitting pixels in the neighbouring row.
+            bool inRun = false;
+            for (int px = left; px <= right; ++px) {
+                const bool ok = fits(px, ny);
+                if (ok && !inRun) stack.emplace_back(px, ny);
+                inRun = ok;
+            }
+        }
+    }
+}
 } // namespace
 
 MaskToolFilter::MaskToolFilter(int effectId, uint32_t layerKind, QObject* parent)
     : ToolFilter(effectId, layerKind, parent) {
     setMaskEnabled(Mask, true);
+    m_currentTool = SelectionTool;
 }
 
 void MaskToolFilter::SetDuoMask(bool duo) {
     setMaskEnabled(DuoMask, duo);
     setMaskEnabled(Mask, !duo);
+    const auto ids = toolIds();
+    if (std::find(ids.begin(), ids.end(), currentTool()) == ids.end()) SelectTool(SelectionTool);
 }
 
 void MaskToolFilter::Activate() {
@@ -34,10 +88,7 @@ void MaskToolFilter::Activate() {
     if (fresh && document() && document()->selection() &&
         document()->selection()->size() == document()->layer()->size() &&
         document()->selection()->type() == DataStorage::TypeU8) {
-        auto plane =
-            makeRef<DataStorage::PixelPlane>(0u, int32_t(DataStorage::TypeU8), document()->layer()->size());
-        plane->setChannel(DataStorage::ChannelMask, document()->selection()->clone());
-        m_masks[kind] = plane;
+        m_masks[kind] = maskPlaneOf(document()->selection()->clone());
     }
 }
 
@@ -51,6 +102,208 @@ void MaskToolFilter::RunWithMask(int mode) {
         return;
     }
     ToolFilter::RunWithMask(mode);
+}
+
+// ---- tools ---------------------------------------------------------------------------------------
+
+std::vector<int> MaskToolFilter::toolIds() const {
+    std::vector<int> ids{SelectionTool};
+    if (isDuoMask()) ids.push_back(BluePenTool);
+    ids.push_back(EraserTool);
+    if (!isDuoMask()) ids.push_back(BucketTool);
+    ids.push_back(TransformTool);
+    const auto base = ToolFilter::toolIds();
+    ids.insert(ids.end(), base.begin(), base.end());
+    return ids;
+}
+
+QString MaskToolFilter::ToolText(int id) const {
+    switch (id) {
+    case SelectionTool:
+        return tr("Selection tool");
+    case BluePenTool:
+        return tr("Blue stroke pen");
+    case EraserTool:
+        return tr("Eraser tool");
+    case BucketTool:
+        return tr("Bucket tool");
+    case TransformTool:
+        return tr("Transform tool");
+    default:
+        return ToolFilter::ToolText(id);
+    }
+}
+
+QString MaskToolFilter::ToolStatusTip(int id) const {
+    switch (id) {
+    case SelectionTool:
+        return tr("Selection tool status tip");
+    case BluePenTool:
+        return tr("Blue stroke status tip");
+    case EraserTool:
+        return tr("Eraser tool status tip");
+    case BucketTool:
+        return tr("Bucket status tip");
+    case TransformTool:
+        return tr("Transform tool status tip");
+    default:
+        return ToolFilter::ToolStatusTip(id);
+    }
+}
+
+QString MaskToolFilter::ToolIcon(int id) const {
+    switch (id) {
+    case SelectionTool:
+        return QStringLiteral("tools/smart_brush");
+    case BluePenTool:
+        return QStringLiteral("tools/pencil_blue");
+    case EraserTool:
+        return QStringLiteral("tools/erase");
+    case BucketTool:
+        return QStringLiteral("tools/paint_bucket");
+    case TransformTool:
+        return QStringLiteral("tools/transform");
+    default:
+        return ToolFilter::ToolIcon(id);
+    }
+}
+
+int MaskToolFilter::paintValue(int tool) const {
+    if (tool == SelectionTool) return isDuoMask() ? DuoSelected : FullySelected;
+    if (tool == BluePenTool) return DuoProtected;
+    return Unselected;
+}
+
+// ---- stroke points -------------------------------------------------------------------------------
+
+void MaskToolFilter::OnNewPoint(NodeInfo& node) {
+    // The mask is never edited while a run reads it.
+    if (jobFlags() & CommitResult) SetEvalRunning(false);
+    // The rest of an open stroke goes to the pen job whatever the tool is now.
+    if (isStrokeInProgress() && node.kind != NodeInfo::Press) {
+        ToolFilter::OnNewPoint(node);
+        return;
+    }
+    const int tool = currentTool();
+    if (tool == BucketTool) {
+        if (!isDuoMask() && node.kind == NodeInfo::Press) bucketFill(node);
+        return;
+    }
+    if (tool == EraserTool && (node.modifiers & Qt::ControlModifier)) {
+        if (node.kind == NodeInfo::Press) clearAll();
+        return;
+    }
+    // The transform tool moves the selection (not painted); the view tools never reach the mask.
+    if (tool != SelectionTool && tool != EraserTool && !(tool == BluePenTool && isDuoMask())) return;
+    node.value = paintValue(tool);
+    ToolFilter::OnNewPoint(node);
+}
+
+void MaskToolFilter::bucketFill(const NodeInfo& node) {
+    if (!m_masks[Mask] || !document() || document()->isBusy()) return;
+    const uint8_t fill = (node.modifiers & Qt::ControlModifier) ? 0 : 255;
+    if (!(node.x >= 0 && node.y >= 0 && node.x < 2147483647.0 && node.y < 2147483647.0)) return;
+    const int x = int(node.x), y = int(node.y);
+    const auto channel = m_masks[Mask]->channel(DataStorage::ChannelMask);
+    if (!channel->bounds().contains(x, y) || channel->value<uint8_t>(x, y) == fill) return;
+    const int width = channel->width(), height = channel->height();
+    std::vector<uint8_t> bytes(static_cast<size_t>(width) * height);
+    DataStorage::getData(*channel, channel->bounds(), bytes.data(), 0);
+    floodFill(bytes, width, height, x, y, fill, 127);
+    auto filled = makeRef<DataChannel>(channel->size(), int32_t(DataStorage::TypeU8));
+    DataStorage::setData(*filled, filled->bounds(), bytes.data(), 0);
+    m_masks[Mask] = maskPlaneOf(filled);
+    const QString stepName;
+    maskEdited(QRect(), &stepName);
+}
+
+void MaskToolFilter::clearAll() {
+    if (isEvalRunning()) SetEvalRunning(false);
+    if (!document() || document()->isBusy()) return;
+    const int kind = editedMaskKind();
+    if (kind < 0 || !m_masks[kind] ||
+        maskBounds(m_masks[kind]->channel(DataStorage::ChannelMask).get()).isEmpty())
+        return;
+    m_masks[kind] = maskPlaneOf(makeRef<DataChannel>(m_masks[kind]->size(), int32_t(DataStorage::TypeU8)));
+    const QString stepName;
+    maskEdited(QRect(), &stepName);
+}
+
+void MaskToolFilter::TakeSelectionFromDocument() {
+    const int kind = editedMaskKind();
+    if (kind != Mask || !document() || !m_masks[Mask]) return;
+    if (isEvalRunning()) SetEvalRunning(false);
+    const auto selection = document()->selection();
+    if (selection && selection->size() == m_masks[Mask]->size() && selection->type() == DataStorage::TypeU8)
+        m_masks[Mask] = maskPlaneOf(selection->clone());
+    else
+        m_masks[Mask] =
+            maskPlaneOf(makeRef<DataChannel>(m_masks[Mask]->size(), int32_t(DataStorage::TypeU8)));
+    OnMaskChanged();
+    setHaveResult(false);
+    emit maskPainted(QRect());
+}
+
+// ---- strokes file --------------------------------------------------------------------------------
+
+bool MaskToolFilter::SaveStrokes(const QString& path) {
+    const int kind = editedMaskKind();
+    const QString type = kind == Mask      ? QStringLiteral("mask")
+                         : kind == DuoMask ? QStringLiteral("duomask")
+                                           : QStringLiteral("noname");
+    Ref<DataChannel> mask;
+    if (kind >= 0 && m_masks[kind]) mask = m_masks[kind]->channel(DataStorage::ChannelMask);
+    QString reason;
+    if (StrokesFile::write(path, type, mask.get(), reason)) return true;
+    FilterMessages::critical(applicationTitle(),
+                             QCoreApplication::translate("DocumentFilters", "Write error of file:\n %1")
+                                     .arg(QFileInfo(path).fileName()) +
+                                 QLatin1Char('\n') + reason,
+                             m_panel);
+    return false;
+}
+
+bool MaskToolFilter::LoadStrokes(const QString& path) {
+    const QString fileName = QFileInfo(path).fileName();
+    auto loadError = [&] {
+        FilterMessages::critical(
+            applicationTitle(),
+            QCoreApplication::translate("DocumentFilters", "Error loading from %1").arg(fileName), m_panel);
+        return false;
+    };
+    const int kind = editedMaskKind();
+    if (kind < 0 || !m_masks[kind]) return loadError();
+
+    StrokesFile::Content content;
+    const auto status = StrokesFile::read(path, isDuoMask(), content);
+    if (status == StrokesFile::WrongEffect) {
+        FilterMessages::critical(applicationTitle(),
+                                 QCoreApplication::translate("DocumentFilters", "File %1 is for %2 effect")
+                                     .arg(fileName, StrokesFile::effectsOfType(content.type)),
+                                 m_panel);
+        return false;
+    }
+    if (status != StrokesFile::Ok) return loadError();
+
+    if (isEvalRunning()) SetEvalRunning(false);
+    const auto size = m_masks[kind]->size();
+    const bool labels = kind == DuoMask;
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = StrokesFile::samplesAtSize(content.image, size, labels);
+    } catch (const std::exception&) {
+        return loadError();
+    }
+    if (content.type == QLatin1String("strokes") && kind == Mask)
+        for (auto& b : bytes) b = b < 1 ? 0 : 255;
+    auto channel = makeRef<DataChannel>(size, int32_t(DataStorage::TypeU8));
+    DataStorage::setData(*channel, channel->bounds(), bytes.data(), 0);
+    m_masks[kind] = maskPlaneOf(channel);
+    const QString stepName = QStringLiteral("Load selection");
+    maskEdited(QRect(), &stepName);
+    if (currentTool() == TransformTool) SelectTool(TransformTool);
+    ScheduleUpdate();
+    return true;
 }
 
 TrunkToolFilter::TrunkToolFilter(int effectId, uint32_t layerKind, QObject* parent)

@@ -12,6 +12,8 @@ struct NodeInfo {
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
     int penMode = 0;
     double pressure = 1.0;
+    // The mask value the point paints; the tool sets it before the point reaches the pen job.
+    int value = 0;
 };
 
 } // namespace Orvex::Document

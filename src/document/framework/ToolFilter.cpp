@@ -3,6 +3,7 @@
 #include "datastorage/PixelFormat.h"
 #include "document/filters/RenderSupport.h"
 #include "document/framework/FilterMessages.h"
+#include "document/framework/MaskStroke.h"
 #include "gui/ColorButton.h"
 #include "gui/Param.h"
 #include "settings/SettingsGroup.h"
@@ -18,6 +19,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Orvex::Document::Filters {
@@ -145,6 +147,9 @@ void ToolFilter::Deactivate() {
     enablePanel(false);
     m_runMode = Idle;
     SetEvalRunning(false);
+    // The job is idle now; a stroke it left open ends here (its points so far stay painted).
+    m_stroke.reset();
+    m_strokeInProgress = false;
     {
         SettingsGroupRW group(settingsStore(), settingsGroupPath());
         SaveParams(group);
@@ -729,6 +734,9 @@ void ToolFilter::post(const void* argument) {
 }
 
 void ToolFilter::OnNewPoint(NodeInfo& node) {
+    if (node.kind != NodeInfo::Press && node.kind != NodeInfo::Move && node.kind != NodeInfo::Release) return;
+    // A move or release without a press (the press went to another tool) starts nothing.
+    if (node.kind != NodeInfo::Press && !m_strokeInProgress) return;
     m_strokeInProgress = node.kind != NodeInfo::Release;
     DoFillJobData(&node);
 }
@@ -799,7 +807,153 @@ void ToolFilter::EvalJob() {
     }
 }
 
-void ToolFilter::EvalJobPen(const std::vector<NodeInfo>&) {}
+void ToolFilter::EvalJobPen(const std::vector<NodeInfo>& nodes) {
+    const int kind = editedMaskKind();
+    // Tells the view what changed so far; before a stroke's end, so that the overlay is current
+    // when the stroke display closes.
+    auto flushDirty = [&] {
+        if (m_stroke) {
+            const auto dirty = m_stroke->takeDirty();
+            if (!dirty.isEmpty()) m_penDirty |= QRect(dirty.left, dirty.top, dirty.width(), dirty.height());
+        }
+        if (m_penDirty.isEmpty()) return;
+        const QRect dirty = m_penDirty;
+        m_penDirty = QRect();
+        emitToGUI(PenPainted, &dirty);
+    };
+    auto closeStroke = [&] {
+        flushDirty();
+        FinishStroke();
+        m_stroke.reset();
+        emitToGUI(PenStrokeFinished, nullptr);
+    };
+    for (const NodeInfo& node : nodes) {
+        if (cancelFlag().load()) break;
+        if (!std::isfinite(node.x) || !std::isfinite(node.y)) continue;
+        switch (node.kind) {
+        case NodeInfo::Press: {
+            if (m_stroke) closeStroke();
+            if (kind < 0 || !m_masks[kind]) break;
+            auto target = m_masks[kind]->writableChannel(DataStorage::ChannelMask);
+            if (!target || target->type() != DataStorage::TypeU8) break;
+            emitToGUI(PenStrokeStarted, nullptr);
+            m_stroke =
+                std::make_unique<MaskStroke>(std::move(target), node.value, penSize() / 2.0, kind == DuoMask);
+            m_stroke->stamp(node.x, node.y);
+            break;
+        }
+        case NodeInfo::Move:
+            if (m_stroke) m_stroke->stampSegment(m_previousNode.x, m_previousNode.y, node.x, node.y);
+            break;
+        case NodeInfo::Release:
+            if (m_stroke) {
+                m_stroke->stampSegment(m_previousNode.x, m_previousNode.y, node.x, node.y);
+                m_stroke->stamp(node.x, node.y);
+                closeStroke();
+            }
+            break;
+        default:
+            continue;
+        }
+        m_previousNode = node;
+    }
+    flushDirty();
+}
+
+void ToolFilter::OnPenEvent(int tag, const void* userData) {
+    switch (tag) {
+    case PenPainted:
+        if (userData) emit maskPainted(*static_cast<const QRect*>(userData));
+        break;
+    case PenStrokeFinished: {
+        // The job is done with this stroke: a run or a stop requested from now on is not held up
+        // by it (the thread stays enabled for the next points, as after an image job).
+        markEvalStopped();
+        const QString stepName; // a stroke is one unnamed undoable step
+        maskEdited(QRect(), &stepName);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+int ToolFilter::editedMaskKind() const {
+    if (m_maskEnabled[DuoMask]) return DuoMask;
+    if (m_maskEnabled[Mask]) return Mask;
+    return -1;
+}
+
+void ToolFilter::maskEdited(const QRect& imageRect, const QString* stepName) {
+    const int kind = editedMaskKind();
+    const bool step = stepName && m_document && !m_document->isStepOpen();
+    if (step) m_document->beginStep(*stepName, 5);
+    // The selection is a copy sharing the mask's tiles, so a later stroke does not change it.
+    if (kind == Mask && m_document && m_masks[Mask] && m_masks[Mask]->size() == m_document->layer()->size())
+        m_document->setSelection(m_masks[Mask]->channel(DataStorage::ChannelMask)->clone());
+    OnMaskChanged();
+    setHaveResult(false);
+    if (step) m_document->commitStep(m_document->layer());
+    emit maskPainted(imageRect);
+}
+
+// ---- tools ---------------------------------------------------------------------------------------
+
+std::vector<int> ToolFilter::toolIds() const {
+    return {HistoryBrushTool, HandTool, ZoomTool};
+}
+
+QString ToolFilter::ToolText(int id) const {
+    switch (id) {
+    case HistoryBrushTool:
+        return tr("History Brush");
+    case HandTool:
+        return tr("Hand Tool");
+    case ZoomTool:
+        return tr("Zoom Tool");
+    default:
+        return {};
+    }
+}
+
+QString ToolFilter::ToolStatusTip(int id) const {
+    switch (id) {
+    case HistoryBrushTool:
+        return tr("HistoryBrush_HINT");
+    case HandTool:
+        return tr("HandTool_HINT");
+    case ZoomTool:
+        return tr("ZoomTool_HINT");
+    default:
+        return {};
+    }
+}
+
+QString ToolFilter::ToolIcon(int id) const {
+    switch (id) {
+    case HistoryBrushTool:
+        return QStringLiteral("tools/history_brush");
+    case HandTool:
+        return QStringLiteral("tools/hand");
+    case ZoomTool:
+        return QStringLiteral("tools/zoom");
+    default:
+        return {};
+    }
+}
+
+bool ToolFilter::SelectTool(int id) {
+    const auto ids = toolIds();
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) return false;
+    const bool changed = id != m_currentTool;
+    m_currentTool = id;
+    if (changed) emit currentToolChanged(id);
+    return true;
+}
+
+void ToolFilter::setPenSize(int size) {
+    m_penSize = std::clamp(size, int(MinPenSize), int(MaxPenSize));
+}
 
 RunOutcome ToolFilter::Process(const PixelPlane& source, const MaskChannels& masks, PixelPlane& result) {
     if (!m_renderer) throw std::runtime_error("effect not available");
@@ -863,7 +1017,10 @@ void ToolFilter::EvalJobImage() {
 }
 
 void ToolFilter::SignalFromWorkThread(int tag, const void* userData) {
-    if (m_jobKind == PenJob) return; // the mask tools handle their own stroke events
+    if (m_jobKind == PenJob) {
+        OnPenEvent(tag, userData);
+        return;
+    }
     switch (tag) {
     case EventStarted:
         if (m_runMode == NormalRun) enablePanel(false);
@@ -908,7 +1065,11 @@ void ToolFilter::ClearState(bool clearMasks) {
             if (m_maskEnabled[k] && m_masks[k])
                 m_masks[k] = makeRef<PixelPlane>(DataStorage::MaskSingle, int32_t(DataStorage::TypeU8),
                                                  m_masks[k]->size());
+        // The selection follows the cleared mask; the step brings both back on undo.
+        if (editedMaskKind() == Mask && m_masks[Mask])
+            m_document->setSelection(m_masks[Mask]->channel(DataStorage::ChannelMask)->clone());
         OnMaskChanged();
+        emit maskPainted(QRect());
     }
     StoreParamsToDocument();
     setHaveResult(false);

@@ -5,6 +5,7 @@
 #include "document/framework/ThreadFilterUI.h"
 
 #include <QList>
+#include <QRect>
 
 #include <memory>
 #include <mutex>
@@ -20,6 +21,8 @@ class SettingsGroupRW;
 } // namespace Orvex
 
 namespace Orvex::Document::Filters {
+
+class MaskStroke;
 
 // The common base of every effect object: the parameter records (current, last run, one per
 // preset), the settings panel built from the record's table, the preset combo box and its
@@ -42,6 +45,14 @@ public:
     enum MaskKind { Mask = 0, DuoMask = 1, Strokes = 2 };
     // Work-thread events (SignalFromWorkThread tags).
     enum Event { EventError = 1, EventStarted = -1, EventFinished = -2, EventCancelled = -3 };
+    // Pen-job events: a stroke opened (-1) or closed (-2), samples painted (-4, a QRect).
+    enum PenEvent { PenStrokeStarted = -1, PenStrokeFinished = -2, PenPainted = -4 };
+    // Tools added by this base (after the effect's own in the palette).
+    enum BaseTool { HistoryBrushTool = 9, HandTool = 11, ZoomTool = 12 };
+    // The pen size range in image pixels; the stamp radius is half the size.
+    static constexpr int MinPenSize = 1;
+    static constexpr int MaxPenSize = 1000;
+    static constexpr int DefaultPenSize = 100;
 
     // The (text, title) of an error box, event 1's user data.
     struct ErrorReport {
@@ -174,14 +185,37 @@ public:
     virtual bool IsMaskEmpty() const;
     virtual void OnMaskChanged();
 
+    // ---- tools ---------------------------------------------------------------------------------
+    // The tool palette, in display order: the effect's own tools, then HistoryBrush, Hand, Zoom.
+    virtual std::vector<int> toolIds() const;
+    // The action text, status tip and icon name ("tools/...") of a tool; empty for unknown ids.
+    virtual QString ToolText(int id) const;
+    virtual QString ToolStatusTip(int id) const;
+    virtual QString ToolIcon(int id) const;
+    // Makes `id` the current tool; false (no change) for an id not in toolIds().
+    virtual bool SelectTool(int id);
+    int currentTool() const { return m_currentTool; }
+    // The pen diameter in image pixels, clamped to MinPenSize ... MaxPenSize. A new size applies
+    // from the next press on.
+    int penSize() const { return m_penSize.load(); }
+    void setPenSize(int size);
+
     // ---- pen input -----------------------------------------------------------------------------
+    // A pointer event of the view in image coordinates (UI thread). Press, moves and release of a
+    // stroke are queued and painted on the work thread; maskPainted() follows on the UI thread.
     virtual void OnNewPoint(NodeInfo& node);
     void DoFillJobData(const NodeInfo* node);
+    // True between a press and its release.
+    bool isStrokeInProgress() const { return m_strokeInProgress.load(); }
 
 signals:
     void CalcFinished(bool isCommit);
     // The panel changed the current record (the window updates its title, enables Apply ...).
     void paramsEdited();
+    // The samples of the enabled mask changed inside `imageRect` (a null rect: anywhere), on the UI
+    // thread: during a stroke after each painted batch, after a stroke, a fill, a clear or a load.
+    void maskPainted(const QRect& imageRect);
+    void currentToolChanged(int id);
 
 public slots:
     void SignalFromWorkThread(int tag, const void* userData) override;
@@ -194,8 +228,20 @@ protected:
     // The effect's computation on the work thread: the engine's renderer for the effect id.
     virtual RunOutcome Process(const DataStorage::PixelPlane& source, const MaskChannels& masks,
                                DataStorage::PixelPlane& result);
-    // Applies queued strokes to the masks (the mask tools fill this in).
+    // Applies queued stroke points to the enabled mask (work thread): press opens a stroke, moves
+    // stamp segments, release stamps the last one and closes it (FinishStroke).
     virtual void EvalJobPen(const std::vector<NodeInfo>& nodes);
+    // The end of a stroke on the work thread: applies the finished stroke to its target. The plain
+    // pen paints its target directly, so the base has nothing left to do.
+    virtual void FinishStroke() {}
+    // Pen-job events on the UI thread (PenEvent tags).
+    virtual void OnPenEvent(int tag, const void* userData);
+    // The mask the tools edit: "duomask" when enabled, else "mask"; -1 when neither is.
+    int editedMaskKind() const;
+    // After the enabled mask changed on the UI thread: the document's selection follows "mask",
+    // the effect's cache key changes, the result is marked stale and a run is scheduled. With a
+    // step name, all of it is one undoable document step (the selection comes back on undo).
+    void maskEdited(const QRect& imageRect, const QString* stepName = nullptr);
     void OnDefferedUpdate() override;
 
     // WorkJobContext: pen nodes are posted under the job's mutex; the work thread asks TakeJobs
@@ -219,7 +265,9 @@ protected:
 
     FilterDocument* m_document = nullptr;
     bool m_active = false;
-    bool m_strokeInProgress = false;
+    std::atomic<bool> m_strokeInProgress{false};
+    int m_currentTool = 0;
+    std::atomic<int> m_penSize{DefaultPenSize};
     uint32_t m_layerId = 0;
     uint64_t m_sourceRevision = ~uint64_t(0);
     Ref<DataStorage::PixelPlane> m_source;
@@ -260,6 +308,10 @@ private:
     bool m_autoRun = true;
     bool m_presetsConnected = false;
     std::unique_ptr<RunProgress> m_runProgress;
+    // The open stroke of the pen job (work thread only).
+    std::unique_ptr<MaskStroke> m_stroke;
+    NodeInfo m_previousNode;
+    QRect m_penDirty;
 };
 
 } // namespace Orvex::Document::Filters
