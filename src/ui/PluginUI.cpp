@@ -386,10 +386,16 @@ void PluginUI::buildForm() {
     connect(m_undo, &QPushButton::clicked, this, &PluginUI::Undo);
     connect(m_view, &ImagePreview::pointer, this, &PluginUI::OnViewPointer);
     connect(m_toolGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, [this](int id) {
-        if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) trunk->selectLineTool(id);
+        if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
+            trunk->selectLineTool(id);
+        else if (m_filter)
+            m_filter->SelectTool(id);
     });
     connect(m_toolSize, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int size) {
-        if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) trunk->setEraserSize(size);
+        if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
+            trunk->setEraserSize(size);
+        else if (m_filter)
+            m_filter->setPenSize(size);
     });
     resize(1180, 760);
 }
@@ -502,6 +508,7 @@ void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
     connect(m_filter.get(), &ToolFilter::CalcFinished, this, &PluginUI::runFinished);
     if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
         connect(trunk, &Document::Filters::TrunkToolFilter::linesChanged, this, &PluginUI::updateDecorations);
+    connect(m_filter.get(), &ToolFilter::maskPainted, this, [this](const QRect&) { updateMaskOverlay(); });
     m_filter->setAutoRun(m_autoRun->isChecked());
     m_filter->Activate();
     m_filter->ClearState(false);
@@ -509,6 +516,7 @@ void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
     retranslate();
     showCurrent();
     updateDecorations();
+    updateMaskOverlay();
     if (m_autoRun->isChecked() && m_filter->CheckApplicable().isEmpty())
         QTimer::singleShot(0, this, &PluginUI::runPreview);
 }
@@ -518,23 +526,47 @@ void PluginUI::updateTools() {
         m_toolGroup->removeButton(b);
         delete b;
     }
-    auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
-    m_toolRow->setVisible(trunk != nullptr);
     m_loadStrokes->setVisible(m_filter != nullptr);
     m_saveStrokes->setVisible(m_filter != nullptr);
-    if (!trunk) return;
+    auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
+    auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get());
+    m_toolRow->setVisible(trunk || mask);
     auto* row = static_cast<QHBoxLayout*>(m_toolRow->layout());
     int at = 0;
-    for (int id : trunk->lineToolIds()) {
-        auto* b = new QPushButton(trunk->lineToolText(id), m_toolRow);
+    auto add = [&](int id, const QString& text, bool checked) {
+        auto* b = new QPushButton(text, m_toolRow);
         b->setObjectName(QStringLiteral("tool%1").arg(id));
         b->setCheckable(true);
-        b->setChecked(id == trunk->currentLineTool());
+        b->setChecked(checked);
         m_toolGroup->addButton(b, id);
         row->insertWidget(at++, b);
+    };
+    if (trunk) {
+        for (int id : trunk->lineToolIds()) add(id, trunk->lineToolText(id), id == trunk->currentLineTool());
+        m_toolSizeLabel->setText(QCoreApplication::translate("PluginUIClass", "Eraser size"));
+        const QSignalBlocker block(m_toolSize);
+        m_toolSize->setValue(trunk->eraserSize());
+    } else if (mask) {
+        // The painting tools only: the view pans and zooms by itself.
+        for (int id : mask->toolIds())
+            if (id == Document::Filters::MaskToolFilter::SelectionTool ||
+                id == Document::Filters::MaskToolFilter::BluePenTool ||
+                id == Document::Filters::MaskToolFilter::EraserTool ||
+                id == Document::Filters::MaskToolFilter::BucketTool)
+                add(id, mask->ToolText(id), id == mask->currentTool());
+        m_toolSizeLabel->setText(QCoreApplication::translate("PluginUIClass", "Brush size"));
+        const QSignalBlocker block(m_toolSize);
+        m_toolSize->setValue(mask->penSize());
     }
-    m_toolSizeLabel->setText(QCoreApplication::translate("PluginUIClass", "Eraser size"));
-    trunk->setEraserSize(m_toolSize->value());
+}
+
+void PluginUI::updateMaskOverlay() {
+    Ref<DataStorage::DataChannel> channel;
+    if (auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get())) {
+        const auto kind = mask->isDuoMask() ? ToolFilter::DuoMask : ToolFilter::Mask;
+        if (const auto plane = mask->maskPlane(kind)) channel = plane->channel(DataStorage::ChannelMask);
+    }
+    m_view->setMaskOverlay(m_showBefore ? Ref<DataStorage::DataChannel>() : channel);
 }
 
 void PluginUI::updateDecorations() {
@@ -573,6 +605,7 @@ void PluginUI::setBefore(bool on) {
     m_before->setFont(on ? bold : normal);
     m_after->setFont(on ? normal : bold);
     showCurrent();
+    updateMaskOverlay();
 }
 
 Ref<PixelPlane> PluginUI::currentResult() const {

@@ -170,6 +170,7 @@ private:
     void updateActions();
     void updateTools();
     void updateDecorations();
+    void updateMaskOverlay();
     QuitAnswer askQuit();
 
     short* m_result;

@@ -49,13 +49,14 @@ struct WindowFixture : testing::Test {
     short result = 99;
     int applies = 0;
     bool applyOk = true;
+    bool withSelection = true;
     std::vector<uint8_t> applied;
     Ref<DataStorage::PixelPlane> image = gradientPlane(120, 90);
 
     WindowSession session() {
         WindowSession s;
         s.image = image;
-        s.selection = maskChannel(120, 90, 255);
+        if (withSelection) s.selection = maskChannel(120, 90, 255);
         s.hostFileName = QStringLiteral("lake.png");
         s.apply = [this](const DataStorage::PixelPlane& plane) {
             ++applies;
@@ -261,6 +262,45 @@ TEST_F(WindowFixture, LinesDrawnOnTheViewSteerTheTrunkEffectsAndTravelThroughThe
     // With lines the effect runs.
     window->runFilter();
     ASSERT_TRUE(idle(*window));
+    EXPECT_EQ(window->commitState(), 1);
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
+TEST_F(WindowFixture, TheBrushPaintsTheSelectionTheMaskEffectsNeed) {
+    withSelection = false;
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    auto* rain = qobject_cast<MaskToolFilter*>(window->filter());
+    ASSERT_NE(rain, nullptr);
+    ASSERT_TRUE(rain->IsMaskEmpty());
+    window->runFilter(); // nothing selected yet: a message, no run
+    ASSERT_FALSE(boxes.messages.empty());
+    EXPECT_EQ(window->commitState(), 0);
+
+    ImagePreview* view = window->view();
+    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
+    int painted = 0;
+    QObject::connect(rain, &ToolFilter::maskPainted, [&](const QRect&) { ++painted; });
+    rain->setPenSize(20);
+    QTest::mousePress(view, Qt::LeftButton, {}, at(10, 20));
+    for (int i = 1; i <= 8; ++i) QTest::mouseMove(view, at(10 + 10 * i, 20));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, at(90, 20));
+    ASSERT_TRUE(waitFor([&] { return painted > 0 && !rain->isProcessing(); }));
+    EXPECT_FALSE(rain->IsMaskEmpty());
+    // The stroke lies where it was drawn: under it selected, far from it not.
+    const auto mask = rain->maskPlane(ToolFilter::Mask)->channel(DataStorage::ChannelMask);
+    uint8_t under = 0, far = 0;
+    DataStorage::getData(*mask, DataStorage::RectI{50, 20, 51, 21}, &under, 1);
+    DataStorage::getData(*mask, DataStorage::RectI{50, 80, 51, 81}, &far, 1);
+    EXPECT_GT(under, 128);
+    EXPECT_EQ(far, 0);
+
+    boxes.messages.clear();
+    window->runFilter();
+    ASSERT_TRUE(idle(*window));
+    EXPECT_TRUE(boxes.messages.empty());
     EXPECT_EQ(window->commitState(), 1);
     window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
     window->close();

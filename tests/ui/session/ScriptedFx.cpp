@@ -1,6 +1,7 @@
 // The effect process with a scripted user: the real entry, link, window and effects, and a script
 // (ELEMORAMA_TEST_SCRIPT) that drives the window with key and mouse events once it is shown.
-//   apply   choose Rain with the keyboard, type 8 into its density, Apply (which renders), Apply
+//   apply   choose Rain with the keyboard, type 8 into its density, paint a stroke with the
+//           selection brush, Apply (which renders), Apply; ELEMORAMA_TEST_MASK_OUT receives the mask
 //   cancel  press Cancel
 //   close   start a render and close the window while it runs (interrupt: yes), then close it
 //           again, discarding
@@ -10,10 +11,12 @@
 #include "main/fxbatch/EffectBatch.h"
 #include "main/fxwindow/WindowRun.h"
 #include "oxf/OXF.h"
+#include "datastorage/PixelFormat.h"
 #include "ui/PluginUI.h"
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QImage>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -52,6 +55,30 @@ void typeDensity(UI::PluginUI& w, const char* value) {
     QTest::keyClick(spin, Qt::Key_Return);
 }
 
+// Paints a stroke with the selection brush across the lower part of the picture, as a user
+// would: press, moves, release on the view.
+void paintStroke(UI::PluginUI& w) {
+    UI::ImagePreview* view = w.view();
+    const auto plane = view->plane();
+    auto at = [&](double fx, double fy) {
+        return view->toView(QPointF(fx * plane->width(), fy * plane->height())).toPoint();
+    };
+    QTest::mousePress(view, Qt::LeftButton, {}, at(0.1, 0.8));
+    for (int i = 1; i <= 10; ++i) QTest::mouseMove(view, at(0.1 + 0.05 * i, 0.8 + 0.005 * i));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, at(0.6, 0.85));
+}
+
+// The effect's selection as an 8-bit grey PNG, for the batch renderer to use the same one.
+void writeMask(UI::PluginUI& w, const QString& path) {
+    const auto plane = w.filter()->maskPlane(Document::Filters::ToolFilter::Mask);
+    const auto channel = plane ? plane->channel(DataStorage::ChannelMask) : Ref<DataStorage::DataChannel>();
+    if (!channel) return;
+    QImage image(channel->width(), channel->height(), QImage::Format_Grayscale8);
+    for (int y = 0; y < channel->height(); ++y)
+        DataStorage::getData(*channel, DataStorage::RectI{0, y, channel->width(), y + 1}, image.scanLine(y), 0);
+    image.save(path);
+}
+
 void script(UI::PluginUI& w) {
     const char* mode = getenv("ELEMORAMA_TEST_SCRIPT");
     const std::string m = mode ? mode : "";
@@ -65,11 +92,16 @@ void script(UI::PluginUI& w) {
             QTest::keyClick(w.effectCombo(), Qt::Key_Home); // back to Rain
             whenIdle(w, [&w] {
                 typeDensity(w, "8");
-                QTest::mouseClick(w.okButton(), Qt::LeftButton); // renders the final result
+                paintStroke(w);
                 whenIdle(w, [&w] {
-                    fprintf(stderr, "script: density %s, commit %d\n",
-                            w.filter()->lastRun().valueText("density").toUtf8().constData(), w.commitState());
-                    QTest::mouseClick(w.okButton(), Qt::LeftButton); // applies and closes
+                    if (const char* maskOut = getenv("ELEMORAMA_TEST_MASK_OUT"))
+                        writeMask(w, QString::fromUtf8(maskOut));
+                    QTest::mouseClick(w.okButton(), Qt::LeftButton); // renders the final result
+                    whenIdle(w, [&w] {
+                        fprintf(stderr, "script: density %s, commit %d\n",
+                                w.filter()->lastRun().valueText("density").toUtf8().constData(), w.commitState());
+                        QTest::mouseClick(w.okButton(), Qt::LeftButton); // applies and closes
+                    });
                 });
             });
         });

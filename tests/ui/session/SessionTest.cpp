@@ -1,6 +1,7 @@
 // Whole sessions as a user has them: our host (`elemorama edit` without --batch) starts the effect
-// process, whose window a script drives with key and mouse events. What Apply writes must equal the
-// batch renderer's output for the same effect, parameters and selection; Cancel and closing during
+// process, whose window a script drives with key and mouse events (a preset, a typed value, a
+// brush stroke). What Apply writes must equal the batch renderer's output for the same effect,
+// parameters and selection; Cancel and closing during
 // a render leave no output file and no process behind.
 #include "imageio/ImageIO.h"
 
@@ -33,6 +34,7 @@ protected:
         env.insert("XDG_RUNTIME_DIR", dir.path());
         env.remove("ELEMORAMA_AUTO");
         if (!script.isEmpty()) env.insert("ELEMORAMA_TEST_SCRIPT", script);
+        env.insert("ELEMORAMA_TEST_MASK_OUT", path("painted.png"));
         p.setProcessEnvironment(env);
         p.start(program, args);
         EXPECT_TRUE(p.waitForFinished(180000)) << program.toStdString();
@@ -72,8 +74,13 @@ TEST_F(Session, ApplyWritesWhatTheBatchRendererGivesForTheSameChoices) {
     const Outcome session = edit({path("in.png"), "-o", path("window.png"), "--selection", path("sky.png")}, "apply");
     ASSERT_EQ(session.exitCode, 0) << session.err.toStdString();
     EXPECT_TRUE(session.err.contains("script: density 8, commit 1")) << session.err.toStdString();
+    // The window's selection: the host's, plus the stroke the script painted.
+    ASSERT_TRUE(QFile::exists(path("painted.png")));
+    const ImageIO::ImageRecord painted = ImageIO::loadImage(path("painted.png"));
+    const ImageIO::ImageRecord sky = ImageIO::loadImage(path("sky.png"));
+    EXPECT_TRUE(painted.samples != sky.samples) << "the stroke painted nothing";
     const Outcome render = run(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-render"),
-                           {"--effect", "Rain", "--set", "Den=8", "--selection", path("sky.png"), path("in.png"),
+                           {"--effect", "Rain", "--set", "Den=8", "--selection", path("painted.png"), path("in.png"),
                             "-o", path("render.png")});
     ASSERT_EQ(render.exitCode, 0) << render.err.toStdString();
     const ImageIO::ImageRecord window = ImageIO::loadImage(path("window.png"));
