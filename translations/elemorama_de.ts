@@ -84,6 +84,28 @@
         <source>NightSky_HINT</source>
         <translation>Nachthimmel: Sterne, Nebel und Meteore in ihren Zonen.</translation>
     </message>
+    <message>
+        <source>Write error of file:
+ %1</source>
+        <translation>Schreibfehler in der Datei:
+ %1</translation>
+    </message>
+    <message>
+        <source>Error loading from %1</source>
+        <translation>Fehler beim Laden aus %1</translation>
+    </message>
+    <message>
+        <source>File %1 is for %2 effect</source>
+        <translation>Die Datei %1 gehört zum Effekt %2</translation>
+    </message>
+    <message>
+        <source>Draw lines</source>
+        <translation>Linien zeichnen</translation>
+    </message>
+    <message>
+        <source>Erase lines</source>
+        <translation>Linien löschen</translation>
+    </message>
 </context>
 <context>
     <name>EvalProgressBar</name>
@@ -105,6 +127,64 @@
     <message>
         <source>%1 home page...</source>
         <translation>Website von %1 ...</translation>
+    </message>
+</context>
+<context>
+    <name>MaskToolFilter</name>
+    <message>
+        <source>Selection tool</source>
+        <translation>Auswahlpinsel</translation>
+    </message>
+    <message>
+        <source>Blue stroke pen</source>
+        <translation>Blauer Schutzstift</translation>
+    </message>
+    <message>
+        <source>Eraser tool</source>
+        <translation>Radierer</translation>
+    </message>
+    <message>
+        <source>Bucket tool</source>
+        <translation>Füllwerkzeug</translation>
+    </message>
+    <message>
+        <source>Transform tool</source>
+        <translation>Transformieren</translation>
+    </message>
+    <message>
+        <source>Selection tool status tip</source>
+        <translation>Malen Sie die Bereiche, in denen der Effekt wirken soll.</translation>
+    </message>
+    <message>
+        <source>Blue stroke status tip</source>
+        <translation>Malen Sie die Bereiche, die der Effekt schonen soll.</translation>
+    </message>
+    <message>
+        <source>Eraser tool status tip</source>
+        <translation>Entfernt die Auswahl; mit Strg-Klick alles auf einmal.</translation>
+    </message>
+    <message>
+        <source>Bucket status tip</source>
+        <translation>Füllt eine zusammenhängende Fläche; mit Strg leert es sie.</translation>
+    </message>
+    <message>
+        <source>Transform tool status tip</source>
+        <translation>Verschiebt, dreht und skaliert die Auswahl.</translation>
+    </message>
+</context>
+<context>
+    <name>Orvex::Document::Filters::StrokesFile</name>
+    <message>
+        <source>Cannot open temporary file for write.</source>
+        <translation>Die temporäre Datei kann nicht zum Schreiben geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>Cannot remove the old file.</source>
+        <translation>Die alte Datei kann nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>Cannot rename temporary file.</source>
+        <translation>Die temporäre Datei kann nicht umbenannt werden.</translation>
     </message>
 </context>
 <context>
@@ -247,6 +327,18 @@
         <source>Effect:</source>
         <translation>Effekt:</translation>
     </message>
+    <message>
+        <source>Show Stroke</source>
+        <translation>Auswahl zeigen</translation>
+    </message>
+    <message>
+        <source>Eraser size</source>
+        <translation>Radierergröße</translation>
+    </message>
+    <message>
+        <source>Brush size</source>
+        <translation>Pinselgröße</translation>
+    </message>
 </context>
 <context>
     <name>PresetExchange</name>
@@ -338,6 +430,33 @@
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>ToolFilter</name>
+    <message>
+        <source>History Brush</source>
+        <translation>Protokollpinsel</translation>
+    </message>
+    <message>
+        <source>Hand Tool</source>
+        <translation>Hand</translation>
+    </message>
+    <message>
+        <source>Zoom Tool</source>
+        <translation>Lupe</translation>
+    </message>
+    <message>
+        <source>HistoryBrush_HINT</source>
+        <translation>Malt den Zustand vor dem Effekt zurück.</translation>
+    </message>
+    <message>
+        <source>HandTool_HINT</source>
+        <translation>Verschiebt den sichtbaren Bildausschnitt.</translation>
+    </message>
+    <message>
+        <source>ZoomTool_HINT</source>
+        <translation>Vergrößert oder verkleinert die Ansicht.</translation>
     </message>
 </context>
 </TS>

@@ -60,6 +60,12 @@
     <name>MacMenu</name>
     </context>
 <context>
+    <name>MaskToolFilter</name>
+    </context>
+<context>
+    <name>Orvex::Document::Filters::StrokesFile</name>
+    </context>
+<context>
     <name>Orvex::UI</name>
     </context>
 <context>
@@ -73,5 +79,8 @@
     </context>
 <context>
     <name>PresetsUI</name>
+    </context>
+<context>
+    <name>ToolFilter</name>
     </context>
 </TS>

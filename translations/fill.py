@@ -19,6 +19,32 @@ GERMAN = {
     "Before": "Vorher",
     "After": "Nachher",
     "Autorun mode": "Automatisch berechnen",
+    "Show Stroke": "Auswahl zeigen",
+    "Brush size": "Pinselgröße",
+    "Eraser size": "Radierergröße",
+    "Draw lines": "Linien zeichnen",
+    "Erase lines": "Linien löschen",
+    "Selection tool": "Auswahlpinsel",
+    "Eraser tool": "Radierer",
+    "Bucket tool": "Füllwerkzeug",
+    "Blue stroke pen": "Blauer Schutzstift",
+    "Write error of file:\n %1": "Schreibfehler in der Datei:\n %1",
+    "Error loading from %1": "Fehler beim Laden aus %1",
+    "Transform tool": "Transformieren",
+    "Selection tool status tip": "Malen Sie die Bereiche, in denen der Effekt wirken soll.",
+    "Blue stroke status tip": "Malen Sie die Bereiche, die der Effekt schonen soll.",
+    "Eraser tool status tip": "Entfernt die Auswahl; mit Strg-Klick alles auf einmal.",
+    "Bucket status tip": "Füllt eine zusammenhängende Fläche; mit Strg leert es sie.",
+    "Transform tool status tip": "Verschiebt, dreht und skaliert die Auswahl.",
+    "Cannot open temporary file for write.": "Die temporäre Datei kann nicht zum Schreiben geöffnet werden.",
+    "Cannot remove the old file.": "Die alte Datei kann nicht entfernt werden.",
+    "Cannot rename temporary file.": "Die temporäre Datei kann nicht umbenannt werden.",
+    "History Brush": "Protokollpinsel",
+    "Hand Tool": "Hand",
+    "Zoom Tool": "Lupe",
+    "HistoryBrush_HINT": "Malt den Zustand vor dem Effekt zurück.",
+    "HandTool_HINT": "Verschiebt den sichtbaren Bildausschnitt.",
+    "ZoomTool_HINT": "Vergrößert oder verkleinert die Ansicht.",
     "Effect:": "Effekt:",
     "Rain": "Regen",
     "Sun": "Sonne",
@@ -111,7 +137,7 @@ def fill(path, table, only_table):
             translation = message.find("translation")
             if translation is None:
                 continue
-            if source in table and not (translation.text or "").strip():
+            if source in table and (not (translation.text or "").strip() or translation.get("type") == "unfinished"):
                 translation.text = table[source]
                 translation.attrib.pop("type", None)
             elif only_table and source not in table:

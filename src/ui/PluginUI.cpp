@@ -334,6 +334,9 @@ void PluginUI::buildForm() {
     m_toolGroup = new QButtonGroup(this);
     m_toolGroup->setExclusive(true);
     tools->addStretch(1);
+    m_showStrokes = new QCheckBox(m_toolRow);
+    m_showStrokes->setObjectName(QStringLiteral("ckShowStrokes"));
+    tools->addWidget(m_showStrokes);
     m_toolSizeLabel = new QLabel(m_toolRow);
     m_toolSize = new QSpinBox(m_toolRow);
     m_toolSize->setObjectName(QStringLiteral("toolSize"));
@@ -385,6 +388,7 @@ void PluginUI::buildForm() {
     connect(m_saveStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeSave_clicked);
     connect(m_undo, &QPushButton::clicked, this, &PluginUI::Undo);
     connect(m_view, &ImagePreview::pointer, this, &PluginUI::OnViewPointer);
+    connect(m_showStrokes, &QCheckBox::toggled, this, [this] { updateMaskOverlay(); });
     connect(m_toolGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, [this](int id) {
         if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
             trunk->selectLineTool(id);
@@ -431,6 +435,7 @@ void PluginUI::retranslate() {
     m_before->setText(QCoreApplication::translate("PluginUIClass", "Before"));
     m_after->setText(QCoreApplication::translate("PluginUIClass", "After"));
     m_autoRun->setText(QCoreApplication::translate("PluginUIClass", "Autorun mode"));
+    m_showStrokes->setText(QCoreApplication::translate("PluginUIClass", "Show Stroke"));
     m_effectLabel->setText(QCoreApplication::translate("PluginUIClass", "Effect:"));
     for (int i = 0; i < m_comboEffect->count(); ++i) {
         const int id = m_comboEffect->itemData(i).toInt();
@@ -531,6 +536,7 @@ void PluginUI::updateTools() {
     auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
     auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get());
     m_toolRow->setVisible(trunk || mask);
+    m_showStrokes->setVisible(mask != nullptr);
     auto* row = static_cast<QHBoxLayout*>(m_toolRow->layout());
     int at = 0;
     auto add = [&](int id, const QString& text, bool checked) {
@@ -566,7 +572,7 @@ void PluginUI::updateMaskOverlay() {
         const auto kind = mask->isDuoMask() ? ToolFilter::DuoMask : ToolFilter::Mask;
         if (const auto plane = mask->maskPlane(kind)) channel = plane->channel(DataStorage::ChannelMask);
     }
-    m_view->setMaskOverlay(m_showBefore ? Ref<DataStorage::DataChannel>() : channel);
+    m_view->setMaskOverlay(m_showBefore || !m_showStrokes->isChecked() ? Ref<DataStorage::DataChannel>() : channel);
 }
 
 void PluginUI::updateDecorations() {
@@ -586,6 +592,8 @@ void PluginUI::OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers
     node.x = imagePoint.x();
     node.y = imagePoint.y();
     node.modifiers = modifiers;
+    // Painting shows what is painted.
+    if (kind == 1 && qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get())) m_showStrokes->setChecked(true);
     m_filter->OnNewPoint(node);
 }
 

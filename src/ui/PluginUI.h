@@ -202,6 +202,7 @@ private:
     QWidget* m_toolRow = nullptr;
     QButtonGroup* m_toolGroup = nullptr;
     QSpinBox* m_toolSize = nullptr;
+    QCheckBox* m_showStrokes = nullptr;
     QLabel* m_toolSizeLabel = nullptr;
     EvalProgressBar* m_progress = nullptr;
 
