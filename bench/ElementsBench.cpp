@@ -2,6 +2,7 @@
 // parameter outside the cache key changed), the water's live run; CPU time over wall time and peak memory of
 // each case, measured in a child process of its own; G'MIC's nearest commands on the same picture
 // when G'MIC is installed.
+#include "BenchTiming.h"
 #include "datastorage/DataChannel.h"
 #include "datastorage/PixelFormat.h"
 #include "datastorage/PixelPlane.h"
@@ -56,19 +57,7 @@ Ref<DataChannel> band(int top, int bottom) {
     return mask;
 }
 
-struct Clock {
-    std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
-    double cpu = cpuSeconds();
-    static double cpuSeconds() {
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    std::pair<double, double> elapsed() const {
-        const double w = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
-        return {w, cpuSeconds() - cpu};
-    }
-};
+using BenchTiming::Clock;
 
 // With ELEMORAMA_BENCH_DUMP=<directory> each case's result is written there as raw RGBA bytes
 // (<name>.rgba), so that the outputs before and after a change can be compared byte for byte.
@@ -86,10 +75,7 @@ void dump(const std::string& name, const PixelPlane& result) {
 }
 
 void report(const std::string& name, double wall, double cpu) {
-    std::printf("bench: %s %.3f s\n", name.c_str(), wall);
-    std::printf("bench: %s_mpix_per_s %.2f Mpix/s\n", name.c_str(), kMegapixels / wall);
-    std::printf("bench: %s_cpu_per_wall %.2f ratio\n", name.c_str(), cpu / wall);
-    std::fflush(stdout);
+    BenchTiming::report(name, wall, cpu, kMegapixels);
 }
 
 // Runs `body` in a child process and reports its peak resident memory.

@@ -3,6 +3,7 @@
 // again) and the night sky's recomposition with nothing changed; CPU time over wall time and peak
 // memory of each case in a child process of its own; G'MIC's stars and GEGL's supernova and lens
 // flare on the same picture when they are installed.
+#include "BenchTiming.h"
 #include "datastorage/DataChannel.h"
 #include "datastorage/PixelFormat.h"
 #include "datastorage/PixelPlane.h"
@@ -53,25 +54,10 @@ Ref<DataChannel> maskOf(const QImage& grey) {
     return mask;
 }
 
-struct Clock {
-    std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
-    double cpu = cpuSeconds();
-    static double cpuSeconds() {
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    std::pair<double, double> elapsed() const {
-        const double w = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
-        return {w, cpuSeconds() - cpu};
-    }
-};
+using BenchTiming::Clock;
 
 void report(const std::string& name, double wall, double cpu) {
-    std::printf("bench: %s %.3f s\n", name.c_str(), wall);
-    std::printf("bench: %s_mpix_per_s %.2f Mpix/s\n", name.c_str(), kMegapixels / wall);
-    std::printf("bench: %s_cpu_per_wall %.2f ratio\n", name.c_str(), cpu / wall);
-    std::fflush(stdout);
+    BenchTiming::report(name, wall, cpu, kMegapixels);
 }
 
 // Runs `body` in a child process and reports its peak resident memory; returns the wall time the

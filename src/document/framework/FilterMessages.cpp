@@ -1,5 +1,7 @@
 #include "document/framework/FilterMessages.h"
 
+#include <QGuiApplication>
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -37,6 +39,11 @@ bool FilterMessages::show(const FilterMessage& message, QWidget* parent) {
 FilterMessages::Handler FilterMessages::setHandler(Handler h) {
     std::swap(handler(), h);
     return h;
+}
+
+QString FilterMessages::applicationTitle() {
+    const QString title = QGuiApplication::applicationDisplayName();
+    return title.isEmpty() ? QStringLiteral("Elemorama") : title;
 }
 
 } // namespace Orvex::Document

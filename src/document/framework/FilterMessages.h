@@ -30,6 +30,8 @@ public:
     static bool question(const QString& title, const QString& text, QWidget* parent = nullptr) {
         return show({FilterMessage::Question, title, text}, parent);
     }
+    // The title of the effects' boxes: the application's display name ("Elemorama" without one).
+    static QString applicationTitle();
     // Replaces the boxes (nullptr restores them); returns the previous handler.
     using Handler = std::function<bool(const FilterMessage&)>;
     static Handler setHandler(Handler handler);

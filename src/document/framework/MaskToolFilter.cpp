@@ -21,8 +21,7 @@ using ::Orvex::Detail::RectI;
 
 namespace {
 QString applicationTitle() {
-    const QString title = QGuiApplication::applicationDisplayName();
-    return title.isEmpty() ? QStringLiteral("Elemorama") : title;
+    return FilterMessages::applicationTitle();
 }
 
 Ref<PixelPlane> maskPlaneOf(Ref<DataChannel> channel) {

@@ -15,8 +15,7 @@ namespace Orvex::Document::Filters {
 namespace {
 
 QString applicationTitle() {
-    const QString title = QGuiApplication::applicationDisplayName();
-    return title.isEmpty() ? QStringLiteral("Elemorama") : title;
+    return FilterMessages::applicationTitle();
 }
 
 int roundAway(double v) {
