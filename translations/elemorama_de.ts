@@ -1,6 +1,69 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>Aurora</name>
+    <message>
+        <source>Red</source>
+        <translation>Rot</translation>
+    </message>
+    <message>
+        <source>Green</source>
+        <translation>Grün</translation>
+    </message>
+    <message>
+        <source>Blue</source>
+        <translation>Blau</translation>
+    </message>
+    <message>
+        <source>Inversion</source>
+        <translation>Umkehren</translation>
+    </message>
+    <message>
+        <source>Color Mix</source>
+        <translation>Farbmischung</translation>
+    </message>
+    <message>
+        <source>Glow</source>
+        <translation>Leuchten</translation>
+    </message>
+    <message>
+        <source>Brightness</source>
+        <translation>Helligkeit</translation>
+    </message>
+    <message>
+        <source>Rate</source>
+        <translation>Rate</translation>
+    </message>
+    <message>
+        <source>Glow Sigma X</source>
+        <translation>Leuchten Sigma X</translation>
+    </message>
+    <message>
+        <source>Sigma X</source>
+        <translation>Sigma X</translation>
+    </message>
+    <message>
+        <source>Sigma Y</source>
+        <translation>Sigma Y</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Geometry</source>
+        <translation>Geometrie</translation>
+    </message>
+    <message>
+        <source>Opacity</source>
+        <translation>Deckkraft</translation>
+    </message>
+    <message>
+        <source>Blend Mode</source>
+        <translation>Mischmodus</translation>
+    </message>
+</context>
+<context>
     <name>ColorButton</name>
     <message>
         <source>Select Color</source>
@@ -28,6 +91,37 @@
     <message>
         <source>Preferences</source>
         <translation>Einstellungen</translation>
+    </message>
+</context>
+<context>
+    <name>Cumulus</name>
+    <message>
+        <source>Cloudiness</source>
+        <translation>Bewölkung</translation>
+    </message>
+    <message>
+        <source>Boundary</source>
+        <translation>Rand</translation>
+    </message>
+    <message>
+        <source>Smoothness</source>
+        <translation>Weichheit</translation>
+    </message>
+    <message>
+        <source>Contrast</source>
+        <translation>Kontrast</translation>
+    </message>
+    <message>
+        <source>Transparency</source>
+        <translation>Transparenz</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>Farbe</translation>
     </message>
 </context>
 <context>
@@ -123,6 +217,123 @@
     </message>
 </context>
 <context>
+    <name>Fire</name>
+    <message>
+        <source>Flames</source>
+        <translation>Flammen</translation>
+    </message>
+    <message>
+        <source>Wide</source>
+        <translation>Breite</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>Höhe</translation>
+    </message>
+    <message>
+        <source>BlurX</source>
+        <translation>Unschärfe X</translation>
+    </message>
+    <message>
+        <source>Distortion</source>
+        <translation>Verzerrung</translation>
+    </message>
+    <message>
+        <source>Transparency</source>
+        <translation>Transparenz</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>Farbe</translation>
+    </message>
+</context>
+<context>
+    <name>Frost</name>
+    <message>
+        <source>Thickness</source>
+        <translation>Dicke</translation>
+    </message>
+    <message>
+        <source>Fill</source>
+        <translation>Füllung</translation>
+    </message>
+    <message>
+        <source>Branching</source>
+        <translation>Verzweigung</translation>
+    </message>
+    <message>
+        <source>Freeze</source>
+        <translation>Gefrieren</translation>
+    </message>
+    <message>
+        <source>Transparency</source>
+        <translation>Transparenz</translation>
+    </message>
+    <message>
+        <source>Shadow</source>
+        <translation>Schatten</translation>
+    </message>
+    <message>
+        <source>Uniformity</source>
+        <translation>Gleichmäßigkeit</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>Farbe</translation>
+    </message>
+</context>
+<context>
+    <name>Lightning</name>
+    <message>
+        <source>Thickness</source>
+        <translation>Dicke</translation>
+    </message>
+    <message>
+        <source>Branching</source>
+        <translation>Verzweigung</translation>
+    </message>
+    <message>
+        <source>Dispersal</source>
+        <translation>Streuung</translation>
+    </message>
+    <message>
+        <source>Glow</source>
+        <translation>Leuchten</translation>
+    </message>
+    <message>
+        <source>Curvature</source>
+        <translation>Krümmung</translation>
+    </message>
+    <message>
+        <source>Branch Curvature</source>
+        <translation>Krümmung der Äste</translation>
+    </message>
+    <message>
+        <source>Distribution</source>
+        <translation>Verteilung</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>Farbe</translation>
+    </message>
+    <message>
+        <source>Blending</source>
+        <translation>Überblenden</translation>
+    </message>
+    <message>
+        <source>Glow Blending</source>
+        <translation>Leuchten überblenden</translation>
+    </message>
+    <message>
+        <source>Glow Color</source>
+        <translation>Leuchtfarbe</translation>
+    </message>
+    <message>
+        <source>Random Seed</source>
+        <translation>Zufallswert</translation>
+    </message>
+</context>
+<context>
     <name>MacMenu</name>
     <message>
         <source>%1 home page...</source>
@@ -170,6 +381,97 @@
     <message>
         <source>Transform tool status tip</source>
         <translation>Verschiebt, dreht und skaliert die Auswahl.</translation>
+    </message>
+</context>
+<context>
+    <name>NightSky</name>
+    <message>
+        <source>Base Color</source>
+        <translation>Grundfarbe</translation>
+    </message>
+    <message>
+        <source>Dimming</source>
+        <translation>Abdunkeln</translation>
+    </message>
+    <message>
+        <source>Stars</source>
+        <translation>Sterne</translation>
+    </message>
+    <message>
+        <source>Nebulas</source>
+        <translation>Nebel</translation>
+    </message>
+    <message>
+        <source>Shooting Stars</source>
+        <translation>Sternschnuppen</translation>
+    </message>
+    <message>
+        <source>Meteors</source>
+        <translation>Meteore</translation>
+    </message>
+    <message>
+        <source>Star Color</source>
+        <translation>Sternfarbe</translation>
+    </message>
+    <message>
+        <source>Color Deviation</source>
+        <translation>Farbabweichung</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Density</source>
+        <translation>Dichte</translation>
+    </message>
+    <message>
+        <source>Rays</source>
+        <translation>Strahlen</translation>
+    </message>
+    <message>
+        <source>Ray Size</source>
+        <translation>Strahlengröße</translation>
+    </message>
+    <message>
+        <source>Random Seed</source>
+        <translation>Zufallswert</translation>
+    </message>
+    <message>
+        <source>Nebula Color</source>
+        <translation>Nebelfarbe</translation>
+    </message>
+    <message>
+        <source>Spread</source>
+        <translation>Ausbreitung</translation>
+    </message>
+    <message>
+        <source>Amount</source>
+        <translation>Menge</translation>
+    </message>
+    <message>
+        <source>Deform</source>
+        <translation>Verformung</translation>
+    </message>
+    <message>
+        <source>Brightness</source>
+        <translation>Helligkeit</translation>
+    </message>
+    <message>
+        <source>Shooting Star Color</source>
+        <translation>Farbe der Sternschnuppen</translation>
+    </message>
+    <message>
+        <source>Elongation</source>
+        <translation>Streckung</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>Winkel</translation>
+    </message>
+    <message>
+        <source>Meteor Color</source>
+        <translation>Meteorfarbe</translation>
     </message>
 </context>
 <context>
@@ -433,6 +735,119 @@
     </message>
 </context>
 <context>
+    <name>Rain</name>
+    <message>
+        <source>Density</source>
+        <translation>Dichte</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Scale</source>
+        <translation>Maßstab</translation>
+    </message>
+    <message>
+        <source>Angle</source>
+        <translation>Winkel</translation>
+    </message>
+    <message>
+        <source>Dispersion</source>
+        <translation>Streuung</translation>
+    </message>
+    <message>
+        <source>Transparency</source>
+        <translation>Transparenz</translation>
+    </message>
+</context>
+<context>
+    <name>Rainbow</name>
+    <message>
+        <source>Bow width</source>
+        <translation>Bogenbreite</translation>
+    </message>
+    <message>
+        <source>Reverse Palette </source>
+        <translation>Farben umkehren</translation>
+    </message>
+    <message>
+        <source>White Rainbow</source>
+        <translation>Weißer Regenbogen</translation>
+    </message>
+    <message>
+        <source>Noise Frequency</source>
+        <translation>Rauschfrequenz</translation>
+    </message>
+    <message>
+        <source>Noise Level</source>
+        <translation>Rauschstärke</translation>
+    </message>
+    <message>
+        <source>Colorizing</source>
+        <translation>Einfärben</translation>
+    </message>
+    <message>
+        <source>Transparency</source>
+        <translation>Transparenz</translation>
+    </message>
+</context>
+<context>
+    <name>Sun</name>
+    <message>
+        <source>Power</source>
+        <translation>Stärke</translation>
+    </message>
+    <message>
+        <source>Smooth Color</source>
+        <translation>Farbverlauf</translation>
+    </message>
+    <message>
+        <source>Sun Color</source>
+        <translation>Sonnenfarbe</translation>
+    </message>
+    <message>
+        <source>Glow Color</source>
+        <translation>Leuchtfarbe</translation>
+    </message>
+    <message>
+        <source>Additional Glow Color</source>
+        <translation>Zweite Leuchtfarbe</translation>
+    </message>
+    <message>
+        <source>Halo Color</source>
+        <translation>Halofarbe</translation>
+    </message>
+    <message>
+        <source>Enable Rays</source>
+        <translation>Strahlen zeigen</translation>
+    </message>
+    <message>
+        <source>Random direction</source>
+        <translation>Zufällige Richtung</translation>
+    </message>
+    <message>
+        <source>Number</source>
+        <translation>Anzahl</translation>
+    </message>
+    <message>
+        <source>Max Length</source>
+        <translation>Größte Länge</translation>
+    </message>
+    <message>
+        <source>Intensity</source>
+        <translation>Intensität</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>Breite</translation>
+    </message>
+    <message>
+        <source>Transparency</source>
+        <translation>Transparenz</translation>
+    </message>
+</context>
+<context>
     <name>ToolFilter</name>
     <message>
         <source>History Brush</source>
@@ -457,6 +872,53 @@
     <message>
         <source>ZoomTool_HINT</source>
         <translation>Vergrößert oder verkleinert die Ansicht.</translation>
+    </message>
+</context>
+<context>
+    <name>Water</name>
+    <message>
+        <source>Density</source>
+        <translation>Dichte</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>Höhe</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Direction</source>
+        <translation>Richtung</translation>
+    </message>
+    <message>
+        <source>Dispersal</source>
+        <translation>Streuung</translation>
+    </message>
+    <message>
+        <source>Depth</source>
+        <translation>Tiefe</translation>
+    </message>
+    <message>
+        <source>Brightness</source>
+        <translation>Helligkeit</translation>
+    </message>
+    <message>
+        <source>Vertical Shift</source>
+        <translation>Vertikale Verschiebung</translation>
+    </message>
+    <message>
+        <source>Horizontal Shift</source>
+        <translation>Horizontale Verschiebung</translation>
+    </message>
+    <message>
+        <source>Microwaves</source>
+        <translation>Kräuselwellen</translation>
+    </message>
+    <message>
+        <source>Color</source>
+        <translation>Farbe</translation>
     </message>
 </context>
 </TS>

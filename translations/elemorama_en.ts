@@ -1,10 +1,16 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="en_US">
 <context>
+    <name>Aurora</name>
+    </context>
+<context>
     <name>ColorButton</name>
     </context>
 <context>
     <name>CommonText</name>
+    </context>
+<context>
+    <name>Cumulus</name>
     </context>
 <context>
     <name>DocumentFilters</name>
@@ -57,10 +63,22 @@
     <name>EvalProgressBar</name>
     </context>
 <context>
+    <name>Fire</name>
+    </context>
+<context>
+    <name>Frost</name>
+    </context>
+<context>
+    <name>Lightning</name>
+    </context>
+<context>
     <name>MacMenu</name>
     </context>
 <context>
     <name>MaskToolFilter</name>
+    </context>
+<context>
+    <name>NightSky</name>
     </context>
 <context>
     <name>Orvex::Document::Filters::StrokesFile</name>
@@ -81,6 +99,18 @@
     <name>PresetsUI</name>
     </context>
 <context>
+    <name>Rain</name>
+    </context>
+<context>
+    <name>Rainbow</name>
+    </context>
+<context>
+    <name>Sun</name>
+    </context>
+<context>
     <name>ToolFilter</name>
+    </context>
+<context>
+    <name>Water</name>
     </context>
 </TS>

@@ -360,6 +360,17 @@ void PluginUI::buildForm() {
     side->addWidget(m_autoRun);
     m_progress = new EvalProgressBar(nullptr, EvalProgressBar::CancelMode, this);
     m_progress->setObjectName(QStringLiteral("progressBar"));
+    // The bar shows while a job runs; its place is kept so that the panel does not jump.
+    QSizePolicy keepPlace = m_progress->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_progress->setSizePolicy(keepPlace);
+    m_progress->hide();
+    auto* busyWatch = new QTimer(this);
+    connect(busyWatch, &QTimer::timeout, this, [this] {
+        const bool busy = m_filter && m_filter->isProcessing();
+        if (m_progress->isVisible() != busy) m_progress->setVisible(busy);
+    });
+    busyWatch->start(100);
     side->addWidget(m_progress);
     m_hint = new QLabel(this);
     m_hint->setObjectName(QStringLiteral("hintLabel"));

@@ -119,15 +119,15 @@ std::vector<int> MaskToolFilter::toolIds() const {
 QString MaskToolFilter::ToolText(int id) const {
     switch (id) {
     case SelectionTool:
-        return tr("Selection tool");
+        return QCoreApplication::translate("MaskToolFilter", "Selection tool");
     case BluePenTool:
-        return tr("Blue stroke pen");
+        return QCoreApplication::translate("MaskToolFilter", "Blue stroke pen");
     case EraserTool:
-        return tr("Eraser tool");
+        return QCoreApplication::translate("MaskToolFilter", "Eraser tool");
     case BucketTool:
-        return tr("Bucket tool");
+        return QCoreApplication::translate("MaskToolFilter", "Bucket tool");
     case TransformTool:
-        return tr("Transform tool");
+        return QCoreApplication::translate("MaskToolFilter", "Transform tool");
     default:
         return ToolFilter::ToolText(id);
     }
@@ -136,15 +136,15 @@ QString MaskToolFilter::ToolText(int id) const {
 QString MaskToolFilter::ToolStatusTip(int id) const {
     switch (id) {
     case SelectionTool:
-        return tr("Selection tool status tip");
+        return QCoreApplication::translate("MaskToolFilter", "Selection tool status tip");
     case BluePenTool:
-        return tr("Blue stroke status tip");
+        return QCoreApplication::translate("MaskToolFilter", "Blue stroke status tip");
     case EraserTool:
-        return tr("Eraser tool status tip");
+        return QCoreApplication::translate("MaskToolFilter", "Eraser tool status tip");
     case BucketTool:
-        return tr("Bucket status tip");
+        return QCoreApplication::translate("MaskToolFilter", "Bucket status tip");
     case TransformTool:
-        return tr("Transform tool status tip");
+        return QCoreApplication::translate("MaskToolFilter", "Transform tool status tip");
     default:
         return ToolFilter::ToolStatusTip(id);
     }

@@ -906,11 +906,11 @@ std::vector<int> ToolFilter::toolIds() const {
 QString ToolFilter::ToolText(int id) const {
     switch (id) {
     case HistoryBrushTool:
-        return tr("History Brush");
+        return QCoreApplication::translate("ToolFilter", "History Brush");
     case HandTool:
-        return tr("Hand Tool");
+        return QCoreApplication::translate("ToolFilter", "Hand Tool");
     case ZoomTool:
-        return tr("Zoom Tool");
+        return QCoreApplication::translate("ToolFilter", "Zoom Tool");
     default:
         return {};
     }
@@ -919,11 +919,11 @@ QString ToolFilter::ToolText(int id) const {
 QString ToolFilter::ToolStatusTip(int id) const {
     switch (id) {
     case HistoryBrushTool:
-        return tr("HistoryBrush_HINT");
+        return QCoreApplication::translate("ToolFilter", "HistoryBrush_HINT");
     case HandTool:
-        return tr("HandTool_HINT");
+        return QCoreApplication::translate("ToolFilter", "HandTool_HINT");
     case ZoomTool:
-        return tr("ZoomTool_HINT");
+        return QCoreApplication::translate("ToolFilter", "ZoomTool_HINT");
     default:
         return {};
     }
