@@ -114,11 +114,7 @@ RunOutcome FrostRenderer::process(FrostParams& lastRun, const PixelPlane& source
         });
         if (!done) return RunOutcome::Cancelled;
         context.advance();
-        m_depositKey = lastRun;
-        m_depositArea = area;
-        m_depositType = type;
-        m_depositValid = true;
-        ++m_counts.deposit;
+        keepDeposit(lastRun, area, type);
     }
 
     context.beginPhase(0.1, 1);
@@ -169,6 +165,14 @@ struct GridSamples {
 };
 
 } // namespace
+
+void FrostRenderer::keepDeposit(const FrostParams& key, const FrostRect& area, int32_t type) {
+    m_depositKey = key;
+    m_depositArea = area;
+    m_depositType = type;
+    m_depositValid = true;
+    ++m_counts.deposit;
+}
 
 RunOutcome FrostRenderer::depositAndShadeOnGrid(const FrostParams& lastRun, const FrostGrid& grid, bool grown,
                                                 const PixelPlane& source, PixelPlane& result,
@@ -245,11 +249,7 @@ RunOutcome FrostRenderer::depositAndShadeOnGrid(const FrostParams& lastRun, cons
         });
         if (hooks.isCancelled()) return RunOutcome::Cancelled;
         context.advance();
-        m_depositKey = lastRun;
-        m_depositArea = area;
-        m_depositType = type;
-        m_depositValid = true;
-        ++m_counts.deposit;
+        keepDeposit(lastRun, area, type);
     }
 
     // Shading on the grid: the factor by which each cell's colour is darkened, scaled up.

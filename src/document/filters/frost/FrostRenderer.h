@@ -30,6 +30,8 @@ public:
     const std::vector<float>& field() const { return m_field; }
 
 private:
+    // The deposit just built is valid for `key` over `area` in samples of `type`.
+    void keepDeposit(const FrostParams& key, const FrostRect& area, int32_t type);
     // Large images: the deposit and the shading on the grid, laid over the picture scaled up.
     RunOutcome depositAndShadeOnGrid(const FrostParams& lastRun, const FrostGrid& grid, bool grown,
                                      const DataStorage::PixelPlane& source, DataStorage::PixelPlane& result,
