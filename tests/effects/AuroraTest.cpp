@@ -14,24 +14,14 @@ using namespace TestSupport;
 
 namespace {
 
-struct AuroraRun {
-    Ref<PixelPlane> source, result;
-    RunOutcome outcome = RunOutcome::Done;
-};
+using AuroraRun = RenderRun;
 
 AuroraRun render(AuroraRenderer& renderer, AuroraParams p, int w, int h, int32_t type = TypeU8,
                  int workers = 0, const std::atomic<bool>* cancel = nullptr, bool alpha = false,
                  const DataChannel* mask = nullptr) {
-    AuroraRun run;
-    run.source = makePlane(w, h, type, alpha, 0.7f);
-    run.result = emptyLike(*run.source);
-    RunContext context;
-    context.maxWorkers = workers;
-    context.cancelFlag = cancel;
     MaskChannels masks;
     masks.mask = mask;
-    run.outcome = renderer.process(p, *run.source, masks, *run.result, context);
-    return run;
+    return renderOn(renderer, p, makePlane(w, h, type, alpha, 0.7f), masks, workers, cancel);
 }
 
 AuroraParams withLines(std::vector<Segment> lines) {

@@ -10,22 +10,15 @@ using namespace TestSupport;
 
 namespace {
 
-struct CloudRun {
-    Ref<PixelPlane> source, result;
-    RunOutcome outcome = RunOutcome::Done;
-};
+using CloudRun = RenderRun;
 
 CloudRun render(CumulusRenderer& renderer, CumulusParams p, int w, int h, int32_t type, const RectI& selected,
                 int workers = 0, bool alpha = false) {
-    CloudRun run;
-    run.source = makePlane(w, h, type, alpha);
-    run.result = emptyLike(*run.source);
-    auto mask = makeMask(w, h, selected);
+    const Ref<DataChannel> mask = makeMask(w, h, selected);
     MaskChannels masks;
     masks.mask = mask.get();
-    RunContext context;
-    context.maxWorkers = workers;
-    run.outcome = renderer.process(p, *run.source, masks, *run.result, context);
+    CloudRun run = renderOn(renderer, p, makePlane(w, h, type, alpha), masks, workers);
+    run.mask = mask;
     return run;
 }
 

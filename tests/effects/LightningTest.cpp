@@ -16,21 +16,11 @@ using namespace TestSupport;
 
 namespace {
 
-struct LightningRun {
-    Ref<PixelPlane> source, result;
-    RunOutcome outcome = RunOutcome::Done;
-};
+using LightningRun = RenderRun;
 
 LightningRun render(LightningRenderer& renderer, LightningParams p, int w, int h, int32_t type = TypeU8,
                     int workers = 0, const std::atomic<bool>* cancel = nullptr, bool alpha = false) {
-    LightningRun run;
-    run.source = makePlane(w, h, type, alpha, 0.7f);
-    run.result = emptyLike(*run.source);
-    RunContext context;
-    context.maxWorkers = workers;
-    context.cancelFlag = cancel;
-    run.outcome = renderer.process(p, *run.source, MaskChannels{}, *run.result, context);
-    return run;
+    return renderOn(renderer, p, makePlane(w, h, type, alpha, 0.7f), {}, workers, cancel);
 }
 
 LightningParams withLines(std::vector<Segment> lines) {

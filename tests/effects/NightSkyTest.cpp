@@ -13,25 +13,15 @@ using namespace TestSupport;
 
 namespace {
 
-struct SkyRun {
-    Ref<PixelPlane> source, result;
-    RunOutcome outcome = RunOutcome::Done;
-};
+using SkyRun = RenderRun;
 
 // Renders with `zones` as the two-zone mask (or, with `plain`, as a plain selection).
 SkyRun render(NightSkyRenderer& renderer, NightSkyParams p, const DataChannel* zones, int w, int h,
               int32_t type = TypeU8, int workers = 0, bool plain = false,
               const std::atomic<bool>* cancel = nullptr) {
-    SkyRun run;
-    run.source = makePlane(w, h, type, true, 0.9f);
-    run.result = emptyLike(*run.source);
     MaskChannels masks;
     (plain ? masks.mask : masks.duoMask) = zones;
-    RunContext context;
-    context.maxWorkers = workers;
-    context.cancelFlag = cancel;
-    run.outcome = renderer.process(p, *run.source, masks, *run.result, context);
-    return run;
+    return renderOn(renderer, p, makePlane(w, h, type, true, 0.9f), masks, workers, cancel);
 }
 
 // Star zones (1) over `stars`, nebula zones (2) over `nebulas` (painted last).

@@ -9,23 +9,15 @@ using namespace TestSupport;
 
 namespace {
 
-struct RainRun {
-    Ref<PixelPlane> source, result;
-    Ref<DataChannel> mask;
-    RunOutcome outcome = RunOutcome::Done;
-};
+using RainRun = RenderRun;
 
 RainRun render(RainRenderer& renderer, RainParams params, int w, int h, int32_t type, const RectI& selected,
                int workers = 0, bool alpha = false, float alphaValue = 1.0f) {
-    RainRun run;
-    run.source = makePlane(w, h, type, alpha, alphaValue);
-    run.result = emptyLike(*run.source);
-    run.mask = makeMask(w, h, selected);
+    const Ref<DataChannel> mask = makeMask(w, h, selected);
     MaskChannels masks;
-    masks.mask = run.mask.get();
-    RunContext context;
-    context.maxWorkers = workers;
-    run.outcome = renderer.process(params, *run.source, masks, *run.result, context);
+    masks.mask = mask.get();
+    RainRun run = renderOn(renderer, params, makePlane(w, h, type, alpha, alphaValue), masks, workers);
+    run.mask = mask;
     return run;
 }
 

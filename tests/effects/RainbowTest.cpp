@@ -14,31 +14,13 @@ using namespace TestSupport;
 
 namespace {
 
-struct RainbowRun {
-    Ref<PixelPlane> source, result;
-    RunOutcome outcome = RunOutcome::Done;
-};
-
-// A black opaque picture, so that the result shows the band's own colours.
-Ref<PixelPlane> blackPlane(int w, int h, int32_t type) {
-    Ref<PixelPlane> plane(new PixelPlane(MaskRGB, type, SizeI{w, h}));
-    std::vector<float> rgba(size_t(w) * size_t(h) * 4, 0.0f);
-    setData(*plane, plane->bounds(), rgba.data(), 0, PixelFormat::fromMask(MaskRGBA, TypeF32));
-    return plane;
-}
+using RainbowRun = RenderRun;
 
 RainbowRun render(RainbowRenderer& renderer, RainbowParams& p, Ref<PixelPlane> source, int workers = 0,
                   const DataChannel* shield = nullptr, const std::atomic<bool>* cancel = nullptr) {
-    RainbowRun run;
-    run.source = source;
-    run.result = emptyLike(*source);
     MaskChannels masks;
     masks.strokes = shield;
-    RunContext context;
-    context.maxWorkers = workers;
-    context.cancelFlag = cancel;
-    run.outcome = renderer.process(p, *run.source, masks, *run.result, context);
-    return run;
+    return renderOn(renderer, p, std::move(source), masks, workers, cancel);
 }
 
 RainbowParams placed(int w, int h) {

@@ -3,7 +3,10 @@
 #include "datastorage/DataChannel.h"
 #include "datastorage/PixelFormat.h"
 #include "datastorage/PixelPlane.h"
+#include "document/filters/EffectRenderer.h"
 #include "document/filters/RenderSupport.h"
+
+#include <atomic>
 
 #include <cmath>
 #include <vector>
@@ -54,6 +57,35 @@ inline std::vector<float> planeFloats(const PixelPlane& plane) {
     std::vector<float> values(size_t(plane.width()) * size_t(plane.height()) * 4);
     getData(plane, plane.bounds(), values.data(), 0, PixelFormat::fromMask(MaskRGBA, TypeF32));
     return values;
+}
+
+// A black opaque picture (RGB), so that a result shows an effect's own colours.
+inline Ref<PixelPlane> blackPlane(int w, int h, int32_t type = TypeF32) {
+    Ref<PixelPlane> plane(new PixelPlane(MaskRGB, type, SizeI{w, h}));
+    std::vector<float> rgba(size_t(w) * size_t(h) * 4, 0.0f);
+    setData(*plane, plane->bounds(), rgba.data(), 0, PixelFormat::fromMask(MaskRGBA, TypeF32));
+    return plane;
+}
+
+// One renderer run over a source into a fresh result of the source's layout.
+struct RenderRun {
+    Ref<PixelPlane> source, result;
+    Ref<DataChannel> mask; // a selection the test made for the run, kept alive with it
+    Orvex::Document::Filters::RunOutcome outcome = Orvex::Document::Filters::RunOutcome::Done;
+};
+
+template <class Renderer, class Params>
+RenderRun renderOn(Renderer& renderer, Params& params, Ref<PixelPlane> source,
+                   const Orvex::Document::Filters::MaskChannels& masks = {}, int workers = 0,
+                   const std::atomic<bool>* cancel = nullptr) {
+    RenderRun run;
+    run.source = std::move(source);
+    run.result = emptyLike(*run.source);
+    Orvex::Document::Filters::RunContext context;
+    context.maxWorkers = workers;
+    context.cancelFlag = cancel;
+    run.outcome = renderer.process(params, *run.source, masks, *run.result, context);
+    return run;
 }
 
 } // namespace TestSupport

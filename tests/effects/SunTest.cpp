@@ -17,13 +17,6 @@ using namespace TestSupport;
 
 namespace {
 
-Ref<PixelPlane> blackPlane(int w, int h) {
-    Ref<PixelPlane> plane(new PixelPlane(MaskRGB, TypeF32, SizeI{w, h}));
-    std::vector<float> zeros(size_t(w) * size_t(h) * 4, 0.0f);
-    setData(*plane, plane->bounds(), zeros.data(), 0, PixelFormat::fromMask(MaskRGBA, TypeF32));
-    return plane;
-}
-
 // Renders over `source` and returns the result's RGBA floats.
 std::vector<float> render(SunParams p, const PixelPlane& source, int workers = 0,
                           RunOutcome* outcome = nullptr, const std::atomic<bool>* cancel = nullptr) {
