@@ -116,6 +116,22 @@ bool installed(const char* program) {
 
 } // namespace
 
+// The night lake at 12 MP with its sky as the zone, and a result plane for it.
+struct NightScene {
+    Ref<PixelPlane> source, result;
+    Ref<DataChannel> sky;
+    MaskChannels masks;
+};
+
+NightScene nightScene() {
+    NightScene scene;
+    scene.source = planeOf(scaled(QStringLiteral("darkest_hour_night_lake.jpg"), QImage::Format_RGBA8888));
+    scene.sky = maskOf(scaled(QStringLiteral("darkest_hour_night_lake.sky.png"), QImage::Format_Grayscale8));
+    scene.result = Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU8, scene.source->size()));
+    scene.masks.mask = scene.sky.get();
+    return scene;
+}
+
 int main(int argc, char** argv) {
     // An argument picks the cases whose name contains it (nightsky, sun, peers).
     const std::string only = argc > 1 ? argv[1] : "";
@@ -126,39 +142,33 @@ int main(int argc, char** argv) {
 
     if (wanted("nightsky_12mp"))
         nightCold = isolated("nightsky_12mp", [&] {
-            auto source =
-                planeOf(scaled(QStringLiteral("darkest_hour_night_lake.jpg"), QImage::Format_RGBA8888));
-            auto sky =
-                maskOf(scaled(QStringLiteral("darkest_hour_night_lake.sky.png"), QImage::Format_Grayscale8));
-            auto result = Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU8, source->size()));
-            MaskChannels masks;
-            masks.mask = sky.get();
+            const NightScene scene = nightScene();
+            const PixelPlane& source = *scene.source;
+            PixelPlane& result = *scene.result;
+            const MaskChannels& masks = scene.masks;
             NightSkyRenderer renderer;
             NightSkyParams p = NightSkyParams::defaults(); // "ORVEX Default"
-            const double cold = timed("nightsky_12mp_cold", renderer, p, *source, masks, *result);
+            const double cold = timed("nightsky_12mp_cold", renderer, p, source, masks, result);
             std::printf("bench: nightsky_12mp_stars %lld count\n", (long long)renderer.counts().stars);
             std::printf("bench: nightsky_12mp_nebula_blobs %lld count\n",
                         (long long)renderer.counts().nebulas);
             p.starSeed = 17;
-            const double warm = timed("nightsky_12mp_warm", renderer, p, *source, masks, *result);
+            const double warm = timed("nightsky_12mp_warm", renderer, p, source, masks, result);
             std::printf("bench: nightsky_12mp_warm_vs_cold %.3f ratio\n", warm / cold);
-            const double again = timed("nightsky_12mp_recompose", renderer, p, *source, masks, *result);
+            const double again = timed("nightsky_12mp_recompose", renderer, p, source, masks, result);
             std::printf("bench: nightsky_12mp_recompose_vs_cold %.3f ratio\n", again / cold);
             return cold;
         });
     if (wanted("nightsky_12mp_showers"))
         isolated("nightsky_12mp_showers", [&] {
-            auto source =
-                planeOf(scaled(QStringLiteral("darkest_hour_night_lake.jpg"), QImage::Format_RGBA8888));
-            auto sky =
-                maskOf(scaled(QStringLiteral("darkest_hour_night_lake.sky.png"), QImage::Format_Grayscale8));
-            auto result = Ref<PixelPlane>(new PixelPlane(MaskRGBA, TypeU8, source->size()));
-            MaskChannels masks;
-            masks.mask = sky.get();
+            const NightScene scene = nightScene();
+            const PixelPlane& source = *scene.source;
+            PixelPlane& result = *scene.result;
+            const MaskChannels& masks = scene.masks;
             NightSkyRenderer renderer;
             NightSkyParams p = NightSkyParams::defaults();
             p.useShoots = p.useMeteors = p.starUseRays = true;
-            return timed("nightsky_12mp_showers_cold", renderer, p, *source, masks, *result);
+            return timed("nightsky_12mp_showers_cold", renderer, p, source, masks, result);
         });
     if (wanted("sun_12mp"))
         sunCold = isolated("sun_12mp", [&] {
