@@ -77,13 +77,15 @@ struct RenderRun {
 template <class Renderer, class Params>
 RenderRun renderOn(Renderer& renderer, Params& params, Ref<PixelPlane> source,
                    const Orvex::Document::Filters::MaskChannels& masks = {}, int workers = 0,
-                   const std::atomic<bool>* cancel = nullptr) {
+                   const std::atomic<bool>* cancel = nullptr,
+                   Orvex::Document::Filters::RunMode mode = Orvex::Document::Filters::RunMode::Normal) {
     RenderRun run;
     run.source = std::move(source);
     run.result = emptyLike(*run.source);
     Orvex::Document::Filters::RunContext context;
     context.maxWorkers = workers;
     context.cancelFlag = cancel;
+    context.mode = mode;
     run.outcome = renderer.process(params, *run.source, masks, *run.result, context);
     return run;
 }

@@ -16,26 +16,14 @@ using namespace TestSupport;
 
 namespace {
 
-struct RenderRun {
-    Ref<PixelPlane> source, result;
-    Ref<DataChannel> mask;
-    RunOutcome outcome = RunOutcome::Done;
-};
-
 template <class Renderer, class Params>
 RenderRun render(Renderer& renderer, Params params, int w, int h, int32_t type, const RectI& selected,
                  int workers = 0, RunMode mode = RunMode::Normal, const std::atomic<bool>* cancel = nullptr) {
-    RenderRun run;
-    run.source = makePlane(w, h, type, true);
-    run.result = emptyLike(*run.source);
-    run.mask = makeMask(w, h, selected);
+    const Ref<DataChannel> mask = makeMask(w, h, selected);
     MaskChannels masks;
-    masks.mask = run.mask.get();
-    RunContext context;
-    context.maxWorkers = workers;
-    context.mode = mode;
-    context.cancelFlag = cancel;
-    run.outcome = renderer.process(params, *run.source, masks, *run.result, context);
+    masks.mask = mask.get();
+    RenderRun run = renderOn(renderer, params, makePlane(w, h, type, true), masks, workers, cancel, mode);
+    run.mask = mask;
     return run;
 }
 
