@@ -49,16 +49,6 @@ const char* nameOf(LinkStep step) {
 // A run that reads and writes every channel: rain over a small colour picture.
 constexpr const char* kRainBatch = "batch\n{\n    effect Rain\n}\n";
 
-bool alive(pid_t pid) {
-    FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-    if (!f) return false;
-    char line[512] = {};
-    const size_t n = fread(line, 1, sizeof line - 1, f);
-    fclose(f);
-    const char* close = strrchr(line, ')');
-    return n > 0 && close && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
-}
-
 double secondsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -107,7 +97,7 @@ TEST(Faults, AnEffectProcessKilledOrFrozenAtAnyStepEndsTheRunCleanly) {
             }
             if (step == LinkStep::Run || step == LinkStep::Get || step == LinkStep::GetStream)
                 EXPECT_EQ(image.samples, original.samples) << "written before any put";
-            EXPECT_FALSE(alive(fx)) << "the effect process outlived its session";
+            EXPECT_FALSE(runs(fx)) << "the effect process outlived its session";
         }
     }
 }
@@ -123,34 +113,17 @@ TEST(Faults, AnEffectProcessWhoseMasterDiesOrFreezesEndsOnItsOwn) {
         for (const LinkStep step : kSteps) {
             if (step == LinkStep::Done) continue; // the run is over then: nothing is waiting
             SCOPED_TRACE(std::string(freeze ? "frozen" : "dead") + " master at " + nameOf(step));
-            int fds[2];
-            ASSERT_EQ(pipe(fds), 0);
-            const pid_t master = fork();
-            ASSERT_GE(master, 0);
-            if (master == 0) {
-                close(fds[0]);
-                try {
-                    MasterSession session(fxPath());
-                    const pid_t fx = session.childPid();
-                    if (write(fds[1], &fx, sizeof fx) != sizeof fx) _exit(3);
-                    ImageRecord image = makeImage(64, 48, ColorModel::RGB, -1, false, 12);
-                    MasterRun run;
-                    run.image = &image;
+            const ForkedMaster forked =
+                forkMaster(makeImage(64, 48, ColorModel::RGB, -1, false, 12), [&](MasterRun& run) {
                     run.params = kRainBatch;
-                    run.onStep = [&](LinkStep at) {
+                    run.onStep = [step, freeze](LinkStep at) {
                         if (at != step) return;
                         if (freeze) raise(SIGSTOP);
                         _exit(5); // no destructor, no quit: the master is simply gone
                     };
-                    session.run(run);
-                } catch (...) {
-                }
-                _exit(4);
-            }
-            close(fds[1]);
-            pid_t fx = 0;
-            ASSERT_EQ(read(fds[0], &fx, sizeof fx), ssize_t(sizeof fx));
-            close(fds[0]);
+                });
+            ASSERT_GT(forked.master, 0);
+            const pid_t master = forked.master, fx = forked.fx;
 
             if (freeze) {
                 // Wait until the master has stopped itself at the step.
@@ -169,10 +142,10 @@ TEST(Faults, AnEffectProcessWhoseMasterDiesOrFreezesEndsOnItsOwn) {
                 if (!freeze) waitpid(master, nullptr, WNOHANG);
                 const pid_t r = waitpid(fx, &fxStatus, WNOHANG);
                 if (r == fx) reaped = true;
-                else if (freeze && !alive(fx)) break;
+                else if (freeze && !runs(fx)) break;
                 else usleep(25 * 1000);
             }
-            const bool gone = reaped || !alive(fx);
+            const bool gone = reaped || !runs(fx);
             EXPECT_TRUE(gone) << "the effect process outlived its master";
             if (reaped) {
                 EXPECT_TRUE(WIFEXITED(fxStatus)) << "the effect process died from a signal";
@@ -216,7 +189,7 @@ TEST(Faults, AHandshakeThatNeverComesIsRefused) {
         // The silent one was stopped with its session.
         if (FILE* pidFile = fopen((path + ".pid").c_str(), "r")) {
             int pid = 0;
-            if (fscanf(pidFile, "%d", &pid) == 1) EXPECT_FALSE(alive(pid_t(pid)));
+            if (fscanf(pidFile, "%d", &pid) == 1) EXPECT_FALSE(runs(pid_t(pid)));
             fclose(pidFile);
         }
     }
