@@ -1,0 +1,297 @@
+// The GIMP plug-in as GIMP drives it: GIMP runs headless (gimp -i) with a Script-Fu batch that
+// loads a photo, selects, calls plug-in-elemorama and exports the layer; the pixels must be the
+// ones elemorama-render gives for the same image, parameters and selection.
+#include "imageio/ImageIO.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+using namespace Orvex;
+
+namespace {
+
+struct GimpRun {
+    bool finished = false;
+    int exitCode = -1;
+    QString err;
+};
+
+class GimpPlugin : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString gimp;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    static QString q(const QString& text) { return '"' + text + '"'; }
+
+    void SetUp() override {
+        gimp = QStandardPaths::findExecutable(QStringLiteral("gimp"));
+        if (gimp.isEmpty()) GTEST_SKIP() << "gimp is not installed";
+        ASSERT_TRUE(dir.isValid());
+        // A private GIMP profile that finds the plug-in in the build tree before the system's.
+        QDir(dir.path()).mkpath(QStringLiteral("gimp/gradients"));
+        QDir(dir.path()).mkpath(QStringLiteral("run"));
+        QFile rc(path(QStringLiteral("gimp/gimprc")));
+        ASSERT_TRUE(rc.open(QIODevice::WriteOnly));
+        QDir plugins(QStringLiteral(ELEMORAMA_GIMP_PLUGIN_FOLDER));
+        plugins.cdUp();
+        rc.write(QStringLiteral("(plug-in-path \"%1:${gimp_plug_in_dir}/plug-ins\")\n")
+                     .arg(plugins.absolutePath())
+                     .toUtf8());
+        rc.close();
+        // The photo, small enough that GIMP's start dominates a run.
+        QImage photo(QStringLiteral(ELEMORAMA_SHARED_SAMPLES_DIR "/evening_glow_lake_boats.jpg"));
+        ASSERT_FALSE(photo.isNull());
+        photo = photo.scaled(400, 300, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                    .convertToFormat(QImage::Format_RGB888);
+        ASSERT_TRUE(photo.save(path(QStringLiteral("in.png"))));
+    }
+
+    QProcessEnvironment environment(const QString& fx) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("GIMP2_DIRECTORY"), path(QStringLiteral("gimp")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
+        env.insert(QStringLiteral("ELEMORAMA_FX"), fx);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("ELEMORAMA_AUTO"));
+        return env;
+    }
+
+    // Runs the Script-Fu expressions in one headless GIMP; `done` is printed when all of them ran.
+    GimpRun runGimp(const QString& script, QProcessEnvironment env = {}) {
+        if (env.isEmpty()) env = environment(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-fx"));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::SeparateChannels);
+        p.start(gimp, {QStringLiteral("-i"), QStringLiteral("-d"), QStringLiteral("-f"), QStringLiteral("-b"),
+                       script + QStringLiteral(" (gimp-message \"elemorama-test-done\")"),
+                       QStringLiteral("-b"), QStringLiteral("(gimp-quit 0)")});
+        GimpRun run;
+        run.finished = p.waitForFinished(180000);
+        if (!run.finished) p.kill(), p.waitForFinished(5000);
+        run.exitCode = p.exitCode();
+        run.err = QString::fromUtf8(p.readAllStandardError()) + QString::fromUtf8(p.readAllStandardOutput());
+        return run;
+    }
+
+    void expectRanThrough(const GimpRun& run) {
+        EXPECT_TRUE(run.finished) << "GIMP did not end";
+        EXPECT_TRUE(run.err.contains(QStringLiteral("elemorama-test-done"))) << run.err.toStdString();
+        // Nothing of the link is left behind: the pad file lives in the runtime folder.
+        EXPECT_TRUE(QDir(path(QStringLiteral("run"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // elemorama-render on the same image, selection and effect.
+    void render(const QString& in, const QString& selection, const QString& effect, const QString& out) {
+        QProcess p;
+        p.setProcessEnvironment(environment(QString()));
+        QStringList args{QStringLiteral("--effect"), effect, in, QStringLiteral("-o"), out};
+        if (!selection.isEmpty()) args << QStringLiteral("--selection") << selection;
+        p.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-render"), args);
+        ASSERT_TRUE(p.waitForFinished(120000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    }
+
+    // The params argument of a non-interactive call: a batch run of the effect's defaults.
+    static QString batch(const QString& effect) {
+        return QStringLiteral("\"batch { effect \\\"%1\\\" }\"").arg(effect);
+    }
+};
+
+// The decoded samples are equal: layout and every byte.
+void expectSameSamples(const QString& a, const QString& b) {
+    const ImageIO::ImageRecord x = ImageIO::loadImage(a), y = ImageIO::loadImage(b);
+    ASSERT_EQ(x.width, y.width);
+    ASSERT_EQ(x.height, y.height);
+    ASSERT_EQ(x.model, y.model) << ImageIO::describe(x).toStdString() << " vs " << ImageIO::describe(y).toStdString();
+    ASSERT_EQ(x.sampleType, y.sampleType);
+    ASSERT_EQ(x.hasAlpha, y.hasAlpha);
+    size_t differing = 0;
+    for (size_t i = 0; i < x.samples.size(); ++i) differing += x.samples[i] != y.samples[i];
+    EXPECT_EQ(differing, 0u) << "of " << x.samples.size() << " bytes";
+}
+
+bool sameSamples(const QString& a, const QString& b) {
+    const ImageIO::ImageRecord x = ImageIO::loadImage(a), y = ImageIO::loadImage(b);
+    return x.width == y.width && x.height == y.height && x.samples == y.samples;
+}
+
+} // namespace
+
+// An antialiased ellipse gives the selection soft edges: the effect blends them itself, so GIMP
+// must not blend them again, nor clip the rain that falls out of the selection.
+TEST_F(GimpPlugin, EightBitResultIsTheBatchRenderersByteForByte) {
+    QString script;
+    for (const QString effect : {QStringLiteral("Rain"), QStringLiteral("Frost")}) {
+        script += QStringLiteral(
+                      "(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                      "       (d (car (gimp-image-get-active-drawable img))))"
+                      "  (gimp-image-select-ellipse img CHANNEL-OP-REPLACE 40 30 300 160)"
+                      "  (let ((sel (car (gimp-selection-save img))))"
+                      "    (file-png-save RUN-NONINTERACTIVE img sel %2 %2 0 9 0 0 0 0 0)"
+                      "    (gimp-image-remove-channel img sel))"
+                      "  (plug-in-elemorama RUN-NONINTERACTIVE img d %3)"
+                      "  (file-png-save RUN-NONINTERACTIVE img d %4 %4 0 9 0 0 0 0 0)"
+                      "  (gimp-message (if (= d (car (gimp-image-get-active-drawable img))) \"active-kept\" \"active-lost\"))"
+                      "  (gimp-message (if (= TRUE (car (gimp-selection-is-empty img))) \"selection-lost\" \"selection-kept\")))")
+                      .arg(q(path("in.png")), q(path("sel-" + effect + ".png")), batch(effect),
+                           q(path("gimp-" + effect + ".png")));
+    }
+    const GimpRun run = runGimp(script);
+    expectRanThrough(run);
+    EXPECT_EQ(run.err.count(QStringLiteral("active-kept")), 2) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(QStringLiteral("selection-kept")), 2);
+    for (const QString effect : {QStringLiteral("Rain"), QStringLiteral("Frost")}) {
+        SCOPED_TRACE(effect.toStdString());
+        render(path("in.png"), path("sel-" + effect + ".png"), effect, path("render-" + effect + ".png"));
+        expectSameSamples(path("gimp-" + effect + ".png"), path("render-" + effect + ".png"));
+        EXPECT_FALSE(sameSamples(path("gimp-" + effect + ".png"), path("in.png"))) << "the effect drew nothing";
+    }
+}
+
+// A layer that sticks out of the canvas at an offset, and a selection that covers part of it and
+// part of the empty canvas: the selection is read in the layer's frame, unselected off the canvas.
+TEST_F(GimpPlugin, LayerWithOffsetsAndSelectionPartlyOutside) {
+    const int offsetX = 150, offsetY = 140;
+    const QString script =
+        QStringLiteral("(let* ((img (car (gimp-image-new 500 400 RGB)))"
+                       "       (d (car (gimp-file-load-layer RUN-NONINTERACTIVE img %1))))"
+                       "  (gimp-image-insert-layer img d 0 0)"
+                       "  (gimp-layer-set-offsets d %2 %3)"
+                       "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 100 100 300 250)"
+                       "  (let ((sel (car (gimp-selection-save img))))"
+                       "    (file-png-save RUN-NONINTERACTIVE img sel %4 %4 0 9 0 0 0 0 0))"
+                       "  (plug-in-elemorama RUN-NONINTERACTIVE img d %5)"
+                       "  (file-png-save RUN-NONINTERACTIVE img d %6 %6 0 9 0 0 0 0 0))")
+            .arg(q(path("in.png")))
+            .arg(offsetX)
+            .arg(offsetY)
+            .arg(q(path("canvas-sel.png")), batch(QStringLiteral("Rain")), q(path("gimp.png")));
+    expectRanThrough(runGimp(script));
+
+    // The canvas selection moved into the layer's frame, nothing beyond the canvas.
+    const QImage canvas = QImage(path("canvas-sel.png")).convertToFormat(QImage::Format_Grayscale8);
+    ASSERT_EQ(canvas.size(), QSize(500, 400));
+    QImage layerSel(400, 300, QImage::Format_Grayscale8);
+    layerSel.fill(0);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x)
+            if (x + offsetX < canvas.width() && y + offsetY < canvas.height())
+                layerSel.scanLine(y)[x] = canvas.constScanLine(y + offsetY)[x + offsetX];
+    ASSERT_TRUE(layerSel.save(path("layer-sel.png")));
+    render(path("in.png"), path("layer-sel.png"), QStringLiteral("Rain"), path("render.png"));
+    expectSameSamples(path("gimp.png"), path("render.png"));
+}
+
+// Greyscale with alpha and 16-bit RGB go through the same way: the exported input, processed by
+// the batch renderer, is what the plug-in made of it.
+TEST_F(GimpPlugin, GreyWithAlphaAndSixteenBit) {
+    const QString script =
+        QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                       "       (d (car (gimp-image-get-active-drawable img))))"
+                       "  (gimp-image-convert-grayscale img)"
+                       "  (gimp-layer-add-alpha d)"
+                       "  (file-png-save RUN-NONINTERACTIVE img d %2 %2 0 9 0 0 0 0 0)"
+                       "  (plug-in-elemorama RUN-NONINTERACTIVE img d %3)"
+                       "  (file-png-save RUN-NONINTERACTIVE img d %4 %4 0 9 0 0 0 0 0))"
+                       "(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                       "       (d (car (gimp-image-get-active-drawable img))))"
+                       "  (gimp-image-convert-precision img PRECISION-U16-GAMMA)"
+                       "  (file-png-save RUN-NONINTERACTIVE img d %5 %5 0 9 0 0 0 0 0)"
+                       "  (plug-in-elemorama RUN-NONINTERACTIVE img d %3)"
+                       "  (file-png-save RUN-NONINTERACTIVE img d %6 %6 0 9 0 0 0 0 0))")
+            .arg(q(path("in.png")), q(path("grey-in.png")), batch(QStringLiteral("Rain")), q(path("grey.png")),
+                 q(path("u16-in.png")), q(path("u16.png")));
+    expectRanThrough(runGimp(script));
+    {
+        SCOPED_TRACE("grey with alpha");
+        const ImageIO::ImageRecord in = ImageIO::loadImage(path("grey-in.png"));
+        EXPECT_EQ(in.model, ImageIO::ColorModel::Grey);
+        EXPECT_TRUE(in.hasAlpha);
+        render(path("grey-in.png"), QString(), QStringLiteral("Rain"), path("grey-render.png"));
+        expectSameSamples(path("grey.png"), path("grey-render.png"));
+    }
+    {
+        SCOPED_TRACE("16-bit");
+        EXPECT_EQ(ImageIO::loadImage(path("u16-in.png")).sampleType, ImageIO::UInt16);
+        render(path("u16-in.png"), QString(), QStringLiteral("Rain"), path("u16-render.png"));
+        expectSameSamples(path("u16.png"), path("u16-render.png"));
+    }
+}
+
+// Whatever goes wrong, or when the user cancels, GIMP gets a message (or nothing, for a cancel),
+// ends, and the layer keeps its pixels.
+TEST_F(GimpPlugin, CancelAndFailuresLeaveTheLayerUnchanged) {
+    // A process that dies the moment it starts.
+    QFile crash(path("crashing-fx"));
+    ASSERT_TRUE(crash.open(QIODevice::WriteOnly));
+    crash.write("#!/bin/sh\nkill -SEGV $$\n");
+    crash.close();
+    crash.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    struct Case {
+        const char* name;
+        QString fx;
+        const char* mode;
+        const char* prepare;
+        const char* message; // expected on GIMP's error output; empty for a cancel
+    };
+    const QString fx = QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-fx");
+    const Case cases[] = {
+        {"cancelled", fx, "RUN-INTERACTIVE", "", ""},
+        {"missing", path("no-such-fx"), "RUN-NONINTERACTIVE", "", "is missing"},
+        {"crashing", path("crashing-fx"), "RUN-NONINTERACTIVE", "", "ended or did not answer before the link was made"},
+        {"not an effect", fx, "RUN-NONINTERACTIVE", "", "The effect failed"},
+        {"indexed", fx, "RUN-NONINTERACTIVE",
+         "(gimp-image-convert-indexed img CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 255 FALSE FALSE \"\")",
+         "convert this indexed image"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString out = path(QStringLiteral("out-%1.png").arg(QString::fromLatin1(c.name).replace(' ', '-')));
+        const QString params = QString::fromLatin1(c.name) == QLatin1String("not an effect")
+                                   ? batch(QStringLiteral("NoSuchEffect"))
+                                   : batch(QStringLiteral("Rain"));
+        const QString script =
+            QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                           "       (d (car (gimp-image-get-active-drawable img))))"
+                           "  %2"
+                           "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 10 10 200 150)"
+                           "  (catch (gimp-message \"call-failed\") (plug-in-elemorama %3 img d %4))"
+                           "  (file-png-save RUN-NONINTERACTIVE img d %5 %5 0 9 0 0 0 0 0))")
+                .arg(q(path("in.png")), QString::fromLatin1(c.prepare), QString::fromLatin1(c.mode), params, q(out));
+        QProcessEnvironment env = environment(c.fx);
+        if (QString::fromLatin1(c.name) == QLatin1String("cancelled"))
+            env.insert(QStringLiteral("ELEMORAMA_AUTO"), QStringLiteral("cancel"));
+        const GimpRun run = runGimp(script, env);
+        expectRanThrough(run);
+        if (*c.message) {
+            EXPECT_TRUE(run.err.contains(QString::fromLatin1(c.message))) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QStringLiteral("call-failed")));
+        }
+        if (QString::fromLatin1(c.name) != QLatin1String("indexed")) // the palette changed its pixels
+            EXPECT_TRUE(sameSamples(out, path("in.png")));
+    }
+}
+
+// The smallest drawable there is.
+TEST_F(GimpPlugin, OnePixelLayer) {
+    QImage one(1, 1, QImage::Format_RGB888);
+    one.fill(QColor(90, 120, 200));
+    ASSERT_TRUE(one.save(path("one.png")));
+    const QString script = QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                                          "       (d (car (gimp-image-get-active-drawable img))))"
+                                          "  (plug-in-elemorama RUN-NONINTERACTIVE img d %2)"
+                                          "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))")
+                               .arg(q(path("one.png")), batch(QStringLiteral("Rain")), q(path("gimp-one.png")));
+    expectRanThrough(runGimp(script));
+    render(path("one.png"), QString(), QStringLiteral("Rain"), path("render-one.png"));
+    expectSameSamples(path("gimp-one.png"), path("render-one.png"));
+}
