@@ -295,3 +295,22 @@ TEST_F(GimpPlugin, OnePixelLayer) {
     render(path("one.png"), QString(), QStringLiteral("Rain"), path("render-one.png"));
     expectSameSamples(path("gimp-one.png"), path("render-one.png"));
 }
+
+// "Repeat Last" (run with last values) reruns the last call's parameters without a window.
+TEST_F(GimpPlugin, RepeatLastRerunsTheLastParameters) {
+    const QString load = QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                                        "       (d (car (gimp-image-get-active-drawable img))))"
+                                        "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 50 20 250 120)"
+                                        "  %2"
+                                        "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))");
+    const QString first = load.arg(q(path("in.png")),
+                                   QStringLiteral("(plug-in-elemorama RUN-NONINTERACTIVE img d %1)")
+                                       .arg(QStringLiteral("\"batch { effect \\\"Frost\\\" }\"")),
+                                   q(path("first.png")));
+    const QString again = load.arg(q(path("in.png")), QStringLiteral("(plug-in-elemorama RUN-WITH-LAST-VALS img d \"\")"),
+                                   q(path("again.png")));
+    const GimpRun run = runGimp(first + again);
+    expectRanThrough(run);
+    EXPECT_FALSE(sameSamples(path("first.png"), path("in.png")));
+    expectSameSamples(path("again.png"), path("first.png"));
+}
