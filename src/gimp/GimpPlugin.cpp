@@ -208,7 +208,9 @@ Result apply(gint32 image, gint32 drawable, const std::string& params, bool batc
     gimp_drawable_update(drawable, 0, 0, width, height);
     gimp_image_undo_group_end(image);
 
-    const std::string& kept = reply.params.empty() ? params : reply.params;
+    // What "Repeat Last" reruns: the same text after a script's call; after the window, the
+    // effect and values the window kept (the effect process answers with the text it was sent).
+    const std::string kept = batch ? (reply.params.empty() ? params : reply.params) : std::string("batch { last 1 }");
     gimp_set_data(DataKey, kept.c_str(), kept.size() + 1);
     return result;
 }

@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cstring>
+
 using namespace Orvex;
 
 namespace {
@@ -313,4 +315,47 @@ TEST_F(GimpPlugin, RepeatLastRerunsTheLastParameters) {
     expectRanThrough(run);
     EXPECT_FALSE(sameSamples(path("first.png"), path("in.png")));
     expectSameSamples(path("again.png"), path("first.png"));
+}
+
+// The interactive run, with a window that a script drives (choose Rain, density 8, paint a stroke,
+// Apply): the layer gets what elemorama-render gives for the same choices and the window's
+// selection, and Repeat Last gives the same again from the parameter text the window answered.
+TEST_F(GimpPlugin, InteractiveApplyAndRepeatLast) {
+    const QString load = QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                                        "       (d (car (gimp-image-get-active-drawable img))))"
+                                        "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 0 0 400 150)"
+                                        "  (plug-in-elemorama %2 img d \"\")"
+                                        "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))");
+    QProcessEnvironment env = environment(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-fx-scripted"));
+    env.insert(QStringLiteral("ELEMORAMA_TEST_SCRIPT"), QStringLiteral("apply"));
+    env.insert(QStringLiteral("ELEMORAMA_TEST_MASK_OUT"), path("painted.png"));
+    const GimpRun run = runGimp(load.arg(q(path("in.png")), QStringLiteral("RUN-INTERACTIVE"), q(path("window.png"))) +
+                                    load.arg(q(path("in.png")), QStringLiteral("RUN-WITH-LAST-VALS"), q(path("again.png"))),
+                                env);
+    expectRanThrough(run);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("script: density 8, commit 1"))) << run.err.toStdString();
+    ASSERT_TRUE(QFile::exists(path("painted.png")));
+
+    QProcess p;
+    p.setProcessEnvironment(environment(QString()));
+    p.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-render"),
+            {QStringLiteral("--effect"), QStringLiteral("Rain"), QStringLiteral("--set"), QStringLiteral("Den=8"),
+             QStringLiteral("--selection"), path("painted.png"), path("in.png"), QStringLiteral("-o"), path("render.png")});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_FALSE(sameSamples(path("window.png"), path("in.png"))) << "the window applied nothing";
+    expectSameSamples(path("window.png"), path("render.png"));
+    // Repeat Last runs without the window, with the window's effect and values, on GIMP's own
+    // selection (not the stroke the script added).
+    QImage rectangle(400, 300, QImage::Format_Grayscale8);
+    rectangle.fill(0);
+    for (int y = 0; y < 150; ++y) memset(rectangle.scanLine(y), 255, 400);
+    ASSERT_TRUE(rectangle.save(path("rectangle.png")));
+    p.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-render"),
+            {QStringLiteral("--effect"), QStringLiteral("Rain"), QStringLiteral("--set"), QStringLiteral("Den=8"),
+             QStringLiteral("--selection"), path("rectangle.png"), path("in.png"), QStringLiteral("-o"),
+             path("render-again.png")});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    expectSameSamples(path("again.png"), path("render-again.png"));
 }
