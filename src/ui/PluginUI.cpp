@@ -377,6 +377,11 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
         connect(app, &OrvexApplication::languageChanged, this, &PluginUI::setLang);
     qWarning("PU.6\n");
     m_view->setPlane(m_session.image);
+    // The preferences' initial zoom: the whole image in the view, or its pixels at 100 %.
+    if (m_session.image && !m_settings.value(QStringLiteral("InitialFit"), true).toBool()) {
+        m_view->setZoom(1.0);
+        m_view->centerOn(QPointF(m_session.image->width() / 2.0, m_session.image->height() / 2.0));
+    }
     if (m_session.image)
         m_navigator->setImage(m_view->thumbnail(240), QSize(m_session.image->width(), m_session.image->height()));
     setAfter();

@@ -389,6 +389,27 @@ TEST_F(WindowFixture, TheViewZoomsAroundThePointerPansAndFollowsTheNavigator) {
 // The same stroke in image pixels gives the same mask whether drawn at fit, 250 % or 800 %: the
 // pointer lands on whole view pixels, so positions differ by under a view pixel, and the soft
 // edge of the brush by little.
+TEST_F(WindowFixture, TheInitialZoomFollowsThePreferences) {
+    image = gradientPlane(1600, 1200); // larger than the view, so fit and 100 % differ
+    withSelection = false;
+    {
+        auto window = open();
+        window->resize(900, 600);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(window->view()->fitted());
+        EXPECT_LT(window->view()->zoom(), 1.0);
+    }
+    windowStore.setValue(QStringLiteral("InitialFit"), false);
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->view()->fitted());
+    EXPECT_DOUBLE_EQ(window->view()->zoom(), 1.0);
+    // At 100 % the middle of the image is in view.
+    EXPECT_TRUE(window->view()->visibleRect().contains(QPointF(800, 600)));
+    EXPECT_LT(window->view()->visibleRect().width(), 1600.0);
+}
+
 TEST_F(WindowFixture, AStrokeGivesTheSameMaskAtEveryZoom) {
     withSelection = false;
     std::vector<std::vector<uint8_t>> masks;
