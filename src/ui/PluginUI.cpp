@@ -428,12 +428,12 @@ void PluginUI::buildForm() {
     m_settingsButton = button("topbar/settings");
     column->addLayout(topbar);
 
-    auto* body = new QHBoxLayout;
+    auto* body = m_body = new QHBoxLayout;
     body->setSpacing(8);
     m_view = new ImagePreview(this);
     body->addWidget(m_view, 1);
 
-    auto* side = new QVBoxLayout;
+    auto* side = m_side = new QVBoxLayout;
     side->setSpacing(6);
     auto* effectRow = new QHBoxLayout;
     m_effectLabel = new QLabel(this);
@@ -518,8 +518,8 @@ void PluginUI::buildForm() {
     m_hint->setWordWrap(true);
     m_hint->setMinimumHeight(48);
     m_hint->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    side->addWidget(m_hint);
     body->addLayout(side);
+    placeHints();
     column->addLayout(body, 1);
 
     connect(m_before, &QPushButton::clicked, this, [this] { setBefore(true); });
@@ -912,7 +912,28 @@ void PluginUI::launchLink() {
 
 void PluginUI::showOption() {
     OptionsUI dialog(this);
-    dialog.exec();
+    if (dialog.exec() != QDialog::Accepted) return;
+    m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
+    placeHints();
+}
+
+void PluginUI::placeHints() {
+    // "right": under the panel; "left": a column before the image; anything else: hidden.
+    const QString where = m_settings.value(QStringLiteral("showHints"), QStringLiteral("right")).toString();
+    m_side->removeWidget(m_hint);
+    m_body->removeWidget(m_hint);
+    if (where == QLatin1String("left")) {
+        m_hint->setFixedWidth(200);
+        m_body->insertWidget(0, m_hint);
+        m_hint->show();
+    } else if (where == QLatin1String("right")) {
+        m_hint->setMinimumWidth(0);
+        m_hint->setMaximumWidth(QWIDGETSIZE_MAX);
+        m_side->addWidget(m_hint);
+        m_hint->show();
+    } else {
+        m_hint->hide();
+    }
 }
 
 void PluginUI::my_btnLoadPreset_clicked() {

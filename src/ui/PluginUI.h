@@ -24,6 +24,8 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QHBoxLayout;
+class QVBoxLayout;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
@@ -198,6 +200,7 @@ private:
     void showCurrent(bool changed = false);
     void updateActions();
     void updateTools();
+    void placeHints();
     void updateDecorations();
     void updateMaskOverlay();
     QuitAnswer askQuit();
@@ -229,6 +232,8 @@ private:
     QButtonGroup* m_beforeAfter = nullptr;
     QCheckBox* m_autoRun = nullptr;
     QLabel* m_hint = nullptr;
+    QHBoxLayout* m_body = nullptr; // the image view and the side column
+    QVBoxLayout* m_side = nullptr;
     QWidget* m_toolRow = nullptr;
     QButtonGroup* m_toolGroup = nullptr;
     QSpinBox* m_toolSize = nullptr;

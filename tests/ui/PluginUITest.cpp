@@ -8,6 +8,7 @@
 #include "dataview/Navigator.h"
 #include "ui/PluginUI.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -408,6 +409,26 @@ TEST_F(WindowFixture, TheInitialZoomFollowsThePreferences) {
     // At 100 % the middle of the image is in view.
     EXPECT_TRUE(window->view()->visibleRect().contains(QPointF(800, 600)));
     EXPECT_LT(window->view()->visibleRect().width(), 1600.0);
+}
+
+TEST_F(WindowFixture, TheHintsPanelSitsWhereThePreferencesSay) {
+    for (const char* where : {"right", "left", "hidden"}) {
+        SCOPED_TRACE(where);
+        windowStore.setValue(QStringLiteral("showHints"), QString::fromLatin1(where));
+        auto window = open();
+        window->resize(1000, 650);
+        QCoreApplication::processEvents();
+        auto* hint = window->findChild<QLabel*>(QStringLiteral("hintLabel"));
+        ASSERT_NE(hint, nullptr);
+        const int viewX = window->view()->mapTo(window.get(), QPoint(0, 0)).x();
+        const int hintX = hint->mapTo(window.get(), QPoint(0, 0)).x();
+        if (QLatin1String(where) == QLatin1String("hidden")) {
+            EXPECT_FALSE(hint->isVisible());
+        } else {
+            EXPECT_TRUE(hint->isVisible());
+            EXPECT_EQ(hintX > viewX, QLatin1String(where) == QLatin1String("right"));
+        }
+    }
 }
 
 TEST_F(WindowFixture, AStrokeGivesTheSameMaskAtEveryZoom) {
