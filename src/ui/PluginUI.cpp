@@ -258,7 +258,16 @@ void ImagePreview::setMaskOverlay(Ref<DataStorage::DataChannel> mask) {
     update();
 }
 
-// The mask, reduced to about the size it is shown at, as a red tint whose opacity follows it.
+void ImagePreview::setSelectionDisplay(bool filled, QRgb argb) {
+    m_selectionFilled = filled;
+    m_selectionColor = argb;
+    rebuildOverlay();
+    update();
+}
+
+// The mask, reduced to about the size it is shown at: filled, a tint of the selection colour whose
+// opacity follows the mask; otherwise the outline where the mask crosses one half, in dashes of
+// black and white.
 void ImagePreview::rebuildOverlay() {
     m_overlay = QImage();
     if (!m_mask || !m_plane || m_mask->width() != m_plane->width() || m_mask->height() != m_plane->height())
@@ -267,15 +276,31 @@ void ImagePreview::rebuildOverlay() {
     const int w = std::max(1, std::min(m_mask->width(), int(std::ceil(t.width() * devicePixelRatioF()))));
     const int h = std::max(1, std::min(m_mask->height(), int(std::ceil(t.height() * devicePixelRatioF()))));
     m_overlay = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    // The mask sampled at the overlay's pixels, with a border row above and below for the outline.
     std::vector<uint8_t> row(size_t(m_mask->width()));
+    std::vector<uint8_t> grid(size_t(w) * size_t(h));
     for (int y = 0; y < h; ++y) {
         const int sy = std::min(m_mask->height() - 1, int((y + 0.5) * m_mask->height() / h));
         DataStorage::getData(*m_mask, DataStorage::RectI{0, sy, m_mask->width(), sy + 1}, row.data(), 0);
+        for (int x = 0; x < w; ++x)
+            grid[size_t(y) * size_t(w) + size_t(x)] =
+                row[size_t(std::min(m_mask->width() - 1, int((x + 0.5) * m_mask->width() / w)))];
+    }
+    const int alpha = qAlpha(m_selectionColor);
+    for (int y = 0; y < h; ++y) {
         auto* out = reinterpret_cast<QRgb*>(m_overlay.scanLine(y));
+        const uint8_t* g = grid.data() + size_t(y) * size_t(w);
         for (int x = 0; x < w; ++x) {
-            const int sx = std::min(m_mask->width() - 1, int((x + 0.5) * m_mask->width() / w));
-            const int a = row[size_t(sx)] * 110 / 255; // at most about 43 % over the photo
-            out[x] = qRgba(a, a / 6, a / 6, a);
+            if (m_selectionFilled) {
+                const int a = g[x] * alpha / 255;
+                out[x] = qRgba(qRed(m_selectionColor) * a / 255, qGreen(m_selectionColor) * a / 255,
+                               qBlue(m_selectionColor) * a / 255, a);
+                continue;
+            }
+            const bool inside = g[x] >= 128;
+            const bool edge = inside && (x == 0 || y == 0 || x == w - 1 || y == h - 1 || g[x - 1] < 128 ||
+                                         g[x + 1] < 128 || (g - w)[x] < 128 || (g + w)[x] < 128);
+            out[x] = !edge ? 0u : ((x + y) / 4) % 2 ? qRgba(255, 255, 255, 255) : qRgba(0, 0, 0, 255);
         }
     }
 }
@@ -377,6 +402,7 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
         connect(app, &OrvexApplication::languageChanged, this, &PluginUI::setLang);
     qWarning("PU.6\n");
     m_view->setPlane(m_session.image);
+    applySelectionDisplay();
     // The preferences' initial zoom: the whole image in the view, or its pixels at 100 %.
     if (m_session.image && !m_settings.value(QStringLiteral("InitialFit"), true).toBool()) {
         m_view->setZoom(1.0);
@@ -915,6 +941,12 @@ void PluginUI::showOption() {
     if (dialog.exec() != QDialog::Accepted) return;
     m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
     placeHints();
+    applySelectionDisplay();
+}
+
+void PluginUI::applySelectionDisplay() {
+    m_view->setSelectionDisplay(m_settings.value(QStringLiteral("SelectionMode"), false).toBool(),
+                                QRgb(m_settings.value(QStringLiteral("SelectionColor"), int(0x66FF0000)).toInt()));
 }
 
 void PluginUI::placeHints() {

@@ -76,6 +76,10 @@ public:
     // 8-bit channel of the image's size; null: none).
     void setLines(std::vector<QLineF> lines);
     void setMaskOverlay(Ref<DataStorage::DataChannel> mask);
+    // How the selection is shown: its outline in black and white dashes, or filled with `argb`
+    // (the alpha is the fill's opacity where the selection is full).
+    void setSelectionDisplay(bool filled, QRgb argb);
+    const QImage& overlay() const { return m_overlay; } // as shown, at about the view's size
     // View position to image coordinates (for the tools), and back.
     QPointF toImage(const QPointF& view) const;
     QPointF toView(const QPointF& image) const;
@@ -119,6 +123,8 @@ private:
     std::vector<QLineF> m_lines;
     Ref<DataStorage::DataChannel> m_mask;
     QImage m_overlay;
+    bool m_selectionFilled = false;
+    QRgb m_selectionColor = 0x66FF0000;
     bool m_pressed = false;
     bool m_panning = false;
     QPointF m_panFrom;
@@ -201,6 +207,7 @@ private:
     void updateActions();
     void updateTools();
     void placeHints();
+    void applySelectionDisplay();
     void updateDecorations();
     void updateMaskOverlay();
     QuitAnswer askQuit();

@@ -431,6 +431,53 @@ TEST_F(WindowFixture, TheHintsPanelSitsWhereThePreferencesSay) {
     }
 }
 
+// The selection shows as an outline of black and white dashes, or filled with the chosen colour;
+// the window takes the choice from the preferences.
+TEST_F(WindowFixture, TheSelectionShowsAsAnOutlineOrFilled) {
+    ImagePreview view;
+    view.resize(120, 90);
+    view.setPlane(gradientPlane(120, 90));
+    auto mask = maskChannel(120, 90, 0);
+    const std::vector<uint8_t> full(60 * 90, 255);
+    DataStorage::setData(*mask, DataStorage::RectI{0, 0, 60, 90}, full.data(), 60);
+    view.setMaskOverlay(mask);
+    QImage shown = view.overlay();
+    ASSERT_FALSE(shown.isNull());
+    auto at = [&](double fx, double fy) {
+        return shown.pixel(std::min(shown.width() - 1, int(fx * shown.width())), int(fy * shown.height()));
+    };
+    EXPECT_EQ(qAlpha(at(0.25, 0.5)), 0) << "the inside of an outlined selection is clear";
+    EXPECT_EQ(qAlpha(at(0.75, 0.5)), 0);
+    int edge = 0, black = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        const QRgb p = shown.pixel(int(0.5 * shown.width()) - 1, y);
+        edge += qAlpha(p) == 255;
+        black += qAlpha(p) == 255 && qRed(p) == 0;
+    }
+    EXPECT_EQ(edge, shown.height()) << "the boundary column is all outline";
+    EXPECT_GT(black, 0);
+    EXPECT_LT(black, edge) << "dashes of black and white";
+
+    view.setSelectionDisplay(true, 0x8000FF00);
+    shown = view.overlay();
+    EXPECT_NEAR(qAlpha(at(0.25, 0.5)), 128, 1);
+    EXPECT_GT(qGreen(at(0.25, 0.5)), 100);
+    EXPECT_EQ(qRed(at(0.25, 0.5)), 0);
+    EXPECT_EQ(qAlpha(at(0.75, 0.5)), 0);
+
+    // The window reads the display from its settings.
+    windowStore.setValue(QStringLiteral("SelectionMode"), true);
+    windowStore.setValue(QStringLiteral("SelectionColor"), int(0x800000FF));
+    auto window = open();
+    window->findChild<QCheckBox*>(QStringLiteral("ckShowStrokes"))->setChecked(true);
+    window->view()->setMaskOverlay(mask);
+    const QImage windowShown = window->view()->overlay();
+    ASSERT_FALSE(windowShown.isNull());
+    const QRgb inside = windowShown.pixel(windowShown.width() / 4, windowShown.height() / 2);
+    EXPECT_GT(qBlue(inside), 100);
+    EXPECT_EQ(qGreen(inside), 0);
+}
+
 TEST_F(WindowFixture, AStrokeGivesTheSameMaskAtEveryZoom) {
     withSelection = false;
     std::vector<std::vector<uint8_t>> masks;
