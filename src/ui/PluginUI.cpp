@@ -447,6 +447,7 @@ void PluginUI::buildForm() {
     m_loadStrokes = button("topbar/load_outlines");
     m_saveStrokes = button("topbar/save_outlines");
     m_undo = button("topbar/undo");
+    m_redo = button("topbar/redo");
     topbar->addStretch(1);
     m_run = button("topbar/run", true);
     m_ok = button("topbar/ok");
@@ -565,6 +566,7 @@ void PluginUI::buildForm() {
     connect(m_loadStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeLoad_clicked);
     connect(m_saveStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeSave_clicked);
     connect(m_undo, &QPushButton::clicked, this, &PluginUI::Undo);
+    connect(m_redo, &QPushButton::clicked, this, &PluginUI::Redo);
     connect(m_view, &ImagePreview::pointer, this, &PluginUI::OnViewPointer);
     connect(m_showStrokes, &QCheckBox::toggled, this, [this] { updateMaskOverlay(); });
     connect(m_toolGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, [this](int id) {
@@ -602,6 +604,8 @@ void PluginUI::retranslate() {
     m_saveStrokes->setText(QCoreApplication::translate("PluginUIClass", "Save selection"));
     m_undo->setText(QCoreApplication::translate("CommonText", "Undo"));
     m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
+    m_redo->setText(QCoreApplication::translate("CommonText", "Redo"));
+    m_redo->setToolTip(QCoreApplication::translate("CommonText", "Redo"));
     m_run->setText(QCoreApplication::translate("CommonText", "Run"));
     m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
     m_ok->setText(QCoreApplication::translate("PluginUIClass", "Apply"));
@@ -811,6 +815,7 @@ void PluginUI::showCurrent(bool changed) {
 void PluginUI::updateActions() {
     const bool busy = m_filter && m_filter->isProcessing();
     m_undo->setEnabled(!busy && m_document.undoCount() > 1);
+    m_redo->setEnabled(!busy && m_document.redoCount() > 0);
 }
 
 void PluginUI::run(bool preview) {
@@ -996,6 +1001,15 @@ void PluginUI::my_btnStrokeSave_clicked() {
 void PluginUI::Undo() {
     if (!m_filter || m_filter->isProcessing()) return;
     if (m_document.undoCount() > 1 && m_document.undo()) {
+        m_commitState = 0;
+        m_view->setPlane(m_document.layer());
+    }
+    updateActions();
+}
+
+void PluginUI::Redo() {
+    if (!m_filter || m_filter->isProcessing()) return;
+    if (m_document.redo()) {
         m_commitState = 0;
         m_view->setPlane(m_document.layer());
     }

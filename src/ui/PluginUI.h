@@ -188,6 +188,7 @@ public slots:
     void my_btnStrokeLoad_clicked();
     void my_btnStrokeSave_clicked();
     void Undo();
+    void Redo();
     void runFilter();
     void runPreview();
     void runFinished(bool isCommit);
@@ -232,6 +233,7 @@ private:
     QPushButton* m_loadStrokes = nullptr;
     QPushButton* m_saveStrokes = nullptr;
     QPushButton* m_undo = nullptr;
+    QPushButton* m_redo = nullptr;
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_logo = nullptr;
     QPushButton* m_before = nullptr;

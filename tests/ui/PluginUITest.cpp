@@ -144,6 +144,33 @@ TEST_F(WindowFixture, ApplyRendersFirstThenWritesTheShownResultAndCloses) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(WindowFixture, UndoAndRedoStepThroughTheRuns) {
+    windowStore.setValue(QStringLiteral("AutoRunMode"), true);
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    auto* undo = window->findChild<QPushButton*>(QStringLiteral("topbar/undo"));
+    auto* redo = window->findChild<QPushButton*>(QStringLiteral("topbar/redo"));
+    ASSERT_NE(undo, nullptr);
+    ASSERT_NE(redo, nullptr);
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("8"));
+    ASSERT_TRUE(idle(*window));
+    const std::vector<uint8_t> eight = bytesOf(*window->view()->plane());
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("15"));
+    ASSERT_TRUE(idle(*window));
+    const std::vector<uint8_t> fifteen = bytesOf(*window->view()->plane());
+    ASSERT_NE(eight, fifteen);
+    EXPECT_FALSE(redo->isEnabled());
+    ASSERT_TRUE(undo->isEnabled());
+    undo->click();
+    EXPECT_EQ(bytesOf(*window->view()->plane()), eight);
+    ASSERT_TRUE(redo->isEnabled());
+    redo->click();
+    EXPECT_EQ(bytesOf(*window->view()->plane()), fifteen);
+    EXPECT_FALSE(redo->isEnabled());
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
 TEST_F(WindowFixture, AFailedWriteBackSaysSoAndCountsAsNotApplied) {
     applyOk = false;
     auto window = open();
