@@ -92,6 +92,10 @@
         <source>Preferences</source>
         <translation>Einstellungen</translation>
     </message>
+    <message>
+        <source>Redo</source>
+        <translation>Wiederholen</translation>
+    </message>
 </context>
 <context>
     <name>Cumulus</name>

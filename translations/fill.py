@@ -59,6 +59,7 @@ GERMAN = {
     "NightSky": "Nachthimmel",
     "Snow": "Schnee",
     "Undo": "Rückgängig",
+    "Redo": "Wiederholen",
     "Run": "Berechnen",
     "Apply the result to the image": "Das Ergebnis auf das Bild anwenden",
     "Cancel the result": "Das Ergebnis verwerfen",
