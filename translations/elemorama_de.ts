@@ -388,6 +388,25 @@
     </message>
 </context>
 <context>
+    <name>Navigator</name>
+    <message>
+        <source>Navigator</source>
+        <translation>Navigator</translation>
+    </message>
+    <message>
+        <source>Reduce Scale</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Increase Scale</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Fit image</source>
+        <translation>Ganzes Bild</translation>
+    </message>
+</context>
+<context>
     <name>NightSky</name>
     <message>
         <source>Base Color</source>
@@ -644,6 +663,10 @@
     <message>
         <source>Brush size</source>
         <translation>Pinselgröße</translation>
+    </message>
+    <message>
+        <source>Navigator</source>
+        <translation>Navigator</translation>
     </message>
 </context>
 <context>

@@ -78,6 +78,9 @@
     <name>MaskToolFilter</name>
     </context>
 <context>
+    <name>Navigator</name>
+    </context>
+<context>
     <name>NightSky</name>
     </context>
 <context>

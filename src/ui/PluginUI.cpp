@@ -30,6 +30,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -424,6 +425,7 @@ PluginUI::~PluginUI() {
     }
     m_settings.setValue(QStringLiteral("geometry"), saveGeometry());
     m_settings.setValue(QStringLiteral("Effect"), currentEffectId());
+    m_settings.setValue(QStringLiteral("boxNavgExpanded"), m_navigatorBox->isChecked());
 }
 
 void PluginUI::buildForm() {
@@ -485,9 +487,24 @@ void PluginUI::buildForm() {
     side->addLayout(views);
 
     // The navigator: the whole image with the part in view, and the zoom controls.
+    // It folds away under its header, as the user left it last time.
+    m_navigatorBox = new QToolButton(this);
+    m_navigatorBox->setObjectName(QStringLiteral("boxNavg"));
+    m_navigatorBox->setCheckable(true);
+    m_navigatorBox->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_navigatorBox->setAutoRaise(true);
+    side->addWidget(m_navigatorBox);
     m_navigator = new DataView::Navigator(this);
     m_navigator->setObjectName(QStringLiteral("navigator"));
     side->addWidget(m_navigator);
+    connect(m_navigatorBox, &QToolButton::toggled, this, [this](bool open) {
+        m_navigator->setVisible(open);
+        m_navigatorBox->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    });
+    const bool navigatorOpen = m_settings.value(QStringLiteral("boxNavgExpanded"), true).toBool();
+    m_navigatorBox->setChecked(navigatorOpen);
+    m_navigator->setVisible(navigatorOpen);
+    m_navigatorBox->setArrowType(navigatorOpen ? Qt::DownArrow : Qt::RightArrow);
     connect(m_view, &ImagePreview::ImageZoomed, m_navigator, &DataView::Navigator::ImageZoomed);
     connect(m_view, &ImagePreview::visibleRectChanged, m_navigator, &DataView::Navigator::setVisibleRect);
     connect(m_navigator, &DataView::Navigator::zoomRequested, m_view, &ImagePreview::setZoom);
@@ -605,6 +622,7 @@ void PluginUI::retranslate() {
     m_undo->setText(QCoreApplication::translate("CommonText", "Undo"));
     m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
     m_redo->setText(QCoreApplication::translate("CommonText", "Redo"));
+    m_navigatorBox->setText(QCoreApplication::translate("PluginUIClass", "Navigator"));
     m_redo->setToolTip(QCoreApplication::translate("CommonText", "Redo"));
     m_run->setText(QCoreApplication::translate("CommonText", "Run"));
     m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));

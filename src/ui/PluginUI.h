@@ -29,6 +29,7 @@ class QVBoxLayout;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
+class QToolButton;
 
 namespace Orvex::DataView {
 class Navigator;
@@ -234,6 +235,7 @@ private:
     QPushButton* m_saveStrokes = nullptr;
     QPushButton* m_undo = nullptr;
     QPushButton* m_redo = nullptr;
+    QToolButton* m_navigatorBox = nullptr; // the navigator's header, folds it away
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_logo = nullptr;
     QPushButton* m_before = nullptr;

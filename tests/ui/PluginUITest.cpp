@@ -9,6 +9,7 @@
 #include "ui/PluginUI.h"
 
 #include <QLabel>
+#include <QToolButton>
 #include <QPushButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -436,6 +437,21 @@ TEST_F(WindowFixture, TheInitialZoomFollowsThePreferences) {
     // At 100 % the middle of the image is in view.
     EXPECT_TRUE(window->view()->visibleRect().contains(QPointF(800, 600)));
     EXPECT_LT(window->view()->visibleRect().width(), 1600.0);
+}
+
+TEST_F(WindowFixture, TheNavigatorFoldsAndTheWindowRemembersIt) {
+    windowStore.setValue(QStringLiteral("boxNavgExpanded"), false);
+    {
+        auto window = open();
+        auto* navigator = window->findChild<Orvex::DataView::Navigator*>(QStringLiteral("navigator"));
+        auto* header = window->findChild<QToolButton*>(QStringLiteral("boxNavg"));
+        ASSERT_NE(navigator, nullptr);
+        ASSERT_NE(header, nullptr);
+        EXPECT_FALSE(navigator->isVisible());
+        header->click();
+        EXPECT_TRUE(navigator->isVisible());
+    }
+    EXPECT_TRUE(windowStore.value(QStringLiteral("boxNavgExpanded"), false).toBool());
 }
 
 TEST_F(WindowFixture, TheHintsPanelSitsWhereThePreferencesSay) {
