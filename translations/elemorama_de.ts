@@ -96,6 +96,10 @@
         <source>Redo</source>
         <translation>Wiederholen</translation>
     </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
 </context>
 <context>
     <name>Cumulus</name>
@@ -203,6 +207,37 @@
     <message>
         <source>Erase lines</source>
         <translation>Linien löschen</translation>
+    </message>
+</context>
+<context>
+    <name>ElemoramaActionSet</name>
+    <message>
+        <source>Apply</source>
+        <translation>Anwenden</translation>
+    </message>
+    <message>
+        <source>&amp;Run</source>
+        <translation>&amp;Berechnen</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Einstellungen ...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>&amp;help...</source>
+        <translation>&amp;Hilfe ...</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Bearbeiten</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
     </message>
 </context>
 <context>

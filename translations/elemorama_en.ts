@@ -60,6 +60,9 @@
     </message>
     </context>
 <context>
+    <name>ElemoramaActionSet</name>
+    </context>
+<context>
     <name>EvalProgressBar</name>
     </context>
 <context>

@@ -1,4 +1,5 @@
 #include "ui/PluginUI.h"
+#include "ui/ActionSet.h"
 
 #include "app/OrvexApplication.h"
 #include "datastorage/DataPyramid.h"
@@ -29,6 +30,8 @@
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QAction>
+#include <QMenuBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -414,6 +417,7 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
     setAfter();
     OnEffectChanged(index, false);
     retranslate();
+    updateActions();
     qWarning("PU.12\n");
 }
 
@@ -455,6 +459,7 @@ void PluginUI::buildForm() {
     m_ok = button("topbar/ok");
     m_cancel = button("topbar/cancel");
     m_settingsButton = button("topbar/settings");
+    m_help = button("topbar/help");
     column->addLayout(topbar);
 
     auto* body = m_body = new QHBoxLayout;
@@ -578,6 +583,18 @@ void PluginUI::buildForm() {
         runFilter();
     });
     connect(m_settingsButton, &QPushButton::clicked, this, &PluginUI::showOption);
+    connect(m_help, &QPushButton::clicked, this, &PluginUI::showHelpPages);
+    // The menu bar and the shortcuts: the same commands as the buttons.
+    m_actions = new ElemoramaActionSet(this);
+    column->setMenuBar(m_actions->createMenuBar(this));
+    connect(m_actions->apply, &QAction::triggered, this, &PluginUI::saveChanges);
+    connect(m_actions->run, &QAction::triggered, this, [this] { runFilter(); });
+    connect(m_actions->preferences, &QAction::triggered, this, &PluginUI::showOption);
+    connect(m_actions->cancel, &QAction::triggered, this, &QWidget::close);
+    connect(m_actions->undo, &QAction::triggered, this, &PluginUI::Undo);
+    connect(m_actions->redo, &QAction::triggered, this, &PluginUI::Redo);
+    connect(m_actions->help, &QAction::triggered, this, &PluginUI::showHelpPages);
+    connect(m_actions->homePage, &QAction::triggered, this, &PluginUI::launchLink);
     connect(m_loadPreset, &QPushButton::clicked, this, &PluginUI::my_btnLoadPreset_clicked);
     connect(m_savePreset, &QPushButton::clicked, this, &PluginUI::my_btnSavePreset_clicked);
     connect(m_loadStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeLoad_clicked);
@@ -623,6 +640,9 @@ void PluginUI::retranslate() {
     m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
     m_redo->setText(QCoreApplication::translate("CommonText", "Redo"));
     m_navigatorBox->setText(QCoreApplication::translate("PluginUIClass", "Navigator"));
+    m_help->setText(QCoreApplication::translate("CommonText", "Help"));
+    m_help->setToolTip(QCoreApplication::translate("CommonText", "Help"));
+    m_actions->retranslate();
     m_redo->setToolTip(QCoreApplication::translate("CommonText", "Redo"));
     m_run->setText(QCoreApplication::translate("CommonText", "Run"));
     m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
@@ -834,6 +854,8 @@ void PluginUI::updateActions() {
     const bool busy = m_filter && m_filter->isProcessing();
     m_undo->setEnabled(!busy && m_document.undoCount() > 1);
     m_redo->setEnabled(!busy && m_document.redoCount() > 0);
+    m_actions->undo->setEnabled(m_undo->isEnabled());
+    m_actions->redo->setEnabled(m_redo->isEnabled());
 }
 
 void PluginUI::run(bool preview) {
@@ -953,6 +975,11 @@ void PluginUI::closeEvent(QCloseEvent* event) {
     if (m_filter) m_filter->SetEvalRunning(false);
     event->accept();
     if (m_closed) m_closed();
+}
+
+void PluginUI::showHelpPages() {
+    const OrvexApplication* app = OrvexApplication::instance();
+    showHelp(app ? app->currentLanguage() : QString());
 }
 
 void PluginUI::launchLink() {

@@ -44,6 +44,8 @@ class ToolFilter;
 
 namespace Orvex::UI {
 
+class ElemoramaActionSet;
+
 class EvalProgressBar;
 
 // What a window works on: the image as an RGBA working plane (8-bit, 16-bit or float), the host's
@@ -209,6 +211,7 @@ private:
     void updateActions();
     void updateTools();
     void placeHints();
+    void showHelpPages();
     void applySelectionDisplay();
     void updateDecorations();
     void updateMaskOverlay();
@@ -235,6 +238,8 @@ private:
     QPushButton* m_saveStrokes = nullptr;
     QPushButton* m_undo = nullptr;
     QPushButton* m_redo = nullptr;
+    QPushButton* m_help = nullptr;
+    ElemoramaActionSet* m_actions = nullptr;
     QToolButton* m_navigatorBox = nullptr; // the navigator's header, folds it away
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_logo = nullptr;

@@ -6,9 +6,13 @@
 #include "document/framework/ToolFilter.h"
 #include "ui/EvalProgressBar.h"
 #include "dataview/Navigator.h"
+#include "ui/ActionSet.h"
 #include "ui/PluginUI.h"
 
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QPushButton>
 #include <QCheckBox>
@@ -452,6 +456,46 @@ TEST_F(WindowFixture, TheNavigatorFoldsAndTheWindowRemembersIt) {
         EXPECT_TRUE(navigator->isVisible());
     }
     EXPECT_TRUE(windowStore.value(QStringLiteral("boxNavgExpanded"), false).toBool());
+}
+
+TEST_F(WindowFixture, TheMenuBarCarriesTheCommandsWithTheirKeys) {
+    auto window = open();
+    auto* bar = window->findChild<QMenuBar*>(QStringLiteral("menuBar"));
+    ASSERT_NE(bar, nullptr);
+    QStringList texts;
+    for (QAction* menu : bar->actions())
+        for (QAction* a : menu->menu()->actions())
+            if (!a->isSeparator()) texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"&Run", "Apply", "Cancel", "Undo", "Redo", "Preferences...", "&help...",
+                                  "ORVEX home page..."}));
+    auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
+    ASSERT_NE(undo, nullptr);
+    EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+    EXPECT_FALSE(undo->isEnabled()) << "nothing to undo yet";
+    // Cancel closes the window without applying.
+    window->findChild<QAction*>(QStringLiteral("actionCancel"))->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(applies, 0);
+    EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+}
+
+TEST(HelpPages, TheUsersLanguageFirstThenTheGeneralPage) {
+    QTemporaryDir installed, beside;
+    auto write = [](const QTemporaryDir& dir, const char* name) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<html></html>");
+    };
+    const QStringList folders{installed.path(), beside.path(), QStringLiteral("/no/such/folder")};
+    EXPECT_TRUE(Orvex::UI::findHelpPage(folders, QStringLiteral("de")).isEmpty());
+    write(installed, "index.html");
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QStringLiteral("de")), installed.filePath("index.html"));
+    write(beside, "index_de.html");
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QStringLiteral("de")), beside.filePath("index_de.html"));
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QStringLiteral("fr")), installed.filePath("index.html"));
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QString()), installed.filePath("index.html"));
+    // The pages the build ships are found from the build tree.
+    EXPECT_FALSE(Orvex::UI::findHelpPage(Orvex::UI::helpFolders(), QStringLiteral("de")).isEmpty());
 }
 
 TEST_F(WindowFixture, TheHintsPanelSitsWhereThePreferencesSay) {
