@@ -102,6 +102,16 @@ protected:
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     }
 
+    // Script-Fu that loads `in`, runs `body` with `img` and its active drawable `d` bound, and
+    // exports `d` to `out`.
+    static QString onImage(const QString& in, const QString& body, const QString& out) {
+        return QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
+                              "       (d (car (gimp-image-get-active-drawable img))))"
+                              "  %2"
+                              "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))")
+            .arg(q(in), body, q(out));
+    }
+
     // The params argument of a non-interactive call: a batch run of the effect's defaults.
     static QString batch(const QString& effect) {
         return QStringLiteral("\"batch { effect \\\"%1\\\" }\"").arg(effect);
@@ -264,13 +274,11 @@ TEST_F(GimpPlugin, CancelAndFailuresLeaveTheLayerUnchanged) {
                                    ? batch(QStringLiteral("NoSuchEffect"))
                                    : batch(QStringLiteral("Rain"));
         const QString script =
-            QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
-                           "       (d (car (gimp-image-get-active-drawable img))))"
-                           "  %2"
-                           "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 10 10 200 150)"
-                           "  (catch (gimp-message \"call-failed\") (plug-in-elemorama %3 img d %4))"
-                           "  (file-png-save RUN-NONINTERACTIVE img d %5 %5 0 9 0 0 0 0 0))")
-                .arg(q(path("in.png")), QString::fromLatin1(c.prepare), QString::fromLatin1(c.mode), params, q(out));
+            onImage(path("in.png"),
+                    QStringLiteral("%1 (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 10 10 200 150)"
+                                   " (catch (gimp-message \"call-failed\") (plug-in-elemorama %2 img d %3))")
+                        .arg(QString::fromLatin1(c.prepare), QString::fromLatin1(c.mode), params),
+                    out);
         QProcessEnvironment env = environment(c.fx);
         if (QString::fromLatin1(c.name) == QLatin1String("cancelled"))
             env.insert(QStringLiteral("ELEMORAMA_AUTO"), QStringLiteral("cancel"));
@@ -291,11 +299,9 @@ TEST_F(GimpPlugin, OnePixelLayer) {
     QImage one(1, 1, QImage::Format_RGB888);
     one.fill(QColor(90, 120, 200));
     ASSERT_TRUE(one.save(path("one.png")));
-    const QString script = QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
-                                          "       (d (car (gimp-image-get-active-drawable img))))"
-                                          "  (plug-in-elemorama RUN-NONINTERACTIVE img d %2)"
-                                          "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))")
-                               .arg(q(path("one.png")), batch(QStringLiteral("Rain")), q(path("gimp-one.png")));
+    const QString script = onImage(path("one.png"),
+                                   "(plug-in-elemorama RUN-NONINTERACTIVE img d " + batch(QStringLiteral("Rain")) + ")",
+                                   path("gimp-one.png"));
     expectRanThrough(runGimp(script));
     render(path("one.png"), QString(), QStringLiteral("Rain"), path("render-one.png"));
     expectSameSamples(path("gimp-one.png"), path("render-one.png"));
@@ -303,17 +309,12 @@ TEST_F(GimpPlugin, OnePixelLayer) {
 
 // "Repeat Last" (run with last values) reruns the last call's parameters without a window.
 TEST_F(GimpPlugin, RepeatLastRerunsTheLastParameters) {
-    const QString load = QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
-                                        "       (d (car (gimp-image-get-active-drawable img))))"
-                                        "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 50 20 250 120)"
-                                        "  %2"
-                                        "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))");
-    const QString first = load.arg(q(path("in.png")),
-                                   QStringLiteral("(plug-in-elemorama RUN-NONINTERACTIVE img d %1)")
-                                       .arg(QStringLiteral("\"batch { effect \\\"Frost\\\" }\"")),
-                                   q(path("first.png")));
-    const QString again = load.arg(q(path("in.png")), QStringLiteral("(plug-in-elemorama RUN-WITH-LAST-VALS img d \"\")"),
-                                   q(path("again.png")));
+    const QString select = QStringLiteral("(gimp-image-select-rectangle img CHANNEL-OP-REPLACE 50 20 250 120)");
+    const QString first =
+        onImage(path("in.png"), select + " (plug-in-elemorama RUN-NONINTERACTIVE img d " + batch(QStringLiteral("Frost")) + ")",
+                path("first.png"));
+    const QString again =
+        onImage(path("in.png"), select + " (plug-in-elemorama RUN-WITH-LAST-VALS img d \"\")", path("again.png"));
     const GimpRun run = runGimp(first + again);
     expectRanThrough(run);
     EXPECT_FALSE(sameSamples(path("first.png"), path("in.png")));
@@ -324,17 +325,17 @@ TEST_F(GimpPlugin, RepeatLastRerunsTheLastParameters) {
 // Apply): the layer gets what elemorama-render gives for the same choices and the window's
 // selection, and Repeat Last gives the same again from the parameter text the window answered.
 TEST_F(GimpPlugin, InteractiveApplyAndRepeatLast) {
-    const QString load = QStringLiteral("(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
-                                        "       (d (car (gimp-image-get-active-drawable img))))"
-                                        "  (gimp-image-select-rectangle img CHANNEL-OP-REPLACE 0 0 400 150)"
-                                        "  (plug-in-elemorama %2 img d \"\")"
-                                        "  (file-png-save RUN-NONINTERACTIVE img d %3 %3 0 9 0 0 0 0 0))");
+    auto call = [&](const char* mode, const char* out) {
+        return onImage(path("in.png"),
+                       QStringLiteral("(gimp-image-select-rectangle img CHANNEL-OP-REPLACE 0 0 400 150)"
+                                      " (plug-in-elemorama %1 img d \"\")")
+                           .arg(QString::fromLatin1(mode)),
+                       path(out));
+    };
     QProcessEnvironment env = environment(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama-fx-scripted"));
     env.insert(QStringLiteral("ELEMORAMA_TEST_SCRIPT"), QStringLiteral("apply"));
     env.insert(QStringLiteral("ELEMORAMA_TEST_MASK_OUT"), path("painted.png"));
-    const GimpRun run = runGimp(load.arg(q(path("in.png")), QStringLiteral("RUN-INTERACTIVE"), q(path("window.png"))) +
-                                    load.arg(q(path("in.png")), QStringLiteral("RUN-WITH-LAST-VALS"), q(path("again.png"))),
-                                env);
+    const GimpRun run = runGimp(call("RUN-INTERACTIVE", "window.png") + call("RUN-WITH-LAST-VALS", "again.png"), env);
     expectRanThrough(run);
     EXPECT_TRUE(run.err.contains(QStringLiteral("script: density 8, commit 1"))) << run.err.toStdString();
     ASSERT_TRUE(QFile::exists(path("painted.png")));
