@@ -20,6 +20,7 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 
 namespace Orvex::Document {
 
@@ -70,6 +71,9 @@ public:
     void rollbackStep();
     int undoCount() const { return int(m_history.size()); }
     bool undo();
+    // The steps undone since the last commit, newest last; a new commit forgets them.
+    int redoCount() const { return int(m_redo.size()); }
+    bool redo();
     QString lastStepName() const { return m_history.empty() ? QString() : m_history.back().name; }
     int historyLimit() const { return m_historyLimit; }
     void setHistoryLimit(int limit);
@@ -91,6 +95,7 @@ private:
     Step m_pending;
     bool m_open = false;
     std::deque<Step> m_history;
+    std::vector<Step> m_redo; // each holds the layer and selection to return to
     int m_historyLimit = 8;
 };
 
