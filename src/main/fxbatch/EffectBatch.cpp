@@ -8,6 +8,8 @@
 
 #include <QSettings>
 
+#include <malloc.h>
+
 namespace Orvex::FxBatch {
 
 using namespace Orvex::Document::Filters;
@@ -71,6 +73,10 @@ Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input) {
     spec.effect = text(node.get<std::string>("effect", ""));
     if (spec.effect.isEmpty() && node.get_child_optional("last")) lastFromWindow(spec);
     if (spec.effect.isEmpty()) return {};
+    // The heap keeps what runs free (the effect process is told to, for the tiles' sake); between
+    // two effect runs that memory goes back to the system, so that a process serving a long session
+    // of runs holds what the current run needs, not the sum of every layout that came before.
+    malloc_trim(0);
     spec.preset = text(node.get<std::string>("preset", ""));
     if (const auto set = node.get_child_optional("set"))
         for (const auto& [key, value] : *set) spec.overrides.push_back({text(key), text(value.data())});
