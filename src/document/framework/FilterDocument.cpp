@@ -70,22 +70,21 @@ void FilterDocument::rollbackStep() {
 }
 
 bool FilterDocument::undo() {
-    if (m_history.empty()) return false;
-    Step& step = m_history.back();
-    m_redo.push_back(Step{step.name, step.kind, m_layer, m_selection});
-    m_layer = step.before;
-    m_selection = step.selectionBefore;
-    m_history.pop_back();
-    return true;
+    return travel(m_history, m_redo);
 }
 
 bool FilterDocument::redo() {
-    if (m_redo.empty()) return false;
-    Step& step = m_redo.back();
-    m_history.push_back(Step{step.name, step.kind, m_layer, m_selection});
+    return travel(m_redo, m_history);
+}
+
+// Returns to the newest step of `from` and keeps where the document was as a step of `to`.
+bool FilterDocument::travel(std::deque<Step>& from, std::deque<Step>& to) {
+    if (from.empty()) return false;
+    Step& step = from.back();
+    to.push_back(Step{step.name, step.kind, m_layer, m_selection});
     m_layer = step.before;
     m_selection = step.selectionBefore;
-    m_redo.pop_back();
+    from.pop_back();
     return true;
 }
 

@@ -20,7 +20,6 @@
 #include <QString>
 
 #include <deque>
-#include <vector>
 
 namespace Orvex::Document {
 
@@ -85,6 +84,8 @@ private:
         Ref<DataStorage::PixelPlane> before;
         Ref<DataStorage::DataChannel> selectionBefore;
     };
+    bool travel(std::deque<Step>& from, std::deque<Step>& to);
+
     Ref<DataStorage::PixelPlane> m_layer;
     Ref<DataStorage::DataChannel> m_selection;
     uint32_t m_layerId = 0;
@@ -95,7 +96,7 @@ private:
     Step m_pending;
     bool m_open = false;
     std::deque<Step> m_history;
-    std::vector<Step> m_redo; // each holds the layer and selection to return to
+    std::deque<Step> m_redo; // each holds the layer and selection to return to
     int m_historyLimit = 8;
 };
 
