@@ -5,6 +5,7 @@
 #include "datastorage/DataPyramid.h"
 #include "datastorage/PixelFormat.h"
 #include "dataview/Navigator.h"
+#include "dataview/Viewport.h"
 #include "dataview/Zoom.h"
 #include "document/filters/EffectRegistry.h"
 #include "document/framework/Effects.h"
@@ -66,30 +67,39 @@ QString bitDepthText(int32_t type) {
     }
 }
 
-// An 8-bit RGBA picture of a plane (any sample type; alpha opaque when the plane has none).
-QImage pictureOf(const PixelPlane& plane) {
-    QImage image(plane.width(), plane.height(), QImage::Format_RGBA8888);
-    if (image.isNull()) return image;
+// Converts `rect` of a plane (any sample type; alpha opaque when the plane has none) into the
+// same pixels of an 8-bit RGBA picture of the plane's size.
+void convertRegion(const PixelPlane& plane, const QRect& rect, QImage& picture) {
+    const QRect r = rect.intersected(picture.rect());
+    if (r.isEmpty()) return;
     const bool alpha = plane.hasChannel(DataStorage::ChannelAlpha);
-    if (!alpha) image.fill(Qt::black);
     const uint32_t mask = alpha ? DataStorage::MaskRGBA : DataStorage::MaskRGB;
     const auto format = DataStorage::PixelFormat::fromMask(mask, DataStorage::TypeU8);
+    const unsigned stride = unsigned(picture.bytesPerLine());
+    uchar* first = picture.bits() + size_t(r.top()) * stride + size_t(r.left()) * 4;
+    const DataStorage::RectI area{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
     if (alpha) {
-        DataStorage::getData(plane, plane.bounds(), image.bits(), unsigned(image.bytesPerLine()), format);
-        return image;
+        DataStorage::getData(plane, area, first, stride, format);
+        return;
     }
     // RGB rows into the first three bytes of each RGBA pixel.
-    std::vector<uint8_t> rgb(size_t(plane.width()) * 3);
-    for (int y = 0; y < plane.height(); ++y) {
-        DataStorage::getData(plane, DataStorage::RectI{0, y, plane.width(), y + 1}, rgb.data(), 0, format);
-        uchar* out = image.scanLine(y);
-        for (int x = 0; x < plane.width(); ++x) {
+    std::vector<uint8_t> rgb(size_t(r.width()) * 3);
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        DataStorage::getData(plane, DataStorage::RectI{r.left(), y, r.right() + 1, y + 1}, rgb.data(), 0, format);
+        uchar* out = picture.scanLine(y) + size_t(r.left()) * 4;
+        for (int x = 0; x < r.width(); ++x) {
             out[4 * x] = rgb[3 * size_t(x)];
             out[4 * x + 1] = rgb[3 * size_t(x) + 1];
             out[4 * x + 2] = rgb[3 * size_t(x) + 2];
             out[4 * x + 3] = 255;
         }
     }
+}
+
+// An 8-bit RGBA picture of a whole plane.
+QImage pictureOf(const PixelPlane& plane) {
+    QImage image(plane.width(), plane.height(), QImage::Format_RGBA8888);
+    if (!image.isNull()) convertRegion(plane, image.rect(), image);
     return image;
 }
 
@@ -97,32 +107,73 @@ QImage pictureOf(const PixelPlane& plane) {
 
 // ---- ImagePreview --------------------------------------------------------------------------------
 
-ImagePreview::ImagePreview(QWidget* parent) : QWidget(parent) {
+ImagePreview::ImagePreview(QWidget* parent, Drawing drawing) : QWidget(parent) {
     setObjectName(QStringLiteral("mainView"));
     setMinimumSize(240, 180);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    if (drawing != Drawing::Raster && GPU::Viewport::openGLAvailable()) {
+        m_viewport = new GPU::Viewport(this, this);
+        m_viewport->setGeometry(rect());
+        // A context that could be probed but not used for the widget: the raster painter takes
+        // over, once the event loop is back (not from inside the viewport's own paint).
+        connect(m_viewport, &GPU::Viewport::failed, this, &ImagePreview::dropViewport, Qt::QueuedConnection);
+    }
+    m_geometry.setViewSize(size());
 }
 
 ImagePreview::~ImagePreview() = default;
 
+void ImagePreview::dropViewport() {
+    if (!m_viewport) return;
+    m_viewport->hide();
+    m_viewport->deleteLater();
+    m_viewport = nullptr;
+    update();
+}
+
+void ImagePreview::redraw() {
+    if (m_viewport)
+        m_viewport->update();
+    else
+        update();
+}
+
+QColor ImagePreview::sceneBackdrop() const {
+    return palette().color(QPalette::Dark);
+}
+
 void ImagePreview::setPlane(Ref<PixelPlane> plane) {
-    const bool sameSize = m_plane && plane && plane->width() == m_plane->width() &&
-                          plane->height() == m_plane->height();
+    const QSize before = m_geometry.imageSize();
     m_plane = std::move(plane);
     m_pyramid.reset(m_plane ? new DataStorage::DataPyramid(m_plane) : nullptr);
     m_level = -1;
     // Before / After and new results keep the zoom and position; another picture starts fitted.
-    if (!sameSize) {
-        m_zoom = 0.0;
-        if (m_plane) m_center = QPointF(m_plane->width() / 2.0, m_plane->height() / 2.0);
-    }
+    m_geometry.setImageSize(m_plane ? QSize(m_plane->width(), m_plane->height()) : QSize());
+    const bool sameSize = m_plane && m_geometry.imageSize() == before;
+    if (m_viewport) m_viewport->imageReplaced();
     rebuild();
     viewChanged(!sameSize);
 }
 
+void ImagePreview::updateRegion(const QRect& imageRect) {
+    if (!m_plane || !m_pyramid) return;
+    const QRect changed = imageRect.intersected(QRect(0, 0, m_plane->width(), m_plane->height()));
+    if (changed.isEmpty()) return;
+    m_pyramid->invalidate();
+    if (m_level == 0 && !m_image.isNull()) {
+        convertRegion(*m_plane, changed, m_image);
+    } else if (m_level > 0) {
+        const Ref<PixelPlane> level = m_pyramid->level(m_level);
+        m_image = level ? pictureOf(*level) : QImage();
+    }
+    if (m_viewport) m_viewport->imageChanged(changed);
+    redraw();
+}
+
 void ImagePreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    clampCenter();
+    if (m_viewport) m_viewport->setGeometry(rect());
+    m_geometry.setViewSize(size());
     rebuild();
     rebuildOverlay();
     viewChanged(fitted());
@@ -134,7 +185,7 @@ void ImagePreview::rebuild() {
     if (!m_plane || !m_pyramid || width() <= 0 || height() <= 0) {
         m_image = QImage();
         m_level = -1;
-        update();
+        redraw();
         return;
     }
     const int index = m_pyramid->levelForZoom(std::min(zoom() * devicePixelRatioF(), 1.0));
@@ -143,24 +194,7 @@ void ImagePreview::rebuild() {
         m_image = level ? pictureOf(*level) : QImage();
         m_level = level ? index : -1;
     }
-    update();
-}
-
-double ImagePreview::zoom() const {
-    if (!m_plane) return 1.0;
-    if (m_zoom > 0.0) return m_zoom;
-    return std::min(double(width()) / m_plane->width(), double(height()) / m_plane->height());
-}
-
-QRectF ImagePreview::target() const {
-    if (!m_plane) return {};
-    const double z = zoom();
-    const QSizeF shown(m_plane->width() * z, m_plane->height() * z);
-    if (fitted()) return QRectF(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
-    // Along an axis where the image is smaller than the view it stays centred.
-    const double left = shown.width() <= width() ? (width() - shown.width()) / 2 : width() / 2.0 - m_center.x() * z;
-    const double top = shown.height() <= height() ? (height() - shown.height()) / 2 : height() / 2.0 - m_center.y() * z;
-    return QRectF(QPointF(left, top), shown);
+    redraw();
 }
 
 QImage ImagePreview::thumbnail(int maxSide) const {
@@ -174,44 +208,20 @@ QImage ImagePreview::thumbnail(int maxSide) const {
                : picture;
 }
 
-QRectF ImagePreview::visibleRect() const {
-    if (!m_plane) return {};
-    const QRectF all(0, 0, m_plane->width(), m_plane->height());
-    return QRectF(toImage(QPointF(0, 0)), toImage(QPointF(width(), height()))).intersected(all);
-}
-
-void ImagePreview::clampCenter() {
-    if (!m_plane || fitted()) return;
-    const double z = m_zoom;
-    const double halfW = width() / (2.0 * z), halfH = height() / (2.0 * z);
-    const double w = m_plane->width(), h = m_plane->height();
-    m_center.setX(2 * halfW >= w ? w / 2 : std::clamp(m_center.x(), halfW, w - halfW));
-    m_center.setY(2 * halfH >= h ? h / 2 : std::clamp(m_center.y(), halfH, h - halfH));
-}
-
 void ImagePreview::viewChanged(bool zoomed) {
     if (zoomed) emit ImageZoomed(zoom());
     emit visibleRectChanged(visibleRect());
 }
 
 void ImagePreview::zoomAround(double newZoom, const QPointF& viewPoint) {
-    if (!m_plane) return;
-    newZoom = DataView::Zoom::clamp(newZoom);
-    const QPointF anchor = toImage(viewPoint);
-    if (fitted()) m_center = toImage(QPointF(width() / 2.0, height() / 2.0));
-    if (newZoom == zoom() && !fitted()) return;
-    m_zoom = newZoom;
-    // The image point under `viewPoint` stays under it.
-    m_center = anchor - (viewPoint - QPointF(width() / 2.0, height() / 2.0)) / newZoom;
-    clampCenter();
+    if (!m_geometry.zoomAround(newZoom, viewPoint)) return;
     rebuild();
     rebuildOverlay();
     viewChanged(true);
 }
 
 void ImagePreview::fitImage() {
-    if (fitted()) return;
-    m_zoom = 0.0;
+    if (!m_geometry.fit()) return;
     rebuild();
     rebuildOverlay();
     viewChanged(true);
@@ -223,9 +233,8 @@ void ImagePreview::setZoom(double newZoom) {
 
 void ImagePreview::centerOn(const QPointF& imagePoint) {
     if (!m_plane || fitted()) return;
-    m_center = imagePoint;
-    clampCenter();
-    update();
+    m_geometry.centerOn(imagePoint);
+    redraw();
     viewChanged(false);
 }
 
@@ -237,36 +246,22 @@ void ImagePreview::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-QPointF ImagePreview::toImage(const QPointF& view) const {
-    const QRectF t = target();
-    if (t.isEmpty()) return {};
-    const double zoom = t.width() / m_plane->width();
-    return QPointF((view.x() - t.left()) / zoom, (view.y() - t.top()) / zoom);
-}
-
-QPointF ImagePreview::toView(const QPointF& image) const {
-    const QRectF t = target();
-    if (t.isEmpty()) return {};
-    const double zoom = t.width() / m_plane->width();
-    return QPointF(t.left() + image.x() * zoom, t.top() + image.y() * zoom);
-}
-
 void ImagePreview::setLines(std::vector<QLineF> lines) {
     m_lines = std::move(lines);
-    update();
+    redraw();
 }
 
 void ImagePreview::setMaskOverlay(Ref<DataStorage::DataChannel> mask) {
     m_mask = std::move(mask);
     rebuildOverlay();
-    update();
+    redraw();
 }
 
 void ImagePreview::setSelectionDisplay(bool filled, QRgb argb) {
     m_selectionFilled = filled;
     m_selectionColor = argb;
     rebuildOverlay();
-    update();
+    redraw();
 }
 
 // The mask, reduced to about the size it is shown at: filled, a tint of the selection colour whose
@@ -276,7 +271,7 @@ void ImagePreview::rebuildOverlay() {
     m_overlay = QImage();
     if (!m_mask || !m_plane || m_mask->width() != m_plane->width() || m_mask->height() != m_plane->height())
         return;
-    const QRectF t = target();
+    const QRectF t = m_geometry.target();
     const int w = std::max(1, std::min(m_mask->width(), int(std::ceil(t.width() * devicePixelRatioF()))));
     const int h = std::max(1, std::min(m_mask->height(), int(std::ceil(t.height() * devicePixelRatioF()))));
     m_overlay = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
@@ -310,11 +305,15 @@ void ImagePreview::rebuildOverlay() {
 }
 
 void ImagePreview::paintEvent(QPaintEvent*) {
+    if (m_viewport) return; // the viewport covers the widget
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Dark));
+    paintRaster(painter);
+}
+
+void ImagePreview::paintRaster(QPainter& painter) const {
+    painter.fillRect(rect(), sceneBackdrop());
     if (m_image.isNull() || !m_plane) return;
-    const QRectF t = target();
-    const double zoom = t.width() / m_plane->width();
+    const QRectF t = m_geometry.target();
     // A checkered backdrop shows where the image is transparent.
     QPixmap checker(16, 16);
     checker.fill(QColor(200, 200, 200));
@@ -324,17 +323,20 @@ void ImagePreview::paintEvent(QPaintEvent*) {
         p.fillRect(8, 8, 8, 8, QColor(150, 150, 150));
     }
     painter.fillRect(t, QBrush(checker));
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom < 1.0);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, sceneSmooth());
     painter.drawImage(t, m_image);
     if (!m_overlay.isNull()) painter.drawImage(t, m_overlay);
-    if (!m_lines.empty()) {
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        for (int pass = 0; pass < 2; ++pass) {
-            // A dark outline under a light line keeps the lines visible on any photo.
-            painter.setPen(QPen(pass == 0 ? QColor(0, 0, 0, 160) : QColor(255, 230, 90), pass == 0 ? 4.0 : 2.0,
-                                Qt::SolidLine, Qt::RoundCap));
-            for (const QLineF& line : m_lines) painter.drawLine(toView(line.p1()), toView(line.p2()));
-        }
+    paintSceneDecorations(painter);
+}
+
+void ImagePreview::paintSceneDecorations(QPainter& painter) const {
+    if (m_lines.empty()) return;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    for (int pass = 0; pass < 2; ++pass) {
+        // A dark outline under a light line keeps the lines visible on any photo.
+        painter.setPen(QPen(pass == 0 ? QColor(0, 0, 0, 160) : QColor(255, 230, 90), pass == 0 ? 4.0 : 2.0,
+                            Qt::SolidLine, Qt::RoundCap));
+        for (const QLineF& line : m_lines) painter.drawLine(toView(line.p1()), toView(line.p2()));
     }
 }
 
@@ -352,10 +354,9 @@ void ImagePreview::mousePressEvent(QMouseEvent* event) {
 
 void ImagePreview::mouseMoveEvent(QMouseEvent* event) {
     if (m_panning) {
-        m_center -= (event->localPos() - m_panFrom) / zoom();
+        m_geometry.panBy(event->localPos() - m_panFrom);
         m_panFrom = event->localPos();
-        clampCenter();
-        update();
+        redraw();
         viewChanged(false);
         return;
     }

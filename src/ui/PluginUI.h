@@ -8,6 +8,8 @@
 // window any other way leaves -128: the run is cancelled and nothing goes back.
 
 #include "document/framework/FilterDocument.h"
+#include "dataview/ViewGeometry.h"
+#include "dataview/ViewScene.h"
 #include "settings/SettingsGroup.h"
 
 #include <QPointer>
@@ -33,6 +35,9 @@ class QToolButton;
 
 namespace Orvex::DataView {
 class Navigator;
+}
+namespace Orvex::GPU {
+class Viewport;
 }
 
 namespace Orvex::DataStorage {
@@ -63,17 +68,33 @@ struct WindowSession {
 // transparent, fitted into the widget or at a zoom of 1 % ... 6400 % on the view's zoom scale.
 // The wheel zooms around the pointer, the middle button drags the image. Reduced copies come from
 // a pyramid, so a 12-megapixel image is drawn from a level near the size it is shown at.
-class ImagePreview : public QWidget {
+//
+// The view state lives in one ViewGeometry; the picture is drawn through an OpenGL viewport that
+// covers the widget when a context can be made, and by the widget's own raster painter
+// otherwise (or when the viewport fails). Pointer events always arrive here.
+class ImagePreview : public QWidget, public GPU::ViewScene {
     Q_OBJECT
 public:
-    explicit ImagePreview(QWidget* parent = nullptr);
+    enum class Drawing { Automatic, Raster, OpenGL };
+
+    // Automatic and OpenGL draw through OpenGL where it is available; Raster never does.
+    explicit ImagePreview(QWidget* parent = nullptr, Drawing drawing = Drawing::Automatic);
     ~ImagePreview() override;
     // Shows `plane` (null: nothing); the previous reduced copies are dropped.
     void setPlane(Ref<DataStorage::PixelPlane> plane);
     Ref<DataStorage::PixelPlane> plane() const { return m_plane; }
+    // The plane's pixels changed inside `imageRect` (a result drawn progressively): only that part
+    // of the picture is converted and uploaded again.
+    void updateRegion(const QRect& imageRect);
     // The image as drawn last (device-independent pixels), for tests and screenshots.
     QImage shownImage() const { return m_image; }
     QSize sizeHint() const override { return {720, 540}; }
+
+    // The OpenGL viewport in use (null: raster drawing).
+    GPU::Viewport* viewport() const { return m_viewport; }
+    bool usesOpenGL() const { return m_viewport != nullptr; }
+    // The raster painter's frame (what the widget shows without OpenGL).
+    void paintRaster(QPainter& painter) const;
 
     // What is drawn over the image: lines in image pixels, and a tinted overlay of a mask (an
     // 8-bit channel of the image's size; null: none).
@@ -84,14 +105,14 @@ public:
     void setSelectionDisplay(bool filled, QRgb argb);
     const QImage& overlay() const { return m_overlay; } // as shown, at about the view's size
     // View position to image coordinates (for the tools), and back.
-    QPointF toImage(const QPointF& view) const;
-    QPointF toView(const QPointF& image) const;
+    QPointF toImage(const QPointF& view) const { return m_geometry.toImage(view); }
+    QPointF toView(const QPointF& image) const { return m_geometry.toView(image); }
 
     // The zoom shown (image pixels to view pixels), and whether the view follows the fit rule.
-    double zoom() const;
-    bool fitted() const { return m_zoom <= 0.0; }
+    double zoom() const { return m_geometry.zoom(); }
+    bool fitted() const { return m_geometry.fitted(); }
     // The part of the image in view, in image pixels.
-    QRectF visibleRect() const;
+    QRectF visibleRect() const { return m_geometry.visibleRect(); }
     // The whole image at most `maxSide` pixels long, from the pyramid (for the navigator).
     QImage thumbnail(int maxSide) const;
 
@@ -114,14 +135,26 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
+    // GPU::ViewScene
+    QSize sceneImageSize() const override { return m_geometry.imageSize(); }
+    const QImage& scenePicture() const override { return m_image; }
+    int scenePictureLevel() const override { return m_level; }
+    QRectF sceneTarget() const override { return m_geometry.target(); }
+    bool sceneSmooth() const override { return zoom() < 1.0; }
+    const QImage& sceneOverlay() const override { return m_overlay; }
+    QColor sceneBackdrop() const override;
+    bool sceneHasDecorations() const override { return !m_lines.empty(); }
+    void paintSceneDecorations(QPainter& painter) const override;
+
 private:
     void rebuild();
     void zoomAround(double zoom, const QPointF& viewPoint);
-    void clampCenter();
     void viewChanged(bool zoomed);
     void rebuildOverlay();
-    QRectF target() const;
+    void redraw();
+    void dropViewport();
 
+    DataView::ViewGeometry m_geometry;
     Ref<DataStorage::PixelPlane> m_plane;
     std::vector<QLineF> m_lines;
     Ref<DataStorage::DataChannel> m_mask;
@@ -131,11 +164,10 @@ private:
     bool m_pressed = false;
     bool m_panning = false;
     QPointF m_panFrom;
-    double m_zoom = 0.0; // 0: fit the widget
-    QPointF m_center;    // the image point at the view's centre when zoomed
-    int m_level = -1;    // the pyramid level m_image was made from
+    int m_level = -1; // the pyramid level m_image was made from
     std::unique_ptr<DataStorage::DataPyramid> m_pyramid;
     QImage m_image;
+    GPU::Viewport* m_viewport = nullptr;
 };
 
 class PluginUI : public QWidget {
