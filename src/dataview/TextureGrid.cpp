@@ -105,6 +105,14 @@ void TextureGrid::uploadTile(QOpenGLFunctions& gl, Tile& tile, const QImage& pic
             std::memcpy(m_staging.data() + rowBytes * size_t(y), first + size_t(y) * size_t(picture.bytesPerLine()), rowBytes);
         pixels = m_staging.data();
     }
+    // Opaque tiles are drawn without the checkered backdrop. The scan runs once per upload.
+    tile.opaque = true;
+    for (int y = 0; y < s.height() && tile.opaque; ++y) {
+        const uchar* row = first + size_t(y) * size_t(picture.bytesPerLine());
+        uchar all = 255;
+        for (int x = 0; x < s.width(); ++x) all &= row[4 * x + 3];
+        tile.opaque = all == 255;
+    }
     if (fresh)
         gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, s.width(), s.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
     else
@@ -122,6 +130,7 @@ void TextureGrid::release(QOpenGLFunctions& gl) {
         }
         t.texture = 0;
         t.stale = false;
+        t.filter = 0;
     }
 }
 

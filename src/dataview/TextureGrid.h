@@ -27,6 +27,8 @@ public:
         QRect stored;     // picture pixels in the texture: inner and its border, clipped
         unsigned texture = 0; // 0: not uploaded yet
         bool stale = false;   // the picture changed under it since its upload
+        bool opaque = true;   // every uploaded pixel has full alpha (no backdrop needed)
+        int filter = 0;       // the texture's filter as last set by the drawer (0: not set)
     };
 
     TextureGrid() = default;
@@ -41,6 +43,7 @@ public:
     int columns() const { return m_columns; }
     int rows() const { return m_rows; }
     const Tile& tile(int column, int row) const { return m_tiles[size_t(row) * size_t(m_columns) + size_t(column)]; }
+    Tile& tile(int column, int row) { return m_tiles[size_t(row) * size_t(m_columns) + size_t(column)]; }
 
     // Marks the tiles whose texture holds any pixel of `pictureRect` stale.
     void markChanged(const QRect& pictureRect);

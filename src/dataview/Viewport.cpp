@@ -1,8 +1,15 @@
 #include "dataview/Viewport.h"
 
+#include <QCoreApplication>
+#include <QExposeEvent>
+#include <QPlatformSurfaceEvent>
+#include <QMouseEvent>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLPaintDevice>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -25,56 +32,88 @@ void main() {
 }
 )";
 
-// mode 0: the image over the checkered backdrop (straight alpha), opaque out;
-// mode 1: a premultiplied overlay, blended by the fixed function.
-const char* const kFragmentShader = R"(
+// The picture as it is: opaque tiles, and the premultiplied overlay under fixed-function blending.
+// Kept this simple on purpose, since software renderers have fast paths for plain texturing.
+const char* const kPlainShader = R"(
 uniform sampler2D picture;
-uniform int mode;
+varying vec2 texCoord;
+void main() {
+    gl_FragColor = texture2D(picture, texCoord);
+}
+)";
+
+// Tiles with transparent pixels: the image (straight alpha) over the checkered backdrop, anchored
+// at the view's top left like the raster painter's pattern.
+const char* const kCheckeredShader = R"(
+uniform sampler2D picture;
 varying vec2 texCoord;
 varying vec2 viewPos;
 void main() {
     vec4 c = texture2D(picture, texCoord);
-    if (mode == 0) {
-        vec2 cell = floor(viewPos / 8.0);
-        float dark = mod(cell.x + cell.y, 2.0) < 0.5 ? 1.0 : 0.0;
-        vec3 back = mix(vec3(200.0 / 255.0), vec3(150.0 / 255.0), dark);
-        gl_FragColor = vec4(mix(back, c.rgb, c.a), 1.0);
-    } else {
-        gl_FragColor = c;
-    }
+    vec2 cell = floor(viewPos / 8.0);
+    float dark = mod(cell.x + cell.y, 2.0) < 0.5 ? 1.0 : 0.0;
+    vec3 back = mix(vec3(200.0 / 255.0), vec3(150.0 / 255.0), dark);
+    gl_FragColor = vec4(mix(back, c.rgb, c.a), 1.0);
 }
 )";
 
+std::unique_ptr<QOpenGLShaderProgram> buildProgram(const char* fragment) {
+    auto program = std::make_unique<QOpenGLShaderProgram>();
+    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+        !program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment))
+        return nullptr;
+    program->bindAttributeLocation("corner", 0);
+    if (!program->link()) return nullptr;
+    return program;
+}
+
 } // namespace
 
-Viewport::Viewport(ViewScene* scene, QWidget* parent) : QOpenGLWidget(parent), m_scene(scene) {
-    // The window under it takes the pointer: the tools and panning live there.
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setFocusPolicy(Qt::NoFocus);
+Viewport::Viewport(ViewScene* scene, QObject* eventTarget) : m_scene(scene), m_eventTarget(eventTarget) {
+    setSurfaceType(QWindow::OpenGLSurface);
+    // QPainter strokes paths through the stencil buffer.
+    QSurfaceFormat format = requestedFormat();
+    format.setStencilBufferSize(8);
+    setFormat(format);
 }
 
 Viewport::~Viewport() {
-    if (context() && isValid()) {
-        makeCurrent();
-        releaseTextures();
-        m_program.reset();
-        m_corners.destroy();
-        doneCurrent();
+    releaseOnSurface();
+}
+
+// GL objects go while their window surface still exists (the window container destroys the
+// surface before it deletes the window); a later surface builds them again on demand.
+void Viewport::releaseOnSurface() {
+    if (!m_initialized || !m_context) return;
+    QOffscreenSurface fallback;
+    const bool current = m_context->makeCurrent(this) || (fallback.create(), m_context->makeCurrent(&fallback));
+    if (current) {
+        releaseGL();
+        m_context->doneCurrent();
     }
+    m_initialized = false;
 }
 
 bool Viewport::openGLAvailable() {
-    static const bool available = [] {
-        if (qgetenv("ELEMORAMA_VIEW") == "raster") return false;
+    return renderer() != Renderer::None;
+}
+
+Viewport::Renderer Viewport::renderer() {
+    static const Renderer found = [] {
+        if (qgetenv("ELEMORAMA_VIEW") == "raster") return Renderer::None;
         QOpenGLContext context;
-        if (!context.create()) return false;
+        if (!context.create()) return Renderer::None;
         QOffscreenSurface surface;
         surface.create();
-        if (!surface.isValid() || !context.makeCurrent(&surface)) return false;
+        if (!surface.isValid() || !context.makeCurrent(&surface)) return Renderer::None;
+        const QByteArray name =
+            QByteArray(reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER))).toLower();
         context.doneCurrent();
-        return true;
+        const bool software = name.contains("llvmpipe") || name.contains("softpipe") ||
+                              name.contains("software") || name.contains("swrast");
+        return software ? Renderer::Software : Renderer::Hardware;
     }();
-    return available;
+    return found;
 }
 
 void Viewport::fail(const char* why) {
@@ -84,37 +123,96 @@ void Viewport::fail(const char* why) {
     emit failed();
 }
 
-void Viewport::initializeGL() {
-    if (!context() || !context()->isValid()) return fail("no context");
+// Makes the context current on the window, creating it and the GL objects the first time.
+bool Viewport::makeContextCurrent() {
+    if (m_failed) return false;
+    if (!m_context) {
+        m_context = std::make_unique<QOpenGLContext>();
+        m_context->setFormat(requestedFormat());
+        if (!m_context->create()) {
+            fail("no context");
+            return false;
+        }
+    }
+    if (!m_context->makeCurrent(this)) {
+        fail("context not current");
+        return false;
+    }
+    if (m_initialized) return true;
+    m_initialized = true;
     initializeOpenGLFunctions();
     // ES 2 has no row length for uploads from the middle of a picture.
-    m_rowLength = !context()->isOpenGLES() || context()->format().majorVersion() >= 3;
-    m_program = std::make_unique<QOpenGLShaderProgram>();
-    if (!m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
-        !m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader)) {
-        m_program.reset();
-        return fail("shaders");
-    }
-    m_program->bindAttributeLocation("corner", 0);
-    if (!m_program->link()) {
-        m_program.reset();
-        return fail("shader link");
+    m_rowLength = !m_context->isOpenGLES() || m_context->format().majorVersion() >= 3;
+    m_plain = buildProgram(kPlainShader);
+    m_checkered = buildProgram(kCheckeredShader);
+    if (!m_plain || !m_checkered) {
+        m_plain.reset();
+        m_checkered.reset();
+        fail("shaders");
+        return false;
     }
     const GLfloat corners[] = {0, 0, 1, 0, 0, 1, 1, 1};
     m_corners.create();
     m_corners.bind();
     m_corners.allocate(corners, sizeof corners);
     m_corners.release();
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
-        makeCurrent();
-        releaseTextures();
-        m_program.reset();
-        m_corners.destroy();
-        doneCurrent();
-    });
+    return true;
 }
 
-void Viewport::resizeGL(int, int) {}
+void Viewport::releaseGL() {
+    releaseTextures();
+    m_plain.reset();
+    m_checkered.reset();
+    m_corners.destroy();
+}
+
+bool Viewport::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        renderNow();
+        return true;
+    }
+    if (event->type() == QEvent::PlatformSurface &&
+        static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
+        releaseOnSurface();
+    return QWindow::event(event);
+}
+
+void Viewport::exposeEvent(QExposeEvent*) {
+    if (isExposed()) renderNow();
+}
+
+void Viewport::renderNow() {
+    if (!isExposed() || !makeContextCurrent()) return;
+    const qreal ratio = devicePixelRatio();
+    const QSize device(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    QOpenGLPaintDevice decorations(device);
+    decorations.setDevicePixelRatio(ratio);
+    draw(device, &decorations);
+    m_context->swapBuffers(this);
+}
+
+QImage Viewport::grabFrame() {
+    if (!makeContextCurrent()) return {};
+    const qreal ratio = devicePixelRatio();
+    const QSize device(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    QOpenGLFramebufferObject target(device, QOpenGLFramebufferObject::CombinedDepthStencil);
+    if (!target.bind()) return {};
+    QOpenGLPaintDevice decorations(device);
+    decorations.setDevicePixelRatio(ratio);
+    draw(device, &decorations);
+    QImage frame = target.toImage();
+    target.release();
+    return frame;
+}
+
+void Viewport::forward(QEvent* event) {
+    if (m_eventTarget) QCoreApplication::sendEvent(m_eventTarget, event);
+}
+
+void Viewport::mousePressEvent(QMouseEvent* event) { forward(event); }
+void Viewport::mouseReleaseEvent(QMouseEvent* event) { forward(event); }
+void Viewport::mouseMoveEvent(QMouseEvent* event) { forward(event); }
+void Viewport::wheelEvent(QWheelEvent* event) { forward(event); }
 
 void Viewport::releaseTextures() {
     for (auto& level : m_levels) {
@@ -133,7 +231,7 @@ void Viewport::releaseTextures() {
 void Viewport::imageReplaced() {
     // Textures stay allocated and are overwritten in place when the sizes still fit.
     for (auto& level : m_levels) level.second.markAllChanged();
-    update();
+    scheduleFrame();
 }
 
 void Viewport::imageChanged(const QRect& imageRect) {
@@ -149,7 +247,7 @@ void Viewport::imageChanged(const QRect& imageRect) {
         const int bottom = int(std::ceil((imageRect.bottom() + 1) * sy)) + 2;
         grid.markChanged(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
     }
-    update();
+    scheduleFrame();
 }
 
 int64_t Viewport::tileUploads() const {
@@ -158,34 +256,40 @@ int64_t Viewport::tileUploads() const {
     return total;
 }
 
+void Viewport::useProgram(QOpenGLShaderProgram& program) {
+    if (m_bound == &program) return;
+    program.bind();
+    program.setUniformValue("viewSize", QVector2D(float(width()), float(height())));
+    program.setUniformValue("picture", 0);
+    program.enableAttributeArray(0);
+    program.setAttributeBuffer(0, GL_FLOAT, 0, 2);
+    m_bound = &program;
+}
+
 void Viewport::drawQuad(const QRectF& viewRect, const QRectF& texRect) {
-    m_program->setUniformValue("viewRect", QVector4D(viewRect.x(), viewRect.y(), viewRect.width(), viewRect.height()));
-    m_program->setUniformValue("texRect", QVector4D(texRect.x(), texRect.y(), texRect.width(), texRect.height()));
+    m_bound->setUniformValue("viewRect", QVector4D(viewRect.x(), viewRect.y(), viewRect.width(), viewRect.height()));
+    m_bound->setUniformValue("texRect", QVector4D(texRect.x(), texRect.y(), texRect.width(), texRect.height()));
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
-void Viewport::paintGL() {
+// One frame into the bound framebuffer of `deviceSize` pixels; the decorations are painted
+// through `decorations`, a paint device over that same framebuffer.
+void Viewport::draw(const QSize& deviceSize, QPaintDevice* decorations) {
     const QColor backdrop = m_scene->sceneBackdrop();
+    glViewport(0, 0, deviceSize.width(), deviceSize.height());
     glClearColor(backdrop.redF(), backdrop.greenF(), backdrop.blueF(), 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    if (m_failed || !m_program) return;
+    if (m_failed || !m_plain) return;
 
     const QImage& picture = m_scene->scenePicture();
     const QRectF target = m_scene->sceneTarget();
-    const bool smooth = m_scene->sceneSmooth();
-    const GLint filter = smooth ? GL_LINEAR : GL_NEAREST;
-    const qreal ratio = devicePixelRatioF();
-    glViewport(0, 0, int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    const GLint filter = m_scene->sceneSmooth() ? GL_LINEAR : GL_NEAREST;
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_SCISSOR_TEST);
-
-    m_program->bind();
-    m_program->setUniformValue("viewSize", QVector2D(float(width()), float(height())));
-    m_program->setUniformValue("picture", 0);
+    glDisable(GL_BLEND);
     glActiveTexture(GL_TEXTURE0);
     m_corners.bind();
-    m_program->enableAttributeArray(0);
-    m_program->setAttributeBuffer(0, GL_FLOAT, 0, 2);
+    m_bound = nullptr;
 
     if (!picture.isNull() && !target.isEmpty()) {
         auto found = m_levels.find(m_scene->scenePictureLevel());
@@ -204,22 +308,28 @@ void Viewport::paintGL() {
         grid.upload(*this, picture, inView, m_rowLength);
         int c0, c1, r0, r1;
         grid.tilesMeeting(inView, c0, c1, r0, r1);
-        m_program->setUniformValue("mode", 0);
-        for (int r = r0; r < r1; ++r)
-            for (int c = c0; c < c1; ++c) {
-                const TextureGrid::Tile& t = grid.tile(c, r);
-                if (!t.texture) continue;
-                glBindTexture(GL_TEXTURE_2D, t.texture);
-                glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
-                glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-                const QRectF view(target.left() + t.inner.left() * kx, target.top() + t.inner.top() * ky,
-                                  t.inner.width() * kx, t.inner.height() * ky);
-                const QRectF tex(double(t.inner.left() - t.stored.left()) / t.stored.width(),
-                                 double(t.inner.top() - t.stored.top()) / t.stored.height(),
-                                 double(t.inner.width()) / t.stored.width(),
-                                 double(t.inner.height()) / t.stored.height());
-                drawQuad(view, tex);
-            }
+        // Opaque tiles first, then those that need the checkered backdrop: one program switch.
+        for (const bool opaquePass : {true, false})
+            for (int r = r0; r < r1; ++r)
+                for (int c = c0; c < c1; ++c) {
+                    TextureGrid::Tile& t = grid.tile(c, r);
+                    if (!t.texture || t.opaque != opaquePass) continue;
+                    useProgram(opaquePass ? *m_plain : *m_checkered);
+                    glBindTexture(GL_TEXTURE_2D, t.texture);
+                    // Filter changes are state changes for the driver: only when they differ.
+                    if (t.filter != filter) {
+                        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+                        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+                        t.filter = filter;
+                    }
+                    const QRectF view(target.left() + t.inner.left() * kx, target.top() + t.inner.top() * ky,
+                                      t.inner.width() * kx, t.inner.height() * ky);
+                    const QRectF tex(double(t.inner.left() - t.stored.left()) / t.stored.width(),
+                                     double(t.inner.top() - t.stored.top()) / t.stored.height(),
+                                     double(t.inner.width()) / t.stored.width(),
+                                     double(t.inner.height()) / t.stored.height());
+                    drawQuad(view, tex);
+                }
 
         const QImage& overlay = m_scene->sceneOverlay();
         if (!overlay.isNull()) {
@@ -249,19 +359,22 @@ void Viewport::paintGL() {
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
             glEnable(GL_BLEND);
             glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-            m_program->setUniformValue("mode", 1);
+            useProgram(*m_plain);
             drawQuad(target, QRectF(0, 0, 1, 1));
             glDisable(GL_BLEND);
         }
     }
 
-    m_program->disableAttributeArray(0);
+    if (m_bound) {
+        m_bound->disableAttributeArray(0);
+        m_bound->release();
+        m_bound = nullptr;
+    }
     m_corners.release();
-    m_program->release();
     glBindTexture(GL_TEXTURE_2D, 0);
 
     if (m_scene->sceneHasDecorations()) {
-        QPainter painter(this);
+        QPainter painter(decorations);
         m_scene->paintSceneDecorations(painter);
     }
 }

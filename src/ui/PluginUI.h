@@ -69,15 +69,16 @@ struct WindowSession {
 // The wheel zooms around the pointer, the middle button drags the image. Reduced copies come from
 // a pyramid, so a 12-megapixel image is drawn from a level near the size it is shown at.
 //
-// The view state lives in one ViewGeometry; the picture is drawn through an OpenGL viewport that
-// covers the widget when a context can be made, and by the widget's own raster painter
-// otherwise (or when the viewport fails). Pointer events always arrive here.
+// The view state lives in one ViewGeometry; the picture is drawn through an OpenGL viewport (a
+// native window embedded over the whole widget) when a context can be made, and by the widget's
+// own raster painter otherwise (or when the viewport fails). Pointer events always arrive here.
 class ImagePreview : public QWidget, public GPU::ViewScene {
     Q_OBJECT
 public:
     enum class Drawing { Automatic, Raster, OpenGL };
 
-    // Automatic and OpenGL draw through OpenGL where it is available; Raster never does.
+    // OpenGL draws through OpenGL wherever a context can be made, Automatic only where that
+    // context is a hardware one; Raster never does.
     explicit ImagePreview(QWidget* parent = nullptr, Drawing drawing = Drawing::Automatic);
     ~ImagePreview() override;
     // Shows `plane` (null: nothing); the previous reduced copies are dropped.
@@ -151,8 +152,10 @@ private:
     void zoomAround(double zoom, const QPointF& viewPoint);
     void viewChanged(bool zoomed);
     void rebuildOverlay();
+    static bool useOpenGL(Drawing drawing);
     void redraw();
     void dropViewport();
+    void setViewCursor(const QCursor* cursor); // null: the default
 
     DataView::ViewGeometry m_geometry;
     Ref<DataStorage::PixelPlane> m_plane;
@@ -167,7 +170,8 @@ private:
     int m_level = -1; // the pyramid level m_image was made from
     std::unique_ptr<DataStorage::DataPyramid> m_pyramid;
     QImage m_image;
-    GPU::Viewport* m_viewport = nullptr;
+    GPU::Viewport* m_viewport = nullptr; // owned by m_viewportHost
+    QWidget* m_viewportHost = nullptr;    // the window container that embeds it
 };
 
 class PluginUI : public QWidget {

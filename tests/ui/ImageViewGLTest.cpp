@@ -1,5 +1,5 @@
 // The image window drawn through OpenGL (run under Xvfb with Mesa's software GL; skipped where no
-// context can be made). Frames are grabbed from the viewport's framebuffer and compared with the
+// context can be made). Frames are drawn into an offscreen framebuffer and compared with the
 // shown picture resampled the way the view promises: bilinear when zoomed out, pixel for pixel
 // at 100 %. Texture uploads are counted to check that only changed tiles travel again.
 
@@ -94,7 +94,7 @@ struct ImageViewGL : ::testing::Test {
         QCoreApplication::processEvents();
         Viewport* viewport = view->viewport();
         if (!viewport || !viewport->isWorking()) return {};
-        return viewport->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+        return viewport->grabFrame().convertToFormat(QImage::Format_RGB32);
     }
 
     int64_t uploads() const { return view->viewport() ? view->viewport()->tileUploads() : 0; }
