@@ -329,7 +329,9 @@ void ImagePreview::rebuildOverlay() {
 }
 
 void ImagePreview::paintEvent(QPaintEvent*) {
-    if (m_viewport) return; // the viewport covers the widget
+    // The viewport covers the widget on the screen; a grab (QWidget::grab, render) cannot see
+    // into that native window, so it gets the raster painter's frame.
+    if (m_viewport && !redirected(nullptr)) return;
     QPainter painter(this);
     paintRaster(painter);
 }

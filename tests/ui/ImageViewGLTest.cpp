@@ -10,7 +10,9 @@
 
 #include <QDir>
 #include <QPainter>
+#include <QMouseEvent>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -239,4 +241,53 @@ TEST_F(ImageViewGL, OverlaysAndLinesLookAsTheRasterPainterDrawsThem) {
     EXPECT_LT(double(off) / (700.0 * 500.0), 0.01);
     const QPoint tinted = view->toView(QPointF(450, 300)).toPoint() + QPoint(0, 40);
     EXPECT_GT(qGreen(gl.pixel(tinted)), qGreen(raster.pixel(tinted)) - 8);
+}
+
+// The viewport is a native window of its own: what the pointer does over it reaches the image
+// window's tools and panning as if the widget itself had been hit.
+TEST_F(ImageViewGL, PointerEventsOverTheViewportReachTheWindow) {
+    const auto plane = patternPlane(1600, 1200);
+    view->setPlane(plane);
+    view->setZoom(1.0);
+    QCoreApplication::processEvents();
+    QWindow* window = view->viewport();
+    ASSERT_NE(window, nullptr);
+
+    std::vector<std::pair<int, QPointF>> pointer;
+    QObject::connect(view.get(), &ImagePreview::pointer,
+                     [&](int kind, QPointF at, Qt::KeyboardModifiers) { pointer.emplace_back(kind, at); });
+    const QPoint at(200, 150);
+    const QPointF expected = view->toImage(at);
+    QTest::mousePress(window, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+    ASSERT_EQ(pointer.size(), 2u);
+    EXPECT_EQ(pointer[0].first, 1);
+    EXPECT_EQ(pointer[1].first, 3);
+    EXPECT_NEAR(pointer[0].second.x(), expected.x(), 1e-6);
+    EXPECT_NEAR(pointer[0].second.y(), expected.y(), 1e-6);
+
+    // The middle button drags the image.
+    const QRectF before = view->visibleRect();
+    QTest::mousePress(window, Qt::MiddleButton, {}, QPoint(300, 300));
+    QMouseEvent move(QEvent::MouseMove, QPointF(260, 280), window->mapToGlobal(QPoint(260, 280)), Qt::NoButton,
+                     Qt::MiddleButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+    QTest::mouseRelease(window, Qt::MiddleButton, {}, QPoint(260, 280));
+    EXPECT_NEAR(view->visibleRect().left(), before.left() + 40, 1e-6);
+    EXPECT_NEAR(view->visibleRect().top(), before.top() + 20, 1e-6);
+    EXPECT_EQ(pointer.size(), 2u) << "panning is no tool stroke";
+}
+
+// A grab of the widget cannot see into the native viewport: it gets the raster painter's frame.
+TEST_F(ImageViewGL, AGrabOfTheWidgetShowsTheImage) {
+    view->setPlane(patternPlane(900, 600));
+    QCoreApplication::processEvents();
+    const QImage grabbed = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage raster(700, 500, QImage::Format_RGB32);
+    {
+        QPainter painter(&raster);
+        view->paintRaster(painter);
+    }
+    ASSERT_EQ(grabbed.size(), raster.size());
+    EXPECT_EQ(grabbed, raster);
 }
