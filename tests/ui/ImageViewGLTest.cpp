@@ -9,6 +9,10 @@
 #include "ui/PluginUI.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
 #include <QPainter>
 #include <QMouseEvent>
 #include <QTest>
@@ -290,4 +294,40 @@ TEST_F(ImageViewGL, AGrabOfTheWidgetShowsTheImage) {
     }
     ASSERT_EQ(grabbed.size(), raster.size());
     EXPECT_EQ(grabbed, raster);
+}
+
+// On the screen: the frame the viewport swaps in shows inside a window beside other widgets,
+// exactly where the image widget lies.
+TEST_F(ImageViewGL, TheScreenShowsTheFrameWhereTheWidgetLies) {
+    view.reset();
+    QWidget window;
+    auto* layout = new QHBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* side = new QLabel(QStringLiteral("side panel"), &window);
+    side->setFixedWidth(200);
+    layout->addWidget(side);
+    auto* shown = new ImagePreview(&window, ImagePreview::Drawing::OpenGL);
+    layout->addWidget(shown, 1);
+    window.resize(900, 500);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    shown->setPlane(patternPlane(1600, 1200));
+    QTest::qWait(300);
+    ASSERT_TRUE(shown->usesOpenGL());
+    if (!shown->viewport()->isWorking()) GTEST_SKIP() << "the OpenGL viewport could not draw";
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage()
+                              .convertToFormat(QImage::Format_RGB32);
+    screen.save(QDir::temp().filePath("elemorama-glview-screen.png"));
+    const QRect where(shown->mapTo(&window, QPoint(0, 0)), shown->size());
+    ASSERT_TRUE(screen.rect().contains(where));
+    QImage raster(shown->size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&raster);
+        shown->paintRaster(painter);
+    }
+    double sum = 0;
+    for (int y = 0; y < raster.height(); ++y)
+        for (int x = 0; x < raster.width(); ++x)
+            sum += channelDistance(screen.pixel(where.left() + x, where.top() + y), raster.pixel(x, y));
+    EXPECT_LT(sum / (raster.width() * raster.height()), 2.0);
 }
