@@ -11,6 +11,7 @@
 #include "document/framework/FilterMessages.h"
 #include "document/framework/MaskToolFilter.h"
 #include "document/framework/ToolFilter.h"
+#include "imageio/PlaneConversion.h"
 #include "ui/EvalProgressBar.h"
 #include "ui/OptionsUI.h"
 #include "ui/PresetsUI.h"
@@ -26,6 +27,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QMouseEvent>
 #include <QScrollArea>
@@ -90,6 +93,21 @@ QImage pictureOf(const PixelPlane& plane) {
             out[4 * x + 3] = 255;
         }
     }
+    return image;
+}
+
+// The working plane as it is: RGB(A) in its own sample type.
+ImageIO::ImageRecord recordOfPlane(const PixelPlane& plane) {
+    ImageIO::ImageRecord image;
+    image.width = plane.width();
+    image.height = plane.height();
+    image.model = ImageIO::ColorModel::RGB;
+    image.sampleType = plane.commonType();
+    image.hasAlpha = plane.hasChannel(DataStorage::ChannelAlpha);
+    image.allocate();
+    const uint32_t mask = image.hasAlpha ? DataStorage::MaskRGBA : DataStorage::MaskRGB;
+    DataStorage::getData(plane, plane.bounds(), image.samples.data(), unsigned(image.rowBytes()),
+                         DataStorage::PixelFormat::fromMask(mask, image.sampleType));
     return image;
 }
 
@@ -587,6 +605,8 @@ void PluginUI::buildForm() {
     // The menu bar and the shortcuts: the same commands as the buttons.
     m_actions = new ElemoramaActionSet(this);
     column->setMenuBar(m_actions->createMenuBar(this));
+    connect(m_actions->save, &QAction::triggered, this, &PluginUI::my_btnFileSave_clicked);
+    connect(m_actions->print, &QAction::triggered, this, &PluginUI::my_btnPrint_clicked);
     connect(m_actions->apply, &QAction::triggered, this, &PluginUI::saveChanges);
     connect(m_actions->run, &QAction::triggered, this, [this] { runFilter(); });
     connect(m_actions->preferences, &QAction::triggered, this, &PluginUI::showOption);
@@ -923,6 +943,87 @@ void PluginUI::saveChanges() {
     }
     m_closing = true;
     close();
+}
+
+Ref<PixelPlane> PluginUI::resultToExport() const {
+    if (m_filter && !m_filter->isProcessing())
+        if (Ref<PixelPlane> result = m_filter->resultPlane()) return result;
+    return m_session.image;
+}
+
+bool PluginUI::saveResultTo(const QString& chosen, QString* error) const {
+    const Ref<PixelPlane> plane = resultToExport();
+    if (!plane) return false;
+    QString path = chosen;
+    // A name without a known extension is saved as PNG, which holds every working plane.
+    if (ImageIO::formatForName(path) == ImageIO::FileFormat::Unknown) path += QStringLiteral(".png");
+    try {
+        ImageIO::ImageRecord image = m_session.toImage ? m_session.toImage(*plane) : recordOfPlane(*plane);
+        ImageIO::adaptForFormat(image, ImageIO::formatForName(path));
+        ImageIO::saveImage(image, path);
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = QString::fromUtf8(e.what());
+        return false;
+    }
+}
+
+void PluginUI::my_btnFileSave_clicked() {
+    QString path;
+    if (m_saveFileQuestion) {
+        path = m_saveFileQuestion();
+    } else {
+        path = QFileDialog::getSaveFileName(
+            this, QCoreApplication::translate("CommonText", "Save result image into file"), QString(),
+            QCoreApplication::translate("PluginUI", "Images (*.png *.tif *.tiff *.jpg *.jpeg)"));
+    }
+    if (path.isEmpty()) return;
+    QString error;
+    if (!saveResultTo(path, &error))
+        FilterMessages::critical(OrvexApplication::ProductName,
+                                 QCoreApplication::translate("PluginUI", "The image could not be saved:\n%1").arg(error),
+                                 this);
+}
+
+bool PluginUI::printResult(QPrinter& printer) const {
+    const Ref<PixelPlane> plane = resultToExport();
+    if (!plane) return false;
+    const QImage picture = pictureOf(*plane);
+    QPainter painter;
+    if (picture.isNull() || !painter.begin(&printer)) return false;
+    const QRect page = painter.viewport();
+    const QSize size = picture.size().scaled(page.size(), Qt::KeepAspectRatio);
+    const QRect target(page.left() + (page.width() - size.width()) / 2, page.top() + (page.height() - size.height()) / 2,
+                       size.width(), size.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, picture);
+    return painter.end();
+}
+
+void PluginUI::my_btnPrint_clicked() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(m_session.hostFileName.isEmpty() ? OrvexApplication::ProductName : m_session.hostFileName);
+    my_PrintDlg_called();
+    bool accepted = false;
+    if (m_printQuestion) {
+        accepted = m_printQuestion(printer);
+    } else {
+        QPrintDialog dialog(&printer, this);
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    my_PrintDlg_closed();
+    if (accepted && !printResult(printer))
+        FilterMessages::critical(OrvexApplication::ProductName,
+                                 QCoreApplication::translate("PluginUI", "The image could not be printed."), this);
+}
+
+// While the print dialog is open the window takes no second print request.
+void PluginUI::my_PrintDlg_called() {
+    m_actions->print->setEnabled(false);
+}
+
+void PluginUI::my_PrintDlg_closed() {
+    m_actions->print->setEnabled(true);
 }
 
 PluginUI::QuitAnswer PluginUI::askQuit() {

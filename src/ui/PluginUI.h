@@ -8,6 +8,7 @@
 // window any other way leaves -128: the run is cancelled and nothing goes back.
 
 #include "document/framework/FilterDocument.h"
+#include "imageio/ImageIO.h"
 #include "settings/SettingsGroup.h"
 
 #include <QPointer>
@@ -22,6 +23,7 @@
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
+class QPrinter;
 class QComboBox;
 class QLabel;
 class QHBoxLayout;
@@ -57,6 +59,9 @@ struct WindowSession {
     Ref<DataStorage::DataChannel> selection;
     QString hostFileName;
     std::function<bool(const DataStorage::PixelPlane& result)> apply;
+    // The result as an image in the host's colour model, sample type and profile, for Save (none:
+    // the working plane's RGB(A) as it is).
+    std::function<ImageIO::ImageRecord(const DataStorage::PixelPlane& result)> toImage;
 };
 
 // The image area: the source or the result over a checkered backdrop where the image is
@@ -173,6 +178,19 @@ public:
     // Replaces the quit dialog (tests, hosts without a person).
     void setQuitQuestion(std::function<QuitAnswer()> question) { m_quitQuestion = std::move(question); }
 
+    // What Save and Print put out: the result the After view shows (the final render or the last
+    // preview), or the source while there is none or a run is under way.
+    Ref<DataStorage::PixelPlane> resultToExport() const;
+    // Writes resultToExport() to `path` in the format its extension names, converted so that the
+    // format can hold it. False with `error` set when it could not be written.
+    bool saveResultTo(const QString& path, QString* error = nullptr) const;
+    // Draws resultToExport() on the printer's page, as large as it fits, centred.
+    bool printResult(QPrinter& printer) const;
+    // Replace the save-file dialog (returns the chosen path, empty: cancelled) and the print
+    // dialog (returns whether to print) for tests and hosts without a person.
+    void setSaveFileQuestion(std::function<QString()> question) { m_saveFileQuestion = std::move(question); }
+    void setPrintQuestion(std::function<bool(QPrinter&)> question) { m_printQuestion = std::move(question); }
+
     // Runs once the window closes (the effect process ends its event loop there).
     void setClosedHandler(std::function<void()> handler) { m_closed = std::move(handler); }
 
@@ -185,6 +203,10 @@ public slots:
     void setAfter(bool on = true) { setBefore(!on); }
     void OnAutoRunClicked(bool on);
     void saveChanges();
+    void my_btnFileSave_clicked();
+    void my_btnPrint_clicked();
+    void my_PrintDlg_called();
+    void my_PrintDlg_closed();
     void OnEffectChanged(int effectIdx, bool fromUi = true);
     void my_btnLoadPreset_clicked();
     void my_btnSavePreset_clicked();
@@ -263,6 +285,8 @@ private:
     int m_commitState = 0;
     std::function<QuitAnswer()> m_quitQuestion;
     std::function<void()> m_closed;
+    std::function<QString()> m_saveFileQuestion;
+    std::function<bool(QPrinter&)> m_printQuestion;
 };
 
 } // namespace Orvex::UI

@@ -39,6 +39,9 @@ int16_t runWindow(OXF::InteractiveRun& run, const std::function<void(UI::PluginU
     session.image = working;
     session.selection = selection;
     session.hostFileName = OXF::hostFileName();
+    session.toImage = [&](const DataStorage::PixelPlane& result) {
+        return ImageIO::imageFromPlane(result, *working, image);
+    };
     session.apply = [&](const DataStorage::PixelPlane& result) {
         const Ref<DataStorage::PixelPlane> back =
             ImageIO::hostPlaneFromImage(ImageIO::imageFromPlane(result, *working, image), *host);
