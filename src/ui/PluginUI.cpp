@@ -408,6 +408,7 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
     m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
     const bool autoRun = m_settings.value(QStringLiteral("AutoRunMode"), false).toBool();
     m_autoRun->setChecked(autoRun);
+    setTopbarExpanded(m_settings.value(QStringLiteral("Topbar/isExpanded"), true).toBool());
     qWarning("PU.5\n");
 
     for (int id : Document::Filters::listedEffects()) {
@@ -448,6 +449,24 @@ PluginUI::~PluginUI() {
     m_settings.setValue(QStringLiteral("geometry"), saveGeometry());
     m_settings.setValue(QStringLiteral("Effect"), currentEffectId());
     m_settings.setValue(QStringLiteral("boxNavgExpanded"), m_navigatorBox->isChecked());
+    m_settings.setValue(QStringLiteral("Topbar/isExpanded"), m_topbarExpanded);
+}
+
+void PluginUI::setTopbarExpanded(bool expanded) {
+    m_topbarExpanded = expanded;
+    {
+        const QSignalBlocker block(m_topbarToggle);
+        m_topbarToggle->setChecked(expanded);
+    }
+    m_topbarToggle->setArrowType(expanded ? Qt::LeftArrow : Qt::RightArrow);
+    m_topbarToggle->setToolTip(expanded ? QCoreApplication::translate("PluginUIClass", "Fold the top bar")
+                                        : QCoreApplication::translate("PluginUIClass", "Unfold the top bar"));
+    for (QWidget* w : m_topbarFolded) w->setVisible(expanded);
+    // The strokes buttons belong to an effect: unfolding shows them only when there is one.
+    if (expanded) {
+        m_loadStrokes->setVisible(m_filter != nullptr);
+        m_saveStrokes->setVisible(m_filter != nullptr);
+    }
 }
 
 void PluginUI::buildForm() {
@@ -478,6 +497,14 @@ void PluginUI::buildForm() {
     m_cancel = button("topbar/cancel");
     m_settingsButton = button("topbar/settings");
     m_help = button("topbar/help");
+    m_topbarFolded = {m_logo, m_loadPreset, m_savePreset, m_loadStrokes, m_saveStrokes, m_undo, m_redo,
+                      m_settingsButton, m_help};
+    m_topbarToggle = new QToolButton(this);
+    m_topbarToggle->setObjectName(QStringLiteral("topbar/expand"));
+    m_topbarToggle->setCheckable(true);
+    m_topbarToggle->setAutoRaise(true);
+    topbar->insertWidget(0, m_topbarToggle);
+    connect(m_topbarToggle, &QToolButton::toggled, this, &PluginUI::setTopbarExpanded);
     column->addLayout(topbar);
 
     auto* body = m_body = new QHBoxLayout;
@@ -663,6 +690,7 @@ void PluginUI::retranslate() {
     m_help->setText(QCoreApplication::translate("CommonText", "Help"));
     m_help->setToolTip(QCoreApplication::translate("CommonText", "Help"));
     m_actions->retranslate();
+    setTopbarExpanded(m_topbarExpanded); // its tooltip
     m_redo->setToolTip(QCoreApplication::translate("CommonText", "Redo"));
     m_run->setText(QCoreApplication::translate("CommonText", "Run"));
     m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
@@ -771,8 +799,8 @@ void PluginUI::updateTools() {
         m_toolGroup->removeButton(b);
         delete b;
     }
-    m_loadStrokes->setVisible(m_filter != nullptr);
-    m_saveStrokes->setVisible(m_filter != nullptr);
+    m_loadStrokes->setVisible(m_topbarExpanded && m_filter != nullptr);
+    m_saveStrokes->setVisible(m_topbarExpanded && m_filter != nullptr);
     auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
     auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get());
     m_toolRow->setVisible(trunk || mask);

@@ -167,6 +167,9 @@ public:
     QCheckBox* autoRunBox() const { return m_autoRun; }
     EvalProgressBar* progressBar() const { return m_progress; }
     bool isBefore() const { return m_showBefore; }
+    // The top bar unfolded (every command) or folded to what ends a run (Run, Apply, Cancel).
+    bool isTopbarExpanded() const { return m_topbarExpanded; }
+    void setTopbarExpanded(bool expanded);
     // 0 nothing committed, 1 the final result is ready, 2 a final render is under way.
     int commitState() const { return m_commitState; }
     bool isRunning() const { return m_running; }
@@ -263,6 +266,9 @@ private:
     QPushButton* m_help = nullptr;
     ElemoramaActionSet* m_actions = nullptr;
     QToolButton* m_navigatorBox = nullptr; // the navigator's header, folds it away
+    QToolButton* m_topbarToggle = nullptr; // folds the top bar
+    std::vector<QWidget*> m_topbarFolded;  // what the folded top bar hides
+    bool m_topbarExpanded = true;
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_logo = nullptr;
     QPushButton* m_before = nullptr;

@@ -699,3 +699,35 @@ TEST_F(WindowFixture, PrintDrawsTheResultOnThePageWithoutApplying) {
     EXPECT_EQ(applies, 0);
     EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
 }
+
+// The top bar folds to the commands that end a run; the window starts as it was left.
+TEST_F(WindowFixture, TheTopBarFoldsAndTheWindowRemembersIt) {
+    auto button = [](PluginUI& w, const char* name) {
+        return w.findChild<QWidget*>(QString::fromLatin1(name));
+    };
+    {
+        auto window = open(); // nothing stored: unfolded
+        EXPECT_TRUE(window->isTopbarExpanded());
+        EXPECT_TRUE(button(*window, "topbar/load_preset")->isVisible());
+        EXPECT_TRUE(button(*window, "topbar/load_outlines")->isVisible());
+        auto* toggle = window->findChild<QToolButton*>(QStringLiteral("topbar/expand"));
+        ASSERT_NE(toggle, nullptr);
+        toggle->click();
+        EXPECT_FALSE(window->isTopbarExpanded());
+    }
+    EXPECT_FALSE(windowStore.value(QStringLiteral("Topbar/isExpanded"), true).toBool());
+    {
+        auto window = open();
+        EXPECT_FALSE(window->isTopbarExpanded());
+        for (const char* name : {"topbar/load_preset", "topbar/save_outlines", "topbar/undo", "topbar/settings"})
+            EXPECT_FALSE(button(*window, name)->isVisible()) << name;
+        for (const char* name : {"topbar/run", "topbar/ok", "topbar/cancel", "topbar/expand"})
+            EXPECT_TRUE(button(*window, name)->isVisible()) << name;
+        // Another effect keeps the bar folded; unfolding brings its strokes buttons back.
+        window->OnEffectChanged(window->effectCombo()->findData(4));
+        EXPECT_FALSE(button(*window, "topbar/load_outlines")->isVisible());
+        window->setTopbarExpanded(true);
+        EXPECT_TRUE(button(*window, "topbar/load_outlines")->isVisible());
+    }
+    EXPECT_TRUE(windowStore.value(QStringLiteral("Topbar/isExpanded"), false).toBool());
+}
