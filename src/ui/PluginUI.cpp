@@ -687,6 +687,7 @@ void PluginUI::retranslate() {
     m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
     m_redo->setText(QCoreApplication::translate("CommonText", "Redo"));
     m_navigatorBox->setText(QCoreApplication::translate("PluginUIClass", "Navigator"));
+    m_navigator->retranslate();
     m_help->setText(QCoreApplication::translate("CommonText", "Help"));
     m_help->setToolTip(QCoreApplication::translate("CommonText", "Help"));
     m_actions->retranslate();

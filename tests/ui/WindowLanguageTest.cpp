@@ -3,7 +3,11 @@
 #include "app/OrvexApplication.h"
 #include "datastorage/PixelFormat.h"
 #include "settings/Settings.h"
+#include "dataview/Navigator.h"
 #include "ui/PluginUI.h"
+
+#include <QAction>
+#include <QStatusTipEvent>
 
 #include <QComboBox>
 #include <QPushButton>
@@ -28,8 +32,18 @@ TEST(WindowLanguage, GermanAndBackWhileTheWindowIsOpen) {
     EXPECT_EQ(window.okButton()->text(), "Apply");
     EXPECT_EQ(window.effectCombo()->itemText(0), "Rain");
 
+    auto* navigator = window.findChild<Orvex::DataView::Navigator*>(QStringLiteral("navigator"));
+    ASSERT_NE(navigator, nullptr);
+    const int fit = navigator->presets()->count() - 1;
+    EXPECT_EQ(navigator->presets()->itemText(fit), "Fit image");
+
     app->switchLanguage("de");
     EXPECT_EQ(window.okButton()->text(), "Anwenden");
+    // The navigator's fit preset and actions, in the presets' list as in the actions.
+    EXPECT_EQ(navigator->presets()->itemText(fit), "Ganzes Bild");
+    EXPECT_EQ(navigator->fitAction()->text(), "Ganzes Bild");
+    EXPECT_EQ(navigator->increaseAction()->text(), "Vergrößern");
+    EXPECT_EQ(navigator->presets()->itemText(2), "100%");
     EXPECT_EQ(window.beforeButton()->text(), "Vorher");
     EXPECT_EQ(window.effectCombo()->itemText(0), "Regen");
     EXPECT_EQ(window.effectCombo()->itemText(6), "Polarlicht");
@@ -37,4 +51,5 @@ TEST(WindowLanguage, GermanAndBackWhileTheWindowIsOpen) {
     app->switchLanguage("en");
     EXPECT_EQ(window.okButton()->text(), "Apply");
     EXPECT_EQ(window.effectCombo()->itemText(0), "Rain");
+    EXPECT_EQ(navigator->presets()->itemText(fit), "Fit image");
 }
