@@ -20,6 +20,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QStatusTipEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -662,6 +663,29 @@ void PluginUI::buildForm() {
         else if (m_filter)
             m_filter->setPenSize(size);
     });
+    // The hints panel tells what the control under the pointer does.
+    setHintKey(m_logo, "PluginUIClass", "BTN_LOGO_HINT");
+    setHintKey(m_topbarToggle, "PluginUIClass", "BTN_TOPBAR_HINT");
+    setHintKey(m_loadPreset, "PluginUIClass", "BTN_LOAD_PRESET_HINT");
+    setHintKey(m_savePreset, "PluginUIClass", "BTN_SAVE_PRESET_HINT");
+    setHintKey(m_loadStrokes, "PluginUIClass", "BTN_STROKELOAD_HINT");
+    setHintKey(m_saveStrokes, "PluginUIClass", "BTN_STROKESAVE_HINT");
+    setHintKey(m_showStrokes, "PluginUIClass", "BTN_SHOWSTROKES_HINT");
+    setHintKey(m_view, "PluginUIClass", "MAINVIEW_HINT");
+    setHintKey(m_comboEffect, "PluginUIClass", "EFFECT_COMBO_BOX_HINT");
+    setHintKey(m_navigator, "PluginUIClass", "NAVIGATOR_HINT");
+    setHintKey(m_autoRun, "PluginUIClass", "BTN_AUTORUN_HINT");
+    setHintKey(m_before, "PluginUIClass", "BTN_BEFORE_HINT");
+    setHintKey(m_after, "PluginUIClass", "BTN_AFTER_HINT");
+    setHintKey(m_toolSize, "PluginUIClass", "TOOL_SIZE_HINT");
+    setHintKey(m_undo, "CommonText", "BTN_UNDO_HINT");
+    setHintKey(m_redo, "CommonText", "BTN_REDO_HINT");
+    setHintKey(m_run, "CommonText", "Run_HINT");
+    setHintKey(m_ok, "CommonText", "Apply_HINT");
+    setHintKey(m_cancel, "CommonText", "Cancel_HINT");
+    setHintKey(m_settingsButton, "CommonText", "BTN_OPTION_HINT");
+    setHintKey(m_help, "CommonText", "Help_HINT");
+    m_panelArea->installEventFilter(this); // its key follows the effect (retranslateHints)
     resize(1180, 760);
 }
 
@@ -711,13 +735,93 @@ void PluginUI::retranslate() {
         if (id >= 0 && id < int(std::size(EffectNames)))
             m_comboEffect->setItemText(i, QCoreApplication::translate("PluginUIClass", EffectNames[id]));
     }
-    if (m_filter) {
-        m_filter->Retranslate();
-        const QString hint = m_filter->classInfo("FilterDescription");
-        m_hint->setText(hint.isEmpty() ? QString()
-                                       : QCoreApplication::translate("DocumentFilters", hint.toUtf8().constData()));
-    }
+    if (m_filter) m_filter->Retranslate();
+    retranslateHints();
+    showRestingHint();
     updateTitle();
+}
+
+// The hint keys of the window's controls (for the translation tools).
+const char* const WindowHintKeys[] = {
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_LOAD_PRESET_HINT"), QT_TRANSLATE_NOOP("PluginUIClass", "BTN_SAVE_PRESET_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_STROKELOAD_HINT"),  QT_TRANSLATE_NOOP("PluginUIClass", "BTN_STROKESAVE_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_SHOWSTROKES_HINT"), QT_TRANSLATE_NOOP("PluginUIClass", "MAINVIEW_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "EFFECT_COMBO_BOX_HINT"), QT_TRANSLATE_NOOP("PluginUIClass", "NAVIGATOR_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_AUTORUN_HINT"),     QT_TRANSLATE_NOOP("PluginUIClass", "BTN_BEFORE_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_AFTER_HINT"),       QT_TRANSLATE_NOOP("PluginUIClass", "BTN_LOGO_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_TOPBAR_HINT"),      QT_TRANSLATE_NOOP("PluginUIClass", "TOOL_SIZE_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "Help_HINT"),               QT_TRANSLATE_NOOP("CommonText", "BTN_REDO_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "BTN_UNDO_HINT"),           QT_TRANSLATE_NOOP("CommonText", "LoadImage_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "SaveImage_HINT"),          QT_TRANSLATE_NOOP("CommonText", "Print_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "Apply_HINT"),              QT_TRANSLATE_NOOP("CommonText", "BTN_OPTION_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "Run_HINT"),                QT_TRANSLATE_NOOP("CommonText", "Cancel_HINT"),
+};
+
+void PluginUI::setHintKey(QObject* control, const char* context, const char* key) {
+    control->setProperty("hintContext", QByteArray(context));
+    control->setProperty("hintKey", QByteArray(key));
+    if (control->isWidgetType()) control->installEventFilter(this);
+}
+
+QString PluginUI::hintOf(const QObject* control) const {
+    const QByteArray key = control->property("hintKey").toByteArray();
+    if (key.isEmpty()) return control->property("hintText").toString();
+    return QCoreApplication::translate(control->property("hintContext").toByteArray().constData(), key.constData());
+}
+
+// Each control's hint doubles as its status tip, so that the menus' hints and a status bar of a
+// host window say the same.
+void PluginUI::retranslateHints() {
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->property("hintKey").isValid()) w->setStatusTip(hintOf(w));
+    // The effect panel speaks for the effect.
+    if (m_filter) {
+        const QString key = m_filter->classInfo("FilterDescription");
+        m_panelArea->setProperty("hintContext", QByteArray("DocumentFilters"));
+        m_panelArea->setProperty("hintKey", key.toUtf8());
+    } else {
+        m_panelArea->setProperty("hintKey", QVariant());
+    }
+    m_panelArea->setStatusTip(hintOf(m_panelArea));
+}
+
+QString PluginUI::hintText() const {
+    return m_hint->text();
+}
+
+void PluginUI::showHint(const QString& text) {
+    if (m_hint->text() != text) m_hint->setText(text);
+}
+
+// With the pointer over no control the panel shows how to start, then what the effect does.
+void PluginUI::showRestingHint() {
+    QString text = QCoreApplication::translate("DocumentFilters", "startTEXT");
+    const QString effect = hintOf(m_panelArea);
+    if (!effect.isEmpty()) text += QStringLiteral("\n\n") + effect;
+    showHint(text);
+}
+
+bool PluginUI::event(QEvent* event) {
+    // The menus' status tips (and those of controls without a filter) go to the hints panel.
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        if (tip.isEmpty())
+            showRestingHint();
+        else
+            showHint(tip);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+bool PluginUI::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Enter) {
+        const QString hint = hintOf(watched);
+        if (!hint.isEmpty()) showHint(hint);
+    } else if (event->type() == QEvent::Leave) {
+        showRestingHint();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PluginUI::changeEvent(QEvent* event) {
@@ -813,6 +917,11 @@ void PluginUI::updateTools() {
         b->setObjectName(QStringLiteral("tool%1").arg(id));
         b->setCheckable(true);
         b->setChecked(checked);
+        if (mask) {
+            b->setProperty("hintText", mask->ToolStatusTip(id));
+            b->setStatusTip(mask->ToolStatusTip(id));
+            b->installEventFilter(this);
+        }
         m_toolGroup->addButton(b, id);
         row->insertWidget(at++, b);
     };

@@ -223,7 +223,12 @@ public slots:
     // A pointer event of the view, handed to the current effect's tool.
     void OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers modifiers);
 
+    // The hints panel's text now (for tests).
+    QString hintText() const;
+
 protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -236,6 +241,13 @@ private:
     void updateActions();
     void updateTools();
     void placeHints();
+    // The control's hint: a key translated in `context`, shown in the hints panel while the pointer
+    // is over it (and as its status tip).
+    void setHintKey(QObject* control, const char* context, const char* key);
+    QString hintOf(const QObject* control) const;
+    void showHint(const QString& text);
+    void showRestingHint();
+    void retranslateHints();
     void showHelpPages();
     void applySelectionDisplay();
     void updateDecorations();
