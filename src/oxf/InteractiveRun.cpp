@@ -86,6 +86,12 @@ void InteractiveRun::load() {
     LinkLog::trace("interactive run loaded, waiting for the user\n");
 }
 
+bool InteractiveRun::takeAutoApply() {
+    if (m_auto != AutoAction::Apply) return false;
+    m_auto = AutoAction::None;
+    return true;
+}
+
 bool InteractiveRun::apply(const PixelPlane& result) {
     if (m_finished || m_applied) return m_applied;
     try {

@@ -10,7 +10,8 @@
 //
 // ELEMORAMA_AUTO, for hosts and tests without a person: "apply" applies the unchanged image through
 // the normal Apply path once the run has loaded (status 0, the host's samples unchanged), "cancel"
-// cancels it (status 1). The window honours the same switch.
+// cancels it (status 1). A window takes the automatic Apply over (takeAutoApply) and writes the
+// unchanged image through its own Apply path.
 
 #include "oxf/HostExchange.h"
 
@@ -52,6 +53,9 @@ public:
     // The bounding box of the selected pixels; the image rectangle without a selection.
     RectI selectionBox() const { return m_selectionBox; }
     AutoAction autoAction() const { return m_auto; }
+    // A window takes an automatic Apply over, so that it goes through the window's own write-back;
+    // true when there was one (exec then leaves it alone).
+    bool takeAutoApply();
 
     // Writes `result` back to the host: the host's own channels only (its mode's colour channels,
     // and transparency when the host has it and has not locked it), ascending, in stripes. `result`

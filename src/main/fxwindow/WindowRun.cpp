@@ -6,6 +6,8 @@
 #include "ui/OptionsUI.h"
 #include "ui/PluginUI.h"
 
+#include <QTimer>
+
 namespace Orvex::FxWindow {
 
 using ImageIO::ColorModel;
@@ -58,6 +60,14 @@ int16_t runWindow(OXF::InteractiveRun& run, const std::function<void(UI::PluginU
         window.setClosedHandler([&] { run.finish(code); });
         window.show();
         if (shown) shown(window);
+        // A host without a person: the unchanged image goes back through the window's write-back.
+        if (run.takeAutoApply())
+            QTimer::singleShot(0, &window, [&] {
+                if (session.apply(*working)) {
+                    code = 0;
+                    run.finish(OXF::InteractiveRun::Applied);
+                }
+            });
         result = run.exec();
         window.setClosedHandler({});
     }
