@@ -32,19 +32,33 @@ ColorModel modelOfHost() {
 int16_t runWindow(OXF::InteractiveRun& run, const std::function<void(UI::PluginUI&)>& shown) {
     const Ref<DataStorage::PixelPlane> host = run.source();
     if (!host) throw std::runtime_error("Error loading image data from host application");
-    const ImageIO::ImageRecord image = ImageIO::imageFromHostPlane(*host, modelOfHost(), OXF::hostProfileBytes());
-    const Ref<DataStorage::PixelPlane> working = ImageIO::planeFromImage(image);
+    // An RGB host's plane already is the working plane (its colour channels and alpha in the host's
+    // sample type): the window works on a clone that shares its tiles, and Apply writes the result's
+    // channels straight back, with no interleaved copy of the image on either way. The other
+    // colour models go through an image record and the colour conversion to RGB and back.
+    const bool direct = modelOfHost() == ColorModel::RGB;
+    ImageIO::ImageRecord image;
+    Ref<DataStorage::PixelPlane> working;
+    if (direct) {
+        working = host->clone();
+        working->setAttachment({});
+    } else {
+        image = ImageIO::imageFromHostPlane(*host, modelOfHost(), OXF::hostProfileBytes());
+        working = ImageIO::planeFromImage(image);
+    }
     Ref<DataStorage::DataChannel> selection;
-    if (run.selection()) selection = ImageIO::selectionBytes(run.selection().get(), image.width, image.height);
+    if (run.selection()) selection = ImageIO::selectionBytes(run.selection().get(), host->width(), host->height());
 
     UI::WindowSession session;
     session.image = working;
     session.selection = selection;
     session.hostFileName = OXF::hostFileName();
     session.toImage = [&](const DataStorage::PixelPlane& result) {
+        if (direct) return ImageIO::imageFromHostPlane(result, ColorModel::RGB, OXF::hostProfileBytes());
         return ImageIO::imageFromPlane(result, *working, image);
     };
     session.apply = [&](const DataStorage::PixelPlane& result) {
+        if (direct) return run.apply(result);
         const Ref<DataStorage::PixelPlane> back =
             ImageIO::hostPlaneFromImage(ImageIO::imageFromPlane(result, *working, image), *host);
         return run.apply(*back);
