@@ -308,7 +308,8 @@ void Broker::otherSideGone() {
     _exit(0);
 }
 
-bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds) {
+bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds,
+                                   const std::function<void()>& whilePosted) {
     check_marks("send_prepared_message 1");
     LinkLog::trace("send_prepared_message() - start\n");
     m_pad->data_size_ = length;
@@ -319,6 +320,13 @@ bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeco
     LinkLog::trace("send_prepared_message() - before s_other.post()\n");
     sem_post(other);
     LinkLog::trace("send_prepared_message() - after s_other.post()\n");
+    if (whilePosted) {
+        try {
+            whilePosted();
+        } catch (...) {
+            LinkLog::trace("send_prepared_message() - the work while posted failed\n");
+        }
+    }
     check_marks("send_prepared_message 2");
 
     const BrokerTimeouts& timeouts = BrokerTimeouts::current();

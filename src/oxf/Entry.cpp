@@ -117,7 +117,8 @@ void sendReply(Broker& broker, RunReply reply) {
     memcpy(out + sizeof header, reply.error.data(), reply.error.size());
     memcpy(out + sizeof header + reply.error.size(), reply.params.data(), reply.params.size());
     const uint32_t length = uint32_t(sizeof header + reply.error.size() + reply.params.size());
-    if (!broker.send_prepared_message(S2M_Done, length, 0))
+    // What the run left to free goes while the master takes the reply.
+    if (!broker.send_prepared_message(S2M_Done, length, 0, [] { runDeferredWork(); }))
         throw std::runtime_error("Failed to send S2M_Done");
 }
 
@@ -281,6 +282,8 @@ int mainOXF(int argc, char** argv) {
     } catch (...) {
         exitCode = 3;
     }
+    // A run that ended without a reply may have left its teardown.
+    runDeferredWork();
     setCurrentBroker(nullptr);
     broker.reset();
     app.reset();

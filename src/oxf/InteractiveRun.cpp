@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <vector>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cinttypes>
@@ -33,6 +35,32 @@ void checkRunRequest(const HostRequest& request) {
     if (request.colorMode < ModeRGB || request.colorMode > ModeCMYK)
         throw std::runtime_error("Run request with an unknown colour mode " +
                                  std::to_string(int(request.colorMode)));
+}
+
+namespace {
+std::vector<std::function<void()>>& deferredWork() {
+    static std::vector<std::function<void()>> work; // GUI thread only
+    return work;
+}
+} // namespace
+
+void deferUntilReplied(std::function<void()> work) {
+    if (work) deferredWork().push_back(std::move(work));
+}
+
+void runDeferredWork() {
+    // Taken out first: the work may defer more, which then waits for the next reply.
+    std::vector<std::function<void()>> work;
+    work.swap(deferredWork());
+    for (auto& w : work) {
+        try {
+            w();
+        } catch (const std::exception& e) {
+            qWarning("deferred work failed: %s", e.what());
+        } catch (...) {
+            qWarning("deferred work failed");
+        }
+    }
 }
 
 bool putHostChannels(const PixelPlane& plane, const RectI& rect) {

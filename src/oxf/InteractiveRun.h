@@ -18,6 +18,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 
 class QEventLoop;
 
@@ -90,6 +91,13 @@ private:
     std::exception_ptr m_failure;
     QEventLoop* m_loop = nullptr;
 };
+
+// Work that can wait until the host has the run's reply, such as the window's teardown (on a
+// 12-megapixel image it gives back hundreds of megabytes, which would hold the host up for tens
+// of milliseconds after the last channel went back). The request loop runs it on the GUI thread
+// right after posting the reply, while the host takes the reply, and before it quits.
+void deferUntilReplied(std::function<void()> work);
+void runDeferredWork();
 
 // The write-back of a result plane: the host's colour channels and, when the host has it,
 // transparency (putChannel skips it when locked). Channels the plane lacks are not written.

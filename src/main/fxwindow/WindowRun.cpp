@@ -8,6 +8,8 @@
 
 #include <QTimer>
 
+#include <memory>
+
 namespace Orvex::FxWindow {
 
 using ImageIO::ColorModel;
@@ -67,24 +69,35 @@ int16_t runWindow(OXF::InteractiveRun& run, const std::function<void(UI::PluginU
     OrvexApplication* app = OrvexApplication::instance();
     SettingsGroupRW settings = app ? app->settingsGroup() : UI::OptionsContext::fromApplication().settings;
     if (app) Document::Filters::ToolFilter::setSettingsRoot(app->settingsStore(), app->settingsGroupPrefix());
-    short code = UI::PluginUI::Cancelled;
-    int16_t result = OXF::InteractiveRun::Cancelled;
-    {
-        UI::PluginUI window(nullptr, Qt::Window, &code, session, settings);
-        window.setClosedHandler([&] { run.finish(code); });
-        window.show();
-        if (shown) shown(window);
-        // A host without a person: the unchanged image goes back through the window's write-back.
-        if (run.takeAutoApply())
-            QTimer::singleShot(0, &window, [&] {
-                if (session.apply(*working)) {
-                    code = 0;
-                    run.finish(OXF::InteractiveRun::Applied);
-                }
-            });
-        result = run.exec();
-        window.setClosedHandler({});
-    }
+    // The result code outlives the window's frame: the window itself goes after the reply.
+    const auto code = std::make_shared<short>(UI::PluginUI::Cancelled);
+    auto window = std::make_shared<UI::PluginUI>(nullptr, Qt::Window, code.get(), session, settings);
+    window->setClosedHandler([&] { run.finish(*code); });
+    window->show();
+    if (shown) shown(*window);
+    // A host without a person: the unchanged image goes back through the window's write-back.
+    if (run.takeAutoApply())
+        QTimer::singleShot(0, window.get(), [&] {
+            // The window as a person would see it before pressing Apply: shown and painted.
+            QCoreApplication::processEvents();
+            if (run.finished()) return;
+            if (session.apply(*working)) {
+                *code = 0;
+                run.finish(OXF::InteractiveRun::Applied);
+            }
+        });
+    const int16_t result = run.exec();
+    window->setClosedHandler({});
+    window->hide();
+    // Freeing the run's planes, caches and history takes a while on a large image: the host gets
+    // its reply first. The window's session callbacks refer to this frame, but nothing calls them
+    // once the event loop has returned.
+    OXF::deferUntilReplied([window, code, working, selection]() mutable {
+        window.reset();
+        working.reset();
+        selection.reset();
+    });
+    if (!direct) OXF::deferUntilReplied([record = std::make_shared<ImageIO::ImageRecord>(std::move(image))] {});
     return result;
 }
 
