@@ -1,11 +1,14 @@
 // The mask brush on a 12-megapixel mask: the time of one dab at the pen sizes users pick (a small
 // brush, a typical one, the largest), of a long stroke per dab, and the strokes file's PNG encode
-// and decode of the whole mask. Dabs land on fresh places of a mask that already holds earlier
+// and decode of the whole mask, and the load of a strokes file holding 10 000 strokes. Dabs land on fresh places of a mask that already holds earlier
 // strokes, so copy-on-write of shared tiles is part of the figure, as in a real stroke.
 #include "datastorage/DataChannel.h"
 #include "document/framework/MaskStroke.h"
 #include "document/framework/StrokesFile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -78,6 +81,34 @@ int main(int argc, char** argv) {
         const auto samples = StrokesFile::samplesAtSize(image, {kWidth, kHeight}, false);
         std::printf("bench: strokes_png_decode_12mp_ms %.1f ms\n", millisecondsSince(start));
         (void)samples;
+    }
+
+    {
+        // A mask painted with 10 000 short strokes, written as a strokes file and loaded back
+        // whole (XML, Base64 and PNG): the figure a user waits for when opening such a file.
+        auto painted = makeRef<DataStorage::DataChannel>(kWidth, kHeight, int32_t(DataStorage::TypeU8));
+        for (int i = 0; i < 10000; ++i) {
+            MaskStroke stroke(painted, 255, 12, false);
+            const double x = 50 + (i * 389) % 3900, y = 50 + (i * 211) % 2900;
+            stroke.stampSegment(x, y, x + 15 + i % 20, y + 5 + i % 11);
+        }
+        const QString path = QDir::temp().filePath("bench_strokes_10000.elemor");
+        QString reason;
+        if (!StrokesFile::write(path, "mask", painted.get(), reason)) {
+            std::fprintf(stderr, "bench: cannot write %s: %s\n", qPrintable(path), qPrintable(reason));
+            return 1;
+        }
+        std::vector<double> loads;
+        for (int run = 0; run < 5; ++run) {
+            StrokesFile::Content content;
+            const auto start = Clock::now();
+            const auto status = StrokesFile::read(path, false, content);
+            loads.push_back(millisecondsSince(start));
+            if (status != StrokesFile::Ok) return 1;
+        }
+        std::printf("bench: strokes_file_10000_strokes_load_ms %.1f ms\n", median(loads));
+        std::printf("bench: strokes_file_10000_strokes_size_kb %.1f kB\n", QFileInfo(path).size() / 1024.0);
+        QFile::remove(path);
     }
     return 0;
 }

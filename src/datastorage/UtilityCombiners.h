@@ -15,6 +15,7 @@
 #include "datastorage/CombinerLanes.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace Orvex::DataStorage {
 
@@ -31,6 +32,26 @@ template <int T> inline S<T>* rowOf(void* p, int y) {
 
 template <int... T> constexpr bool all8 = ((T == -1) && ...);
 template <int... T> constexpr bool all16 = ((T == -2) && ...);
+
+// The one row walk of the utility members: calls `element(d, x, y, a...)` for every element of the
+// block, with d the destination row and a... the argument rows in argument order, so that a member
+// states only its per-element formula.
+template <int TD, int... TA> struct Rows {
+    template <class Element> static void forEach(const CombinerBlock& k, Element&& element) {
+        walk(k, element, std::make_index_sequence<sizeof...(TA)>{});
+    }
+
+private:
+    template <class Element, std::size_t... I>
+    static void walk(const CombinerBlock& k, Element& element, std::index_sequence<I...>) {
+        for (int y = 0; y < k.height; ++y) {
+            const auto row = [&](S<TD>* d, const S<TA>*... a) {
+                for (int x = 0; x < k.width; ++x) element(d, x, y, a...);
+            };
+            row(rowOf<TD>(k.destination, y), rowOf<TA>(k.arguments[I], y)...);
+        }
+    }
+};
 
 } // namespace Utility
 
@@ -51,19 +72,14 @@ public:
     int check3(const void* const* solid) const override { return this->checkAllInputsSolid(solid, 3); }
     void process3(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* a = rowOf<TA>(k.arguments[0], y);
-            const auto* b = rowOf<TB>(k.arguments[1], y);
-            for (int x = 0; x < k.width; ++x) {
-                if constexpr (all8<TD, TA, TB>)
-                    d[x] = std::uint8_t((std::uint32_t(a[x]) * b[x] * 32897u + 4177919u) >> 23);
-                else if constexpr (all16<TD, TA, TB>)
-                    d[x] = std::uint16_t((std::uint64_t(a[x]) * b[x] + 32767u) / 65535u);
-                else
-                    Lanes::store1<TD>(d, x, Lanes::load1<TA>(a, x) * Lanes::load1<TB>(b, x));
-            }
-        }
+        Rows<TD, TA, TB>::forEach(k, [](auto* d, int x, int, const auto* a, const auto* b) {
+            if constexpr (all8<TD, TA, TB>)
+                d[x] = std::uint8_t((std::uint32_t(a[x]) * b[x] * 32897u + 4177919u) >> 23);
+            else if constexpr (all16<TD, TA, TB>)
+                d[x] = std::uint16_t((std::uint64_t(a[x]) * b[x] + 32767u) / 65535u);
+            else
+                Lanes::store1<TD>(d, x, Lanes::load1<TA>(a, x) * Lanes::load1<TB>(b, x));
+        });
     }
 };
 
@@ -73,19 +89,14 @@ public:
     int check3(const void* const* solid) const override { return this->checkAllInputsSolid(solid, 3); }
     void process3(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* a = rowOf<TA>(k.arguments[0], y);
-            const auto* b = rowOf<TB>(k.arguments[1], y);
-            for (int x = 0; x < k.width; ++x) {
-                if constexpr (all8<TD, TA, TB>)
-                    d[x] = std::uint8_t(((255u - a[x]) * std::uint32_t(b[x]) * 32897u + 4177919u) >> 23);
-                else if constexpr (all16<TD, TA, TB>)
-                    d[x] = std::uint16_t((std::uint64_t(65535u - a[x]) * b[x] + 32767u) / 65535u);
-                else
-                    Lanes::store1<TD>(d, x, (1.0f - Lanes::load1<TA>(a, x)) * Lanes::load1<TB>(b, x));
-            }
-        }
+        Rows<TD, TA, TB>::forEach(k, [](auto* d, int x, int, const auto* a, const auto* b) {
+            if constexpr (all8<TD, TA, TB>)
+                d[x] = std::uint8_t(((255u - a[x]) * std::uint32_t(b[x]) * 32897u + 4177919u) >> 23);
+            else if constexpr (all16<TD, TA, TB>)
+                d[x] = std::uint16_t((std::uint64_t(65535u - a[x]) * b[x] + 32767u) / 65535u);
+            else
+                Lanes::store1<TD>(d, x, (1.0f - Lanes::load1<TA>(a, x)) * Lanes::load1<TB>(b, x));
+        });
     }
 };
 
@@ -95,24 +106,18 @@ public:
     int check4(const void* const* solid) const override { return this->checkAllInputsSolid(solid, 4); }
     void process4(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* a = rowOf<TA>(k.arguments[0], y);
-            const auto* b = rowOf<TB>(k.arguments[1], y);
-            const auto* c = rowOf<TC>(k.arguments[2], y);
-            for (int x = 0; x < k.width; ++x) {
-                if constexpr (all8<TD, TA, TB, TC>) {
-                    const std::uint64_t p = std::uint64_t(a[x]) * b[x] * c[x];
-                    d[x] = std::uint8_t(((p + 32258u) * 33818121u) >> 41);
-                } else if constexpr (all16<TD, TA, TB, TC>) {
-                    const std::uint64_t p = std::uint64_t(a[x]) * b[x] * c[x];
-                    d[x] = std::uint16_t((p + 2147418112u) / 4294836225u); // / 65535^2, rounded
-                } else {
-                    Lanes::store1<TD>(
-                        d, x, Lanes::load1<TA>(a, x) * Lanes::load1<TB>(b, x) * Lanes::load1<TC>(c, x));
-                }
+        Rows<TD, TA, TB, TC>::forEach(k, [](auto* d, int x, int, const auto* a, const auto* b, const auto* c) {
+            if constexpr (all8<TD, TA, TB, TC>) {
+                const std::uint64_t p = std::uint64_t(a[x]) * b[x] * c[x];
+                d[x] = std::uint8_t(((p + 32258u) * 33818121u) >> 41);
+            } else if constexpr (all16<TD, TA, TB, TC>) {
+                const std::uint64_t p = std::uint64_t(a[x]) * b[x] * c[x];
+                d[x] = std::uint16_t((p + 2147418112u) / 4294836225u); // / 65535^2, rounded
+            } else {
+                Lanes::store1<TD>(d, x,
+                                  Lanes::load1<TA>(a, x) * Lanes::load1<TB>(b, x) * Lanes::load1<TC>(c, x));
             }
-        }
+        });
     }
 };
 
@@ -122,31 +127,23 @@ public:
     int check4(const void* const* solid) const override { return this->checkAllInputsSolid(solid, 4); }
     void process4(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* a = rowOf<TA>(k.arguments[0], y);
-            const auto* b = rowOf<TB>(k.arguments[1], y);
-            const auto* t = rowOf<TT>(k.arguments[2], y);
-            for (int x = 0; x < k.width; ++x) {
-                if constexpr (all8<TD, TA, TB, TT>) {
-                    if (t[x] == 0) {
-                        d[x] = a[x];
-                        continue;
-                    }
-                    const std::uint64_t sum =
-                        (255u - t[x]) * std::uint32_t(a[x]) + std::uint32_t(t[x]) * b[x] + 127u;
-                    d[x] = std::uint8_t((sum * 16843010u) >> 32);
-                } else if constexpr (all16<TD, TA, TB, TT>) {
-                    const std::uint64_t sum =
-                        std::uint64_t(65535u - t[x]) * a[x] + std::uint64_t(t[x]) * b[x] + 32767u;
-                    d[x] = std::uint16_t(sum / 65535u);
-                } else {
-                    const float tv = Lanes::load1<TT>(t, x);
-                    Lanes::store1<TD>(d, x,
-                                      (1.0f - tv) * Lanes::load1<TA>(a, x) + tv * Lanes::load1<TB>(b, x));
+        Rows<TD, TA, TB, TT>::forEach(k, [](auto* d, int x, int, const auto* a, const auto* b, const auto* t) {
+            if constexpr (all8<TD, TA, TB, TT>) {
+                if (t[x] == 0) {
+                    d[x] = a[x];
+                    return;
                 }
+                const std::uint64_t sum = (255u - t[x]) * std::uint32_t(a[x]) + std::uint32_t(t[x]) * b[x] + 127u;
+                d[x] = std::uint8_t((sum * 16843010u) >> 32);
+            } else if constexpr (all16<TD, TA, TB, TT>) {
+                const std::uint64_t sum =
+                    std::uint64_t(65535u - t[x]) * a[x] + std::uint64_t(t[x]) * b[x] + 32767u;
+                d[x] = std::uint16_t(sum / 65535u);
+            } else {
+                const float tv = Lanes::load1<TT>(t, x);
+                Lanes::store1<TD>(d, x, (1.0f - tv) * Lanes::load1<TA>(a, x) + tv * Lanes::load1<TB>(b, x));
             }
-        }
+        });
     }
 };
 
@@ -160,22 +157,15 @@ public:
     int check6(const void* const* solid) const override { return this->checkAllInputsSolid(solid, 6); }
     void process6(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* ca = rowOf<TC>(k.arguments[0], y);
-            const auto* aa = rowOf<TA>(k.arguments[1], y);
-            const auto* cb = rowOf<TC>(k.arguments[2], y);
-            const auto* ab = rowOf<TA>(k.arguments[3], y);
-            const auto* t = rowOf<TT>(k.arguments[4], y);
-            for (int x = 0; x < k.width; ++x) {
-                const float tv = Lanes::load1<TT>(t, x);
-                const float wa = Lanes::load1<TA>(aa, x) * (1.0f - tv), wb = Lanes::load1<TA>(ab, x) * tv;
-                const float alpha = wa + wb;
-                const float colourA = Lanes::load1<TC>(ca, x);
-                Lanes::store1<TD>(
-                    d, x, alpha == 0.0f ? colourA : (colourA * wa + Lanes::load1<TC>(cb, x) * wb) / alpha);
-            }
-        }
+        Rows<TD, TC, TA, TC, TA, TT>::forEach(k, [](auto* d, int x, int, const auto* ca, const auto* aa,
+                                                    const auto* cb, const auto* ab, const auto* t) {
+            const float tv = Lanes::load1<TT>(t, x);
+            const float wa = Lanes::load1<TA>(aa, x) * (1.0f - tv), wb = Lanes::load1<TA>(ab, x) * tv;
+            const float alpha = wa + wb;
+            const float colourA = Lanes::load1<TC>(ca, x);
+            Lanes::store1<TD>(d, x,
+                              alpha == 0.0f ? colourA : (colourA * wa + Lanes::load1<TC>(cb, x) * wb) / alpha);
+        });
     }
 };
 
@@ -192,15 +182,10 @@ public:
     void process3(const CombinerBlock& k) const override {
         using namespace Utility;
         const float o = this->m_clampedOpacity;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* ab = rowOf<TB>(k.arguments[0], y);
-            const auto* as = rowOf<TS>(k.arguments[1], y);
-            for (int x = 0; x < k.width; ++x) {
-                const float b = Lanes::load1<TB>(ab, x);
-                Lanes::store1<TD>(d, x, b + Lanes::load1<TS>(as, x) * o * (1.0f - b));
-            }
-        }
+        Rows<TD, TB, TS>::forEach(k, [o](auto* d, int x, int, const auto* ab, const auto* as) {
+            const float b = Lanes::load1<TB>(ab, x);
+            Lanes::store1<TD>(d, x, b + Lanes::load1<TS>(as, x) * o * (1.0f - b));
+        });
     }
 };
 
@@ -220,21 +205,18 @@ public:
     }
     void process2(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* s = rowOf<TS>(k.arguments[0], y);
-            for (int x = 0; x < k.width; ++x) {
-                std::uint32_t v16;
-                if constexpr (TS == -1)
-                    v16 = s[x] * 257u;
-                else if constexpr (TS == -2)
-                    v16 = s[x];
-                else
-                    v16 = s[x] >= 1.0f ? 65535u : s[x] > 0.0f ? std::uint32_t(s[x] * 65535.0f + 0.5f) : 0u;
-                const bool full = v16 > dissolveThreshold(k.x + x, k.y + y, m_seed);
-                Lanes::store1<TD>(d, x, full ? 1.0f : 0.0f);
-            }
-        }
+        const std::uint32_t seed = m_seed;
+        Rows<TD, TS>::forEach(k, [&k, seed](auto* d, int x, int y, const auto* s) {
+            std::uint32_t v16;
+            if constexpr (TS == -1)
+                v16 = s[x] * 257u;
+            else if constexpr (TS == -2)
+                v16 = s[x];
+            else
+                v16 = s[x] >= 1.0f ? 65535u : s[x] > 0.0f ? std::uint32_t(s[x] * 65535.0f + 0.5f) : 0u;
+            const bool full = v16 > dissolveThreshold(k.x + x, k.y + y, seed);
+            Lanes::store1<TD>(d, x, full ? 1.0f : 0.0f);
+        });
     }
 
 private:
@@ -257,18 +239,13 @@ public:
     }
     void process3(const CombinerBlock& k) const override {
         using namespace Utility;
-        for (int y = 0; y < k.height; ++y) {
-            auto* d = rowOf<TD>(k.destination, y);
-            const auto* a = rowOf<TA>(k.arguments[0], y);
-            const auto* c = rowOf<TC>(k.arguments[1], y);
-            for (int x = 0; x < k.width; ++x) {
-                if (!Pred::test(c[x])) continue;
-                if constexpr (TD == TA)
-                    d[x] = a[x];
-                else
-                    Lanes::store1<TD>(d, x, Lanes::load1<TA>(a, x));
-            }
-        }
+        Rows<TD, TA, TC>::forEach(k, [](auto* d, int x, int, const auto* a, const auto* c) {
+            if (!Pred::test(c[x])) return;
+            if constexpr (TD == TA)
+                d[x] = a[x];
+            else
+                Lanes::store1<TD>(d, x, Lanes::load1<TA>(a, x));
+        });
     }
 };
 

@@ -174,6 +174,58 @@ int NonLinear::valueToPosition(int value) const {
     return roundHalfAway(t * double(m_steps - 1));
 }
 
+// The slider and the spin box of the integer and of the real control move and report the same
+// way; only the value type and the scale differ.
+template <class Control> struct ParamFlow {
+    static void sliderChanged(Control& c, int position) {
+        {
+            // The slider already stands where the user put it; only the spin box follows.
+            const QSignalBlocker blocker(c.m_spinBox);
+            c.m_spinBox->setValue(c.m_scale->positionToValue(position));
+        }
+        const auto shown = c.m_spinBox->value();
+        if (c.signalsBlocked()) {
+            c.m_lastReported = shown;
+        } else if (c.isThrottled() && c.isDragging()) {
+            c.startThrottle();
+        } else {
+            c.m_lastReported = shown;
+            emit c.valueChanged(shown);
+        }
+        c.offerTypingFocus(c.m_spinBox);
+    }
+
+    static void throttleTick(Control& c) {
+        if (Control::s_tickDepth > 0 || c.signalsBlocked()) return;
+        const auto shown = c.m_spinBox->value();
+        if (shown == c.m_lastReported) return;
+        c.m_lastReported = shown;
+        ++Control::s_tickDepth;
+        emit c.valueChanged(shown);
+        --Control::s_tickDepth;
+    }
+
+    // The end of a drag or of an edit: a value not yet reported is, then the final one.
+    static void finalize(Control& c) {
+        c.stopThrottle();
+        const auto shown = c.m_spinBox->value();
+        if (shown != c.m_lastReported) {
+            c.m_lastReported = shown;
+            emit c.valueChanged(shown);
+        }
+        emit c.finalizedValue(shown);
+    }
+
+    template <class Value> static void spinBoxChanged(Control& c, Value value) {
+        const int position = c.m_scale->valueToPosition(value);
+        if (position == c.slider()->value()) return; // reported when editing finishes
+        c.setSliderQuietly(position);
+        if (c.isDragging()) return;
+        c.m_lastReported = value;
+        if (!c.signalsBlocked()) emit c.valueChanged(value);
+    }
+};
+
 // ---------------------------------------------------------------------------------------------------
 // Param
 
@@ -250,61 +302,24 @@ void Param::setValue(int value) {
 }
 
 void Param::OnSliderChanged(int position) {
-    {
-        // The slider already stands where the user put it; only the spin box follows.
-        const QSignalBlocker blocker(m_spinBox);
-        m_spinBox->setValue(m_scale->positionToValue(position));
-    }
-    const int shown = m_spinBox->value();
-    if (signalsBlocked()) {
-        m_lastReported = shown;
-    } else if (isThrottled() && isDragging()) {
-        startThrottle();
-    } else {
-        m_lastReported = shown;
-        emit valueChanged(shown);
-    }
-    offerTypingFocus(m_spinBox);
+    ParamFlow<Param>::sliderChanged(*this, position);
 }
 
 void Param::throttleTick() {
-    if (s_tickDepth > 0 || signalsBlocked()) return;
-    const int shown = m_spinBox->value();
-    if (shown == m_lastReported) return;
-    m_lastReported = shown;
-    ++s_tickDepth;
-    emit valueChanged(shown);
-    --s_tickDepth;
+    ParamFlow<Param>::throttleTick(*this);
 }
 
 void Param::OnSliderFinalized(int) {
-    const int shown = m_spinBox->value();
-    stopThrottle();
-    if (shown != m_lastReported) {
-        m_lastReported = shown;
-        emit valueChanged(shown);
-    }
-    emit finalizedValue(shown);
+    ParamFlow<Param>::finalize(*this);
 }
 
 void Param::OnSpinBoxChanged(int value) {
-    const int position = m_scale->valueToPosition(value);
-    if (position == slider()->value()) return; // reported when editing finishes
-    setSliderQuietly(position);
-    if (isDragging()) return;
-    m_lastReported = value;
-    if (!signalsBlocked()) emit valueChanged(value);
+    ParamFlow<Param>::spinBoxChanged(*this, value);
 }
 
 void Param::OnSpinBoxFinalized(int) {
     if (isDragging()) return;
-    stopThrottle();
-    const int shown = m_spinBox->value();
-    if (shown != m_lastReported) {
-        m_lastReported = shown;
-        emit valueChanged(shown);
-    }
-    emit finalizedValue(shown);
+    ParamFlow<Param>::finalize(*this);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -397,60 +412,24 @@ void ParamDbl::setValue(double value) {
 }
 
 void ParamDbl::OnSliderChanged(int position) {
-    {
-        const QSignalBlocker blocker(m_spinBox);
-        m_spinBox->setValue(m_scale->positionToValue(position));
-    }
-    const double shown = m_spinBox->value();
-    if (signalsBlocked()) {
-        m_lastReported = shown;
-    } else if (isThrottled() && isDragging()) {
-        startThrottle();
-    } else {
-        m_lastReported = shown;
-        emit valueChanged(shown);
-    }
-    offerTypingFocus(m_spinBox);
+    ParamFlow<ParamDbl>::sliderChanged(*this, position);
 }
 
 void ParamDbl::throttleTick() {
-    if (s_tickDepth > 0 || signalsBlocked()) return;
-    const double shown = m_spinBox->value();
-    if (shown == m_lastReported) return;
-    m_lastReported = shown;
-    ++s_tickDepth;
-    emit valueChanged(shown);
-    --s_tickDepth;
+    ParamFlow<ParamDbl>::throttleTick(*this);
 }
 
 void ParamDbl::OnSliderFinalized(int) {
-    const double shown = m_spinBox->value();
-    stopThrottle();
-    if (shown != m_lastReported) {
-        m_lastReported = shown;
-        emit valueChanged(shown);
-    }
-    emit finalizedValue(shown);
+    ParamFlow<ParamDbl>::finalize(*this);
 }
 
 void ParamDbl::OnSpinBoxChanged(double value) {
-    const int position = m_scale->valueToPosition(value);
-    if (position == slider()->value()) return; // reported when editing finishes
-    setSliderQuietly(position);
-    if (isDragging()) return;
-    m_lastReported = value;
-    if (!signalsBlocked()) emit valueChanged(value);
+    ParamFlow<ParamDbl>::spinBoxChanged(*this, value);
 }
 
 void ParamDbl::OnSpinBoxFinalized(double) {
     if (isDragging()) return;
-    stopThrottle();
-    const double shown = m_spinBox->value();
-    if (shown != m_lastReported) {
-        m_lastReported = shown;
-        emit valueChanged(shown);
-    }
-    emit finalizedValue(shown);
+    ParamFlow<ParamDbl>::finalize(*this);
 }
 
 } // namespace Orvex::GUI

@@ -12,6 +12,8 @@ class QHBoxLayout;
 
 namespace Orvex::GUI {
 
+template <class Control> struct ParamFlow; // the value flow both controls share (Param.cpp)
+
 // The form and the throttle shared by the integer and the real parameter control: a row with the
 // caption, the suffix label and the spin box, and the slider beneath it.
 class ParamBase : public QWidget {
@@ -137,6 +139,7 @@ protected:
     void throttleTick() override;
 
 private:
+    template <class> friend struct ParamFlow;
     void applyScale(std::unique_ptr<DrawingScaleBase> scale, int minimum, int maximum);
 
     OrvexSpinBox* m_spinBox;
@@ -225,6 +228,7 @@ protected:
     void throttleTick() override;
 
 private:
+    template <class> friend struct ParamFlow;
     OrvexDoubleSpinBox* m_spinBox;
     std::unique_ptr<DrawingScaleBase> m_scale;
     double m_lastReported = -777777.0;

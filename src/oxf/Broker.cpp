@@ -197,8 +197,9 @@ Broker::Broker(const std::string& padPath, const std::string& childPath, const M
     LinkLog::trace("Broker ctor: master, init child \"%s\"\n", childPath.c_str());
     try {
         if (options.beforeStart) options.beforeStart(m_pad);
-        if (!initChild(childPath)) throw std::runtime_error("initChild failed");
-        if (options.connect && !connectToChild()) throw std::runtime_error("connectToChild failed");
+        if (!initChild(childPath)) throw std::runtime_error("the effect process " + childPath + " could not be started");
+        if (options.connect && !connectToChild())
+            throw std::runtime_error("the effect process " + childPath + " ended or did not answer before the link was made");
     } catch (...) {
         // The destructor does not run for a half-built object: end the child here.
         if (m_childPid > 0 && !m_childReaped) {

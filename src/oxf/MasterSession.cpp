@@ -325,6 +325,7 @@ MasterReply MasterSession::run(const MasterRun& run) {
         effective.selection = &selectionRecord;
     }
     try {
+        if (run.onStep) run.onStep(LinkStep::Run);
         checkAnswer(m_broker->send_prepared_message(M2S_Run, uint32_t(at), run.timeoutSeconds),
                     run.timeoutSeconds);
         return serve(effective, reply);
@@ -356,6 +357,7 @@ MasterReply MasterSession::serve(const MasterRun& effective, MasterReply& reply)
                 broken("elemorama-fx sent a malformed reply");
             const char* text = reinterpret_cast<const char*>(m_broker->data()) + sizeof header;
             reply.doneMs = sinceStart(reply);
+            if (effective.onStep) effective.onStep(LinkStep::Done);
             reply.status = header.status;
             reply.error.assign(text, header.errorLength);
             reply.params.assign(text + header.errorLength, header.paramLength);
@@ -419,10 +421,12 @@ void MasterSession::serveGet(const MasterRun& run, MasterReply& reply) {
         }
     };
     std::vector<uint8_t> row;
+    if (run.onStep) run.onStep(LinkStep::Get);
     ++reply.channelsRead;
     reply.events.push_back({false, r.code, r.left, r.top, r.right, r.bottom, sinceStart(reply)});
     checkAnswer(m_broker->send_data_stream(size,
                                            [&](uint8_t* block, size_t offset, size_t length) {
+                                               if (offset == 0 && run.onStep) run.onStep(LinkStep::GetStream);
                                                Detail::fillRows(block, offset, length, rowBytes, row,
                                                                 loadRows);
                                            },
@@ -445,6 +449,7 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
     const size_t size = width * size_t(r.bottom - r.top) * size_t(bytes);
     if (size > OXFDataPad::MaxDataStreamSize) broken("elemorama-fx wrote more than one stream can carry");
     const size_t rowBytes = width * size_t(bytes);
+    if (run.onStep) run.onStep(LinkStep::Put);
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);
     // Writes to the selection, to locked transparency or to transparency the image does not have
     // are taken and dropped: the image is only written inside its own channels.
@@ -461,6 +466,7 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
     std::vector<uint8_t> carry;
     checkAnswer(m_broker->receive_data_stream(size,
                                               [&](const uint8_t* block, size_t offset, size_t length) {
+                                                  if (offset == 0 && run.onStep) run.onStep(LinkStep::PutStream);
                                                   Detail::takeRows(block, offset, length, rowBytes, carry,
                                                                    storeRows);
                                               }),

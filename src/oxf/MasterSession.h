@@ -12,11 +12,17 @@
 #include "oxf/Broker.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace Orvex::OXF {
+
+// The points of a run at which a fault-injection hook is called (tests stop or freeze the effect
+// process there): before the run request goes out, at each channel request, at the first block of
+// each stream, and when the reply has come.
+enum class LinkStep { Run, Get, GetStream, Put, PutStream, Done };
 
 struct MasterRun {
     ImageIO::ImageRecord* image = nullptr;           // read by GetChannel, written by PutChannel
@@ -26,6 +32,7 @@ struct MasterRun {
     std::string pluginName = "Elemorama";
     bool transparencyLocked = false;
     int timeoutSeconds = 0; // longest wait for any answer; 0: no limit (liveness is still checked)
+    std::function<void(LinkStep)> onStep; // optional; called on the master's thread
 };
 
 // One channel request of the effect process, in the order they came.

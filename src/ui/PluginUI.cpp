@@ -3,6 +3,8 @@
 #include "app/OrvexApplication.h"
 #include "datastorage/DataPyramid.h"
 #include "datastorage/PixelFormat.h"
+#include "dataview/Navigator.h"
+#include "dataview/Zoom.h"
 #include "document/filters/EffectRegistry.h"
 #include "document/framework/Effects.h"
 #include "document/framework/FilterMessages.h"
@@ -30,6 +32,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -99,33 +102,135 @@ ImagePreview::ImagePreview(QWidget* parent) : QWidget(parent) {
 ImagePreview::~ImagePreview() = default;
 
 void ImagePreview::setPlane(Ref<PixelPlane> plane) {
+    const bool sameSize = m_plane && plane && plane->width() == m_plane->width() &&
+                          plane->height() == m_plane->height();
     m_plane = std::move(plane);
     m_pyramid.reset(m_plane ? new DataStorage::DataPyramid(m_plane) : nullptr);
+    m_level = -1;
+    // Before / After and new results keep the zoom and position; another picture starts fitted.
+    if (!sameSize) {
+        m_zoom = 0.0;
+        if (m_plane) m_center = QPointF(m_plane->width() / 2.0, m_plane->height() / 2.0);
+    }
     rebuild();
+    viewChanged(!sameSize);
 }
 
 void ImagePreview::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    clampCenter();
     rebuild();
     rebuildOverlay();
+    viewChanged(fitted());
 }
 
+// The picture is remade only when the zoom calls for another pyramid level: panning and zoom
+// steps within one level just draw it again.
 void ImagePreview::rebuild() {
-    m_image = QImage();
-    if (m_plane && m_pyramid && width() > 0 && height() > 0) {
-        const double dpr = devicePixelRatioF();
-        const double zoom = std::min(width() * dpr / m_plane->width(), height() * dpr / m_plane->height());
-        const Ref<PixelPlane> level = m_pyramid->level(m_pyramid->levelForZoom(std::min(zoom, 1.0)));
-        if (level) m_image = pictureOf(*level);
+    if (!m_plane || !m_pyramid || width() <= 0 || height() <= 0) {
+        m_image = QImage();
+        m_level = -1;
+        update();
+        return;
+    }
+    const int index = m_pyramid->levelForZoom(std::min(zoom() * devicePixelRatioF(), 1.0));
+    if (index != m_level || m_image.isNull()) {
+        const Ref<PixelPlane> level = m_pyramid->level(index);
+        m_image = level ? pictureOf(*level) : QImage();
+        m_level = level ? index : -1;
     }
     update();
 }
 
+double ImagePreview::zoom() const {
+    if (!m_plane) return 1.0;
+    if (m_zoom > 0.0) return m_zoom;
+    return std::min(double(width()) / m_plane->width(), double(height()) / m_plane->height());
+}
+
 QRectF ImagePreview::target() const {
     if (!m_plane) return {};
-    const double zoom = std::min(double(width()) / m_plane->width(), double(height()) / m_plane->height());
-    const QSizeF shown(m_plane->width() * zoom, m_plane->height() * zoom);
-    return QRectF(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    const double z = zoom();
+    const QSizeF shown(m_plane->width() * z, m_plane->height() * z);
+    if (fitted()) return QRectF(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    // Along an axis where the image is smaller than the view it stays centred.
+    const double left = shown.width() <= width() ? (width() - shown.width()) / 2 : width() / 2.0 - m_center.x() * z;
+    const double top = shown.height() <= height() ? (height() - shown.height()) / 2 : height() / 2.0 - m_center.y() * z;
+    return QRectF(QPointF(left, top), shown);
+}
+
+QImage ImagePreview::thumbnail(int maxSide) const {
+    if (!m_plane || !m_pyramid || maxSide < 1) return {};
+    const double scale = double(maxSide) / std::max(m_plane->width(), m_plane->height());
+    const Ref<PixelPlane> level = m_pyramid->level(m_pyramid->levelForZoom(std::min(scale, 1.0)));
+    if (!level) return {};
+    const QImage picture = pictureOf(*level);
+    return picture.width() > maxSide || picture.height() > maxSide
+               ? picture.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+               : picture;
+}
+
+QRectF ImagePreview::visibleRect() const {
+    if (!m_plane) return {};
+    const QRectF all(0, 0, m_plane->width(), m_plane->height());
+    return QRectF(toImage(QPointF(0, 0)), toImage(QPointF(width(), height()))).intersected(all);
+}
+
+void ImagePreview::clampCenter() {
+    if (!m_plane || fitted()) return;
+    const double z = m_zoom;
+    const double halfW = width() / (2.0 * z), halfH = height() / (2.0 * z);
+    const double w = m_plane->width(), h = m_plane->height();
+    m_center.setX(2 * halfW >= w ? w / 2 : std::clamp(m_center.x(), halfW, w - halfW));
+    m_center.setY(2 * halfH >= h ? h / 2 : std::clamp(m_center.y(), halfH, h - halfH));
+}
+
+void ImagePreview::viewChanged(bool zoomed) {
+    if (zoomed) emit ImageZoomed(zoom());
+    emit visibleRectChanged(visibleRect());
+}
+
+void ImagePreview::zoomAround(double newZoom, const QPointF& viewPoint) {
+    if (!m_plane) return;
+    newZoom = DataView::Zoom::clamp(newZoom);
+    const QPointF anchor = toImage(viewPoint);
+    if (fitted()) m_center = toImage(QPointF(width() / 2.0, height() / 2.0));
+    if (newZoom == zoom() && !fitted()) return;
+    m_zoom = newZoom;
+    // The image point under `viewPoint` stays under it.
+    m_center = anchor - (viewPoint - QPointF(width() / 2.0, height() / 2.0)) / newZoom;
+    clampCenter();
+    rebuild();
+    rebuildOverlay();
+    viewChanged(true);
+}
+
+void ImagePreview::fitImage() {
+    if (fitted()) return;
+    m_zoom = 0.0;
+    rebuild();
+    rebuildOverlay();
+    viewChanged(true);
+}
+
+void ImagePreview::setZoom(double newZoom) {
+    zoomAround(newZoom, QPointF(width() / 2.0, height() / 2.0));
+}
+
+void ImagePreview::centerOn(const QPointF& imagePoint) {
+    if (!m_plane || fitted()) return;
+    m_center = imagePoint;
+    clampCenter();
+    update();
+    viewChanged(false);
+}
+
+void ImagePreview::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (!m_plane || delta == 0) return QWidget::wheelEvent(event);
+    const double next = DataView::Zoom::wheelStep(zoom(), delta);
+    if (next != zoom()) zoomAround(next, event->position());
+    event->accept();
 }
 
 QPointF ImagePreview::toImage(const QPointF& view) const {
@@ -205,17 +310,36 @@ void ImagePreview::paintEvent(QPaintEvent*) {
 }
 
 void ImagePreview::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && m_plane && !fitted()) {
+        m_panning = true;
+        m_panFrom = event->localPos();
+        setCursor(Qt::ClosedHandCursor);
+        return;
+    }
     if (event->button() != Qt::LeftButton || !m_plane) return QWidget::mousePressEvent(event);
     m_pressed = true;
     emit pointer(1, toImage(event->localPos()), event->modifiers());
 }
 
 void ImagePreview::mouseMoveEvent(QMouseEvent* event) {
+    if (m_panning) {
+        m_center -= (event->localPos() - m_panFrom) / zoom();
+        m_panFrom = event->localPos();
+        clampCenter();
+        update();
+        viewChanged(false);
+        return;
+    }
     if (!m_pressed) return QWidget::mouseMoveEvent(event);
     emit pointer(2, toImage(event->localPos()), event->modifiers());
 }
 
 void ImagePreview::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton && m_panning) {
+        m_panning = false;
+        unsetCursor();
+        return;
+    }
     if (event->button() != Qt::LeftButton || !m_pressed) return QWidget::mouseReleaseEvent(event);
     m_pressed = false;
     emit pointer(3, toImage(event->localPos()), event->modifiers());
@@ -253,6 +377,8 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
         connect(app, &OrvexApplication::languageChanged, this, &PluginUI::setLang);
     qWarning("PU.6\n");
     m_view->setPlane(m_session.image);
+    if (m_session.image)
+        m_navigator->setImage(m_view->thumbnail(240), QSize(m_session.image->width(), m_session.image->height()));
     setAfter();
     OnEffectChanged(index, false);
     retranslate();
@@ -325,6 +451,16 @@ void PluginUI::buildForm() {
     }
     m_beforeAfter->setExclusive(true);
     side->addLayout(views);
+
+    // The navigator: the whole image with the part in view, and the zoom controls.
+    m_navigator = new DataView::Navigator(this);
+    m_navigator->setObjectName(QStringLiteral("navigator"));
+    side->addWidget(m_navigator);
+    connect(m_view, &ImagePreview::ImageZoomed, m_navigator, &DataView::Navigator::ImageZoomed);
+    connect(m_view, &ImagePreview::visibleRectChanged, m_navigator, &DataView::Navigator::setVisibleRect);
+    connect(m_navigator, &DataView::Navigator::zoomRequested, m_view, &ImagePreview::setZoom);
+    connect(m_navigator, &DataView::Navigator::fitRequested, m_view, &ImagePreview::fitImage);
+    connect(m_navigator, &DataView::Navigator::centerRequested, m_view, &ImagePreview::centerOn);
 
     // The tools of the current effect (filled by updateTools), with the brush or eraser size.
     m_toolRow = new QWidget(this);

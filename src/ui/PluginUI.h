@@ -28,6 +28,10 @@ class QPushButton;
 class QScrollArea;
 class QSpinBox;
 
+namespace Orvex::DataView {
+class Navigator;
+}
+
 namespace Orvex::DataStorage {
 class DataPyramid;
 }
@@ -50,9 +54,10 @@ struct WindowSession {
     std::function<bool(const DataStorage::PixelPlane& result)> apply;
 };
 
-// The image area: the source or the result, fitted into the widget, over a checkered backdrop
-// where the image is transparent. Reduced copies come from a pyramid, so a 12-megapixel image is
-// drawn from a level near the widget's size.
+// The image area: the source or the result over a checkered backdrop where the image is
+// transparent, fitted into the widget or at a zoom of 1 % ... 6400 % on the view's zoom scale.
+// The wheel zooms around the pointer, the middle button drags the image. Reduced copies come from
+// a pyramid, so a 12-megapixel image is drawn from a level near the size it is shown at.
 class ImagePreview : public QWidget {
     Q_OBJECT
 public:
@@ -73,9 +78,24 @@ public:
     QPointF toImage(const QPointF& view) const;
     QPointF toView(const QPointF& image) const;
 
+    // The zoom shown (image pixels to view pixels), and whether the view follows the fit rule.
+    double zoom() const;
+    bool fitted() const { return m_zoom <= 0.0; }
+    // The part of the image in view, in image pixels.
+    QRectF visibleRect() const;
+    // The whole image at most `maxSide` pixels long, from the pyramid (for the navigator).
+    QImage thumbnail(int maxSide) const;
+
+public slots:
+    void fitImage();
+    void setZoom(double zoom); // around the view's centre
+    void centerOn(const QPointF& imagePoint);
+
 signals:
     // A pointer event over the view in image coordinates: kind 1 press, 2 move, 3 release.
     void pointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers modifiers);
+    void ImageZoomed(double zoom);
+    void visibleRectChanged(const QRectF& imageRect);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -83,9 +103,13 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void rebuild();
+    void zoomAround(double zoom, const QPointF& viewPoint);
+    void clampCenter();
+    void viewChanged(bool zoomed);
     void rebuildOverlay();
     QRectF target() const;
 
@@ -94,6 +118,11 @@ private:
     Ref<DataStorage::DataChannel> m_mask;
     QImage m_overlay;
     bool m_pressed = false;
+    bool m_panning = false;
+    QPointF m_panFrom;
+    double m_zoom = 0.0; // 0: fit the widget
+    QPointF m_center;    // the image point at the view's centre when zoomed
+    int m_level = -1;    // the pyramid level m_image was made from
     std::unique_ptr<DataStorage::DataPyramid> m_pyramid;
     QImage m_image;
 };
@@ -184,6 +213,7 @@ private:
     QLabel* m_effectLabel = nullptr;
     QScrollArea* m_panelArea = nullptr;
     ImagePreview* m_view = nullptr;
+    DataView::Navigator* m_navigator = nullptr;
     QPushButton* m_run = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;

@@ -67,17 +67,6 @@ std::vector<Transfer> transfers(const MasterReply& reply, int width, int height,
     return out;
 }
 
-// Whether a process that is not our child still runs (an ended one may linger as a zombie until
-// whoever adopted it reaps it).
-bool runs(pid_t pid) {
-    FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-    if (!f) return false;
-    char line[512] = {};
-    const size_t n = fread(line, 1, sizeof line - 1, f);
-    fclose(f);
-    const char* close = strrchr(line, ')');
-    return n > 0 && close && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
-}
 
 MasterReply interactiveRun(MasterSession& session, ImageRecord& image, const ImageRecord* selection,
                            const std::string& params = "window\n{\n    effect Rain\n}\n") {
@@ -181,29 +170,10 @@ TEST(Interactive, TheRunWaitsForTheUserUntilTheMasterEndsIt) {
 
 TEST(Interactive, AMasterThatDiesDuringTheWaitEndsTheProcess) {
     ScopedEnv noAuto("ELEMORAMA_AUTO", nullptr);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t master = fork();
-    ASSERT_GE(master, 0);
-    if (master == 0) {
-        // The master: starts the effect process, tells its pid, runs and never comes back.
-        close(fds[0]);
-        try {
-            MasterSession session(fxPath());
-            const pid_t fx = session.childPid();
-            if (write(fds[1], &fx, sizeof fx) != sizeof fx) _exit(3);
-            ImageRecord image = makeImage(40, 30, ColorModel::Grey, -1, false, 6);
-            MasterRun run;
-            run.image = &image;
-            session.run(run);
-        } catch (...) {
-        }
-        _exit(4);
-    }
-    close(fds[1]);
-    pid_t fx = 0;
-    ASSERT_EQ(read(fds[0], &fx, sizeof fx), ssize_t(sizeof fx));
-    close(fds[0]);
+    // The master runs and never comes back.
+    const ForkedMaster forked = forkMaster(makeImage(40, 30, ColorModel::Grey, -1, false, 6), [](MasterRun&) {});
+    ASSERT_GT(forked.master, 0);
+    const pid_t master = forked.master, fx = forked.fx;
     usleep(1500 * 1000); // the image is loaded and the run waits
     ASSERT_TRUE(runs(fx)) << "the effect process did not wait";
     kill(master, SIGKILL);

@@ -2,12 +2,16 @@
 // What the host-link tests share: the effect process, environment scopes and test images.
 
 #include "imageio/ImageIO.h"
+#include "oxf/MasterSession.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <algorithm>
+#include <unistd.h>
+#include <cstdio>
+#include <sys/types.h>
 
 using Orvex::ImageIO::ColorModel;
 using Orvex::ImageIO::ImageRecord;
@@ -69,3 +73,51 @@ inline ImageRecord makeMask(int w, int h, uint8_t value) {
     return mask;
 }
 
+
+// Whether a process that is not our child still runs (an ended one may linger as a zombie until
+// whoever adopted it reaps it).
+inline bool runs(pid_t pid) {
+    FILE* f = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!f) return false;
+    char line[512] = {};
+    const size_t n = fread(line, 1, sizeof line - 1, f);
+    fclose(f);
+    const char* close = strrchr(line, ')');
+    return n > 0 && close && close[1] == ' ' && close[2] != 'Z' && close[2] != 'X';
+}
+
+// A master in a child process: it starts the effect process, reports that process's pid, runs
+// `run` (filled with the image) once and ends without cleaning up. `master` is -1 when the fork or
+// the report failed.
+struct ForkedMaster {
+    pid_t master = -1;
+    pid_t fx = 0;
+};
+
+template <class Prepare>
+ForkedMaster forkMaster(Orvex::ImageIO::ImageRecord image, Prepare prepare) {
+    ForkedMaster out;
+    int fds[2];
+    if (pipe(fds) != 0) return out;
+    const pid_t master = fork();
+    if (master < 0) return out;
+    if (master == 0) {
+        close(fds[0]);
+        try {
+            Orvex::OXF::MasterSession session(fxPath());
+            const pid_t fx = session.childPid();
+            if (write(fds[1], &fx, sizeof fx) != sizeof fx) _exit(3);
+            Orvex::OXF::MasterRun run;
+            run.image = &image;
+            prepare(run);
+            session.run(run);
+        } catch (...) {
+        }
+        _exit(4);
+    }
+    close(fds[1]);
+    out.master = master;
+    if (read(fds[0], &out.fx, sizeof out.fx) != ssize_t(sizeof out.fx)) out.master = -1;
+    close(fds[0]);
+    return out;
+}

@@ -12,6 +12,9 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 using namespace Orvex;
 
@@ -509,4 +512,59 @@ TEST_F(RenderCli, RainbowFilesPlaceTheBowAndShieldThePicture) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("--points: Error loading from bow.elemor: No data for tool"))
         << r.err.toStdString();
+}
+
+// An effect process killed at some moment of the run, from its start to the write-back: the host
+// says so, exits with a failure, and both its input and the output it would have replaced are byte
+// for byte as before.
+TEST_F(RenderCli, EditKeepsInputAndOutputWhenTheEffectProcessDies) {
+    const QString in = writeImage("in.png", 1200, 800, ImageIO::ColorModel::RGB, -1);
+    const QString out = writeImage("out.png", 40, 30, ImageIO::ColorModel::Grey, -1); // the previous file
+    auto bytesOf = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    // The host's children, from the kernel's list of its main thread's.
+    auto childOf = [](qint64 pid) {
+        QFile f(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+        if (!f.open(QIODevice::ReadOnly)) return qint64(0);
+        return f.readAll().trimmed().split(' ').first().toLongLong();
+    };
+    const QByteArray inBefore = bytesOf(in), outBefore = bytesOf(out);
+    int failed = 0;
+    for (const int delayMs : {0, 50, 150, 300, 500, 800, 1200}) {
+        SCOPED_TRACE(delayMs);
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.path());
+        env.insert("ORVEX_OXF_TIMEOUTS_MS", "10000,10000,250"); // a dead process is noticed in 250 ms
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral(ELEMORAMA_BIN_DIR "/elemorama"),
+                   {"edit", in, "-o", out, "--effect", "Rain", "--preset", "ORVEX Storm"});
+        ASSERT_TRUE(host.waitForStarted());
+        QThread::msleep(delayMs);
+        qint64 fx = 0;
+        for (int i = 0; i < 200 && !fx && host.state() == QProcess::Running; ++i) {
+            fx = childOf(host.processId());
+            if (!fx) QThread::msleep(5);
+        }
+        if (fx) kill(pid_t(fx), SIGKILL);
+        ASSERT_TRUE(host.waitForFinished(60000));
+        const QString err = QString::fromUtf8(host.readAllStandardError());
+        if (host.exitCode() == 0) {
+            // The run finished before the kill: the output is the complete new picture.
+            EXPECT_EQ(ImageIO::loadImage(out).width, 1200);
+        } else {
+            ++failed;
+            EXPECT_TRUE(err.contains("elemorama-fx") || err.contains("the effect process")) << err.toStdString();
+            EXPECT_EQ(bytesOf(out), outBefore);
+        }
+        EXPECT_EQ(bytesOf(in), inBefore);
+        // Put the previous output back for the next case.
+        QFile::remove(out);
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(outBefore);
+    }
+    EXPECT_GT(failed, 0) << "no kill came during a run";
 }

@@ -5,6 +5,7 @@
 #include "document/framework/MaskToolFilter.h"
 #include "document/framework/ToolFilter.h"
 #include "ui/EvalProgressBar.h"
+#include "dataview/Navigator.h"
 #include "ui/PluginUI.h"
 
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -304,4 +306,131 @@ TEST_F(WindowFixture, TheBrushPaintsTheSelectionTheMaskEffectsNeed) {
     EXPECT_EQ(window->commitState(), 1);
     window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
     window->close();
+}
+
+namespace {
+
+void wheel(QWidget* w, QPoint at, int delta, int times) {
+    for (int i = 0; i < times; ++i) {
+        QWheelEvent e(QPointF(at), w->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &e);
+    }
+}
+
+// A drag with the middle button held (QTest's moves carry no buttons).
+void middleDrag(QWidget* w, QPoint from, QPoint to) {
+    QTest::mousePress(w, Qt::MiddleButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), w->mapToGlobal(to), Qt::NoButton, Qt::MiddleButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+    QTest::mouseRelease(w, Qt::MiddleButton, {}, to);
+}
+
+} // namespace
+
+TEST_F(WindowFixture, TheViewZoomsAroundThePointerPansAndFollowsTheNavigator) {
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    ImagePreview* view = window->view();
+    auto* navigator = window->findChild<Orvex::DataView::Navigator*>(QStringLiteral("navigator"));
+    ASSERT_NE(navigator, nullptr);
+    ASSERT_TRUE(view->fitted());
+    const double fit = view->zoom();
+    std::vector<double> zooms;
+    QObject::connect(view, &ImagePreview::ImageZoomed, [&](double z) { zooms.push_back(z); });
+
+    // The wheel zooms in from the fit.
+    wheel(view, view->toView(QPointF(30, 40)).toPoint(), 120, 10);
+    EXPECT_FALSE(view->fitted());
+    EXPECT_GT(view->zoom(), fit);
+    EXPECT_EQ(zooms.size(), 10u);
+    // Once the image is larger than the view, the image point under the pointer stays there.
+    view->setZoom(10.0);
+    view->centerOn(QPointF(60, 45));
+    const QPoint pointer = view->toView(QPointF(55, 40)).toPoint();
+    const QPointF under = view->toImage(QPointF(pointer));
+    wheel(view, pointer, 120, 30);
+    EXPECT_GT(view->zoom(), 10.0);
+    EXPECT_NEAR(view->toImage(QPointF(pointer)).x(), under.x(), 0.05);
+    EXPECT_NEAR(view->toImage(QPointF(pointer)).y(), under.y(), 0.05);
+    wheel(view, pointer, -120, 30);
+    EXPECT_NEAR(view->zoom(), 10.0, 1e-9);
+
+    // At 800 % the image is larger than the view: the middle button drags it, within its edges.
+    view->setZoom(8.0);
+    EXPECT_DOUBLE_EQ(view->zoom(), 8.0);
+    const QRectF before = view->visibleRect();
+    EXPECT_NEAR(before.width(), view->width() / 8.0, 0.01);
+    const QPoint from(view->width() / 2, view->height() / 2);
+    middleDrag(view, from, from + QPoint(-80, 0));
+    EXPECT_NEAR(view->visibleRect().left(), before.left() + 10.0, 0.01);
+    middleDrag(view, from, from + QPoint(5000, 5000));
+    EXPECT_DOUBLE_EQ(view->visibleRect().left(), 0.0);
+    EXPECT_DOUBLE_EQ(view->visibleRect().top(), 0.0);
+
+    // The navigator's requests move the view; its zoom and rectangle follow.
+    emit navigator->zoomRequested(2.0);
+    EXPECT_DOUBLE_EQ(view->zoom(), 2.0);
+    EXPECT_DOUBLE_EQ(zooms.back(), 2.0);
+    emit navigator->fitRequested();
+    EXPECT_TRUE(view->fitted());
+    EXPECT_DOUBLE_EQ(view->zoom(), fit);
+    // Zoom limits: 6400 % at most, and a wheel step there changes nothing.
+    view->setZoom(1000.0);
+    EXPECT_DOUBLE_EQ(view->zoom(), 64.0);
+    const size_t count = zooms.size();
+    wheel(view, pointer, 120, 1);
+    EXPECT_EQ(zooms.size(), count);
+    window->close();
+}
+
+// The same stroke in image pixels gives the same mask whether drawn at fit, 250 % or 800 %: the
+// pointer lands on whole view pixels, so positions differ by under a view pixel, and the soft
+// edge of the brush by little.
+TEST_F(WindowFixture, AStrokeGivesTheSameMaskAtEveryZoom) {
+    withSelection = false;
+    std::vector<std::vector<uint8_t>> masks;
+    for (const double zoom : {0.0, 8.0, 2.5}) {
+        auto window = open();
+        window->resize(900, 600);
+        QCoreApplication::processEvents();
+        auto* rain = qobject_cast<MaskToolFilter*>(window->filter());
+        ASSERT_NE(rain, nullptr);
+        ImagePreview* view = window->view();
+        if (zoom > 0) {
+            view->setZoom(zoom);
+            view->centerOn(QPointF(50, 30));
+        }
+        auto at = [&](double x, double y) { return view->toView(QPointF(x, y)); };
+        int painted = 0;
+        QObject::connect(rain, &ToolFilter::maskPainted, [&](const QRect&) { ++painted; });
+        rain->setPenSize(12);
+        // Points on whole view pixels at every zoom: image points that are exact at all three.
+        QTest::mousePress(view, Qt::LeftButton, {}, at(40, 30).toPoint());
+        for (int i = 1; i <= 4; ++i) QTest::mouseMove(view, at(40 + 5 * i, 30).toPoint());
+        QTest::mouseRelease(view, Qt::LeftButton, {}, at(60, 30).toPoint());
+        ASSERT_TRUE(waitFor([&] { return painted > 0 && !rain->isProcessing(); }));
+        const auto mask = rain->maskPlane(ToolFilter::Mask)->channel(DataStorage::ChannelMask);
+        std::vector<uint8_t> bytes(120 * 90);
+        DataStorage::getData(*mask, DataStorage::RectI{0, 0, 120, 90}, bytes.data(), 120);
+        masks.push_back(bytes);
+        window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+        window->close();
+    }
+    for (size_t k = 1; k < masks.size(); ++k) {
+        SCOPED_TRACE(k);
+        long sum0 = 0, sumK = 0, overlap = 0; // overlap: a stroke in the wrong place shares little
+        int worst = 0;
+        for (size_t i = 0; i < masks[0].size(); ++i) {
+            sum0 += masks[0][i], sumK += masks[k][i];
+            overlap += std::min(masks[0][i], masks[k][i]);
+            worst = std::max(worst, std::abs(int(masks[0][i]) - int(masks[k][i])));
+        }
+        EXPECT_GT(sum0, 255 * 200); // the stroke is there: about 20 x 12 pixels
+        EXPECT_NEAR(double(sumK), double(sum0), 0.05 * sum0);
+        EXPECT_GT(double(overlap), 0.9 * sum0);
+        EXPECT_LE(worst, 128);
+    }
 }
