@@ -88,7 +88,44 @@ TEST(LogRules, LineFormat) {
     EXPECT_TRUE(Logger::formatLine(QtMsgType(9), context, "x").contains("[#9] ["));
 }
 
-// The logger installs itself once per process, so this is the only test that initialises it.
+TEST(Languages, SystemLanguageAndResolution) {
+    for (const char* v : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(v);
+    setenv("LANG", "de_DE.UTF-8", 1);
+    EXPECT_EQ(OrvexApplication::systemLanguage(), "de");
+    setenv("LANG", "POSIX", 1);
+    EXPECT_EQ(OrvexApplication::systemLanguage(), "en");
+    setenv("LANGUAGE", "fr", 1);
+    setenv("LC_ALL", "es_ES", 1);
+    EXPECT_EQ(OrvexApplication::systemLanguage(), "es");
+    const QString supported = "en de fr es ru it pt jp";
+    EXPECT_EQ(OrvexApplication::resolveLanguage("3", "", supported), "es");
+    EXPECT_EQ(OrvexApplication::resolveLanguage("sp", "", supported), "es");
+    EXPECT_EQ(OrvexApplication::resolveLanguage("xx", "", supported), "en");
+    EXPECT_EQ(OrvexApplication::resolveLanguage("DE", "", supported), "de");
+    EXPECT_EQ(OrvexApplication::resolveLanguage("9", "", supported), "en");
+    EXPECT_EQ(OrvexApplication::resolveLanguage("de", "ru", "ru"), "ru");
+}
+
+TEST(Locations, SandboxedInstallation) {
+    // The bases are computed once per process: this is the first use in this test binary.
+    setenv("APPDIR", "/opt/x", 1);
+    EXPECT_TRUE(Locations::isSandboxed());
+    EXPECT_EQ(Locations::dirs(Locations::InstalledData), QStringList{"/opt/x/usr/share/ORVEX/Elemorama"});
+    EXPECT_EQ(Locations::dirs(Locations::Binaries), QStringList{"/opt/x/usr/libexec/ORVEX"});
+    EXPECT_EQ(Locations::dirs(Locations::NN), QStringList{"/opt/x/usr/share/ORVEX/nn"});
+    EXPECT_TRUE(Locations::dirs(Locations::Log).value(0).endsWith(".local/log/ORVEX"));
+    EXPECT_EQ(Locations::dirs(Locations::Presets).size(), 2);
+    EXPECT_THROW(Locations::dirs(5), std::runtime_error);
+    EXPECT_THROW(Locations::dirs(40), std::runtime_error);
+    EXPECT_THROW(Locations::writable(Locations::InstalledData), std::logic_error);
+    EXPECT_EQ(Locations::find(Locations::InstalledData, "nothing-here"), "");
+    EXPECT_EQ(Locations::join("", "b"), "b");
+    EXPECT_EQ(Locations::join("a/", "b"), "a/b");
+    EXPECT_EQ(Locations::join("a", "b"), "a/b");
+}
+
+// The logger installs itself once per process and settles the locations, so this is the only
+// test that initialises it, and it runs last.
 TEST(LogOutput, StandardErrorGetsWarningsAndErrorsTheFileEverything) {
     setenv("ORVEX_LOG_RULES", "lib.kernel=debug", 1);
     unsetenv("ORVEX_LOG_STDERR");
@@ -132,40 +169,4 @@ TEST(LogOutput, StandardErrorGetsWarningsAndErrorsTheFileEverything) {
     for (const char* line : {"debug-line-for-the-file", "info-line-for-the-file", "warning-line-for-both",
                              "critical-line-for-both"})
         EXPECT_TRUE(ours.contains(line)) << line;
-}
-
-TEST(Languages, SystemLanguageAndResolution) {
-    for (const char* v : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(v);
-    setenv("LANG", "de_DE.UTF-8", 1);
-    EXPECT_EQ(OrvexApplication::systemLanguage(), "de");
-    setenv("LANG", "POSIX", 1);
-    EXPECT_EQ(OrvexApplication::systemLanguage(), "en");
-    setenv("LANGUAGE", "fr", 1);
-    setenv("LC_ALL", "es_ES", 1);
-    EXPECT_EQ(OrvexApplication::systemLanguage(), "es");
-    const QString supported = "en de fr es ru it pt jp";
-    EXPECT_EQ(OrvexApplication::resolveLanguage("3", "", supported), "es");
-    EXPECT_EQ(OrvexApplication::resolveLanguage("sp", "", supported), "es");
-    EXPECT_EQ(OrvexApplication::resolveLanguage("xx", "", supported), "en");
-    EXPECT_EQ(OrvexApplication::resolveLanguage("DE", "", supported), "de");
-    EXPECT_EQ(OrvexApplication::resolveLanguage("9", "", supported), "en");
-    EXPECT_EQ(OrvexApplication::resolveLanguage("de", "ru", "ru"), "ru");
-}
-
-TEST(Locations, SandboxedInstallation) {
-    // The bases are computed once per process: this is the first use in this test binary.
-    setenv("APPDIR", "/opt/x", 1);
-    EXPECT_TRUE(Locations::isSandboxed());
-    EXPECT_EQ(Locations::dirs(Locations::InstalledData), QStringList{"/opt/x/usr/share/ORVEX/Elemorama"});
-    EXPECT_EQ(Locations::dirs(Locations::Binaries), QStringList{"/opt/x/usr/libexec/ORVEX"});
-    EXPECT_EQ(Locations::dirs(Locations::NN), QStringList{"/opt/x/usr/share/ORVEX/nn"});
-    EXPECT_TRUE(Locations::dirs(Locations::Log).value(0).endsWith(".local/log/ORVEX"));
-    EXPECT_EQ(Locations::dirs(Locations::Presets).size(), 2);
-    EXPECT_THROW(Locations::dirs(5), std::runtime_error);
-    EXPECT_THROW(Locations::dirs(40), std::runtime_error);
-    EXPECT_THROW(Locations::writable(Locations::InstalledData), std::logic_error);
-    EXPECT_EQ(Locations::find(Locations::InstalledData, "nothing-here"), "");
-    EXPECT_EQ(Locations::join("", "b"), "b");
-    EXPECT_EQ(Locations::join("a/", "b"), "a/b");
-    EXPECT_EQ(Locations::join("a", "b"), "a/b");
 }
