@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (bool duo : {false, true}) {
         SF::Content content;
         if (SF::read(path, duo, content) == SF::Ok) {
-            const Orvex::Detail::SizeI target{content.image.width() % 97 + 1, content.image.height() % 89 + 1};
+            const Orvex::Detail::SizeI target{content.image.width() % 97 + 1,
+                                              content.image.height() % 89 + 1};
             (void)SF::samplesAtSize(content.image, target, duo);
         }
     }
