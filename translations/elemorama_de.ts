@@ -92,6 +92,14 @@
         <source>Preferences</source>
         <translation>Einstellungen</translation>
     </message>
+    <message>
+        <source>Redo</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
 </context>
 <context>
     <name>Cumulus</name>
@@ -199,6 +207,37 @@
     <message>
         <source>Erase lines</source>
         <translation>Linien löschen</translation>
+    </message>
+</context>
+<context>
+    <name>ElemoramaActionSet</name>
+    <message>
+        <source>Apply</source>
+        <translation>Anwenden</translation>
+    </message>
+    <message>
+        <source>&amp;Run</source>
+        <translation>&amp;Berechnen</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Einstellungen ...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>&amp;help...</source>
+        <translation>&amp;Hilfe ...</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Bearbeiten</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
     </message>
 </context>
 <context>
@@ -381,6 +420,25 @@
     <message>
         <source>Transform tool status tip</source>
         <translation>Verschiebt, dreht und skaliert die Auswahl.</translation>
+    </message>
+</context>
+<context>
+    <name>Navigator</name>
+    <message>
+        <source>Navigator</source>
+        <translation>Navigator</translation>
+    </message>
+    <message>
+        <source>Reduce Scale</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Increase Scale</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Fit image</source>
+        <translation>Ganzes Bild</translation>
     </message>
 </context>
 <context>
@@ -640,6 +698,10 @@
     <message>
         <source>Brush size</source>
         <translation>Pinselgröße</translation>
+    </message>
+    <message>
+        <source>Navigator</source>
+        <translation>Navigator</translation>
     </message>
 </context>
 <context>

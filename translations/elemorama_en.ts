@@ -60,6 +60,9 @@
     </message>
     </context>
 <context>
+    <name>ElemoramaActionSet</name>
+    </context>
+<context>
     <name>EvalProgressBar</name>
     </context>
 <context>
@@ -76,6 +79,9 @@
     </context>
 <context>
     <name>MaskToolFilter</name>
+    </context>
+<context>
+    <name>Navigator</name>
     </context>
 <context>
     <name>NightSky</name>

@@ -9,8 +9,8 @@
 // - non-interactive (scripts): a batch run with the parameter text given as the "params" argument,
 //   typically a batch node such as  batch { effect "Rain" preset "Drizzle" }.
 //
-// The effect process is $ELEMORAMA_FX when set, else elemorama-fx beside the plug-in, else the one
-// of the build tree, else elemorama-fx on PATH.
+// The effect process is $ELEMORAMA_FX when set, else elemorama-fx beside the plug-in, else the
+// installed one, else the one of the build tree, else elemorama-fx on PATH.
 
 #include "imageio/ImageIO.h"
 #include "oxf/MasterSession.h"
@@ -38,6 +38,9 @@ std::string findEffectProcess() {
     if (const char* env = g_getenv("ELEMORAMA_FX"); env && *env) return env;
     const std::string beside = OXF::effectProcessBesideSelf();
     if (access(beside.c_str(), X_OK) == 0) return beside;
+#ifdef ELEMORAMA_FX_INSTALL_PATH
+    if (access(ELEMORAMA_FX_INSTALL_PATH, X_OK) == 0) return ELEMORAMA_FX_INSTALL_PATH;
+#endif
 #ifdef ELEMORAMA_FX_BUILD_PATH
     if (access(ELEMORAMA_FX_BUILD_PATH, X_OK) == 0) return ELEMORAMA_FX_BUILD_PATH;
 #endif
@@ -116,6 +119,14 @@ Result apply(gint32 image, gint32 drawable, const std::string& params, bool batc
     record.sampleType = layout.sampleType;
     record.hasAlpha = layout.alpha;
     record.allocate();
+    // The image's colour profile (its own or GIMP's built-in one for its mode), as GIMP also
+    // writes it into exported files: the effects manage colour from it.
+    if (GimpColorProfile* profile = gimp_image_get_effective_color_profile(image)) {
+        gsize length = 0;
+        const guint8* bytes = gimp_color_profile_get_icc_profile(profile, &length);
+        if (bytes && length) record.iccProfile.assign(bytes, bytes + length);
+        g_object_unref(profile);
+    }
     GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
     const GeglRectangle whole = {0, 0, width, height};
     gegl_buffer_get(buffer, &whole, 1.0, layout.format, record.samples.data(), GEGL_AUTO_ROWSTRIDE,
@@ -175,17 +186,31 @@ Result apply(gint32 image, gint32 drawable, const std::string& params, bool batc
         return result;
     }
 
-    // One undo step: the result goes to the shadow buffer and is merged through the selection.
+    // One undo step. The effect has already used the selection (rain falls from drops that start
+    // inside it and may leave it; soft edges are blended by the effect), so the result goes back
+    // whole: the selection is set aside while the shadow buffer is merged, or GIMP would clip the
+    // streaks at its edge and blend soft edges a second time.
     gimp_image_undo_group_start(image);
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
     gegl_buffer_set(shadow, &whole, 0, layout.format, record.samples.data(), GEGL_AUTO_ROWSTRIDE);
     gegl_buffer_flush(shadow);
     g_object_unref(shadow);
+    const gint32 keptSelection = selected ? gimp_selection_save(image) : -1;
+    if (keptSelection != -1) gimp_selection_none(image);
     gimp_drawable_merge_shadow(drawable, TRUE);
+    if (keptSelection != -1) {
+        gimp_image_select_item(image, GIMP_CHANNEL_OP_REPLACE, keptSelection);
+        gimp_image_remove_channel(image, keptSelection);
+        // Saving the selection made its channel the active drawable; the user's stays active.
+        if (gimp_item_is_layer(drawable)) gimp_image_set_active_layer(image, drawable);
+        else if (gimp_item_is_channel(drawable)) gimp_image_set_active_channel(image, drawable);
+    }
     gimp_drawable_update(drawable, 0, 0, width, height);
     gimp_image_undo_group_end(image);
 
-    const std::string& kept = reply.params.empty() ? params : reply.params;
+    // What "Repeat Last" reruns: the same text after a script's call; after the window, the
+    // effect and values the window kept (the effect process answers with the text it was sent).
+    const std::string kept = batch ? (reply.params.empty() ? params : reply.params) : std::string("batch { last 1 }");
     gimp_set_data(DataKey, kept.c_str(), kept.size() + 1);
     return result;
 }

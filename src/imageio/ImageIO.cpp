@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,14 +58,70 @@ void checkSize(const QString& path, uint64_t width, uint64_t height, uint64_t ch
         fail(path, QStringLiteral("the image is too large (%1 x %2)").arg(width).arg(height));
 }
 
+namespace {
+
+// A temporary file of `target` is named ".<name>.XXXXXX.tmp" beside it: hidden, and marked as a
+// temporary so that nothing mistakes a leftover of a killed writer for the image.
+constexpr int RandomChars = 6;
+const char TempSuffix[] = ".tmp";
+
+bool isTemporaryOf(const char* entry, const QByteArray& prefix) {
+    const size_t length = strlen(entry), suffix = sizeof TempSuffix - 1;
+    return length == size_t(prefix.size()) + RandomChars + suffix &&
+           strncmp(entry, prefix.constData(), size_t(prefix.size())) == 0 &&
+           strcmp(entry + length - suffix, TempSuffix) == 0;
+}
+
+// Every writer holds an exclusive lock on its temporary file until the file is renamed or removed.
+// A temporary of this target that can be locked therefore belongs to a writer that died (killed,
+// crashed, power lost) and is removed; one that is still being written is left alone.
+void removeStaleTemporaries(const QByteArray& directory, const QByteArray& prefix) {
+    const int dirFd = open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (!isTemporaryOf(entry->d_name, prefix)) continue;
+        const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat opened {};
+        struct stat named {};
+        if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino)
+            unlinkat(dirFd, entry->d_name, 0);
+        close(fd);
+    }
+    closedir(dir);
+}
+
+} // namespace
+
 AtomicFile::AtomicFile(const QString& target) : m_target(QFileInfo(target).absoluteFilePath()) {
     const QFileInfo info(m_target);
-    QByteArray pattern = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                           QStringLiteral(".XXXXXX"));
-    m_fd = mkstemp(pattern.data());
-    if (m_fd < 0)
-        fail(target, QStringLiteral("cannot create a file in its directory: %1").arg(strerror(errno)));
-    m_tempPath = QFile::decodeName(pattern);
+    const QByteArray directory = QFile::encodeName(info.absolutePath());
+    const QByteArray prefix = "." + QFile::encodeName(info.fileName()) + ".";
+    removeStaleTemporaries(directory, prefix);
+    for (int attempt = 0; attempt < 10 && m_fd < 0; ++attempt) {
+        QByteArray pattern = directory + "/" + prefix + QByteArray(RandomChars, 'X') + TempSuffix;
+        const int fd = mkostemps(pattern.data(), int(sizeof TempSuffix - 1), O_CLOEXEC);
+        if (fd < 0)
+            fail(target, QStringLiteral("cannot create a file in its directory: %1").arg(strerror(errno)));
+        // Another writer's clean-up may have taken the new file for a stale one before the lock was
+        // in place and removed it; then start again with a new name.
+        struct stat st {};
+        if (flock(fd, LOCK_EX) != 0 || fstat(fd, &st) != 0 || st.st_nlink == 0) {
+            close(fd);
+            continue;
+        }
+        m_fd = fd;
+        m_tempPath = QFile::decodeName(pattern);
+    }
+    if (m_fd < 0) fail(target, QStringLiteral("cannot create a file in its directory"));
     // mkstemp gives 0600; a saved image gets the usual mode of a new file.
     const mode_t mask = umask(0);
     umask(mask);
@@ -71,11 +129,12 @@ AtomicFile::AtomicFile(const QString& target) : m_target(QFileInfo(target).absol
 }
 
 AtomicFile::~AtomicFile() {
+    // Removed while still locked, so that no clean-up sees it unlocked first.
+    if (!m_committed && !m_tempPath.isEmpty()) unlink(QFile::encodeName(m_tempPath).constData());
     if (m_stream)
         fclose(m_stream);
     else if (m_fd >= 0)
         close(m_fd);
-    if (!m_committed) unlink(QFile::encodeName(m_tempPath).constData());
 }
 
 FILE* AtomicFile::stream() {
@@ -87,21 +146,26 @@ FILE* AtomicFile::stream() {
 }
 
 void AtomicFile::commit() {
-    bool ok = true;
-    if (m_stream) {
-        ok = fflush(m_stream) == 0;
-        ok = fsync(m_fd) == 0 && ok;
-        ok = fclose(m_stream) == 0 && ok;
-        m_stream = nullptr;
-    } else {
-        ok = fsync(m_fd) == 0;
-        ok = close(m_fd) == 0 && ok;
-    }
-    m_fd = -1;
+    // Data on disk first, then the name: a crash at any moment leaves the old file or the whole new
+    // one. The lock is held across the rename so that no clean-up takes the file for a stale one.
+    const bool ok = (!m_stream || fflush(m_stream) == 0) && fsync(m_fd) == 0;
     if (!ok) fail(m_target, QStringLiteral("writing failed: %1").arg(strerror(errno)));
     if (rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(m_target).constData()) != 0)
         fail(m_target, QStringLiteral("cannot replace the file: %1").arg(strerror(errno)));
     m_committed = true;
+    if (m_stream)
+        fclose(m_stream);
+    else
+        close(m_fd);
+    m_stream = nullptr;
+    m_fd = -1;
+    // The rename itself reaches the disk with the directory.
+    const int dirFd = open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
 }
 
 } // namespace Detail

@@ -8,8 +8,10 @@
 // - Errors: loading and saving throw std::runtime_error with a text that names the file and what
 //   is wrong with it ("not a supported image file", "truncated or corrupt PNG data ..."); broken or
 //   hostile files never crash and never allocate beyond the size limit below.
-// - Saving is atomic: the data goes to a temporary file in the target's directory which is renamed
-//   over the target only when complete; on failure the target is untouched.
+// - Saving is atomic: the data goes to a hidden temporary file in the target's directory
+//   (".<name>.XXXXXX.tmp"), is synced to disk and renamed over the target only when complete; on
+//   failure, and when the writer is killed at any moment, the target is the old file or the whole
+//   new one. A temporary left by a killed writer is removed by the next save to the same target.
 // - Sample encoding: native-endian samples of the type codes -1 (uint8), -2 (uint16) and -3 (float,
 //   0 ... 1). CMYK samples are ink amounts (0 = no ink); inverted JPEGs are turned round on load
 //   and written inverted again. Lab samples are unsigned with neutral a and b in the middle: 8-bit

@@ -14,8 +14,10 @@ namespace Orvex::ImageIO::Detail {
 // Checks a header's size against MaxSamples and the int range before anything is allocated.
 void checkSize(const QString& path, uint64_t width, uint64_t height, uint64_t channels);
 
-// A temporary file beside the target; commit() flushes, syncs and renames it over the target. The
-// destructor removes the temporary file when commit() was not reached.
+// A temporary file beside the target, ".<name>.XXXXXX.tmp", locked (flock) while it is written;
+// commit() flushes, syncs and renames it over the target and syncs the directory. The destructor
+// removes the temporary file when commit() was not reached. Creating one first removes the
+// temporaries of the same target that no writer holds any more (left by a killed run).
 class AtomicFile {
 public:
     explicit AtomicFile(const QString& target);

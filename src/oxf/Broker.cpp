@@ -39,6 +39,9 @@ timespec absoluteIn(int ms) {
     return timespec{time_t(at / 1000), long(at % 1000) * 1000000};
 }
 
+// How often a waiting master looks whether its child still runs.
+constexpr int MasterRoundMs = 200;
+
 void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -332,7 +335,10 @@ bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeco
             throw silent_exception();
         }
         LinkLog::trace("s_this.timed_wait( tm )\n");
-        int round = timeouts.roundMs;
+        // The master checks on its child more often than the slave on its master: waitpid is
+        // cheap, and a host should not keep its user waiting ten seconds for a process that has
+        // already ended (one that fails to start, say).
+        int round = m_master ? std::min(timeouts.roundMs, MasterRoundMs) : timeouts.roundMs;
         if (timeoutSeconds > 0)
             round = int(std::max<int64_t>(1, std::min<int64_t>(round, givenDeadline - nowMs())));
         if (waitRound(self, round)) {

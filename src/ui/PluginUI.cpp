@@ -1,4 +1,5 @@
 #include "ui/PluginUI.h"
+#include "ui/ActionSet.h"
 
 #include "app/OrvexApplication.h"
 #include "datastorage/DataPyramid.h"
@@ -29,7 +30,10 @@
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QAction>
+#include <QMenuBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -258,7 +262,16 @@ void ImagePreview::setMaskOverlay(Ref<DataStorage::DataChannel> mask) {
     update();
 }
 
-// The mask, reduced to about the size it is shown at, as a red tint whose opacity follows it.
+void ImagePreview::setSelectionDisplay(bool filled, QRgb argb) {
+    m_selectionFilled = filled;
+    m_selectionColor = argb;
+    rebuildOverlay();
+    update();
+}
+
+// The mask, reduced to about the size it is shown at: filled, a tint of the selection colour whose
+// opacity follows the mask; otherwise the outline where the mask crosses one half, in dashes of
+// black and white.
 void ImagePreview::rebuildOverlay() {
     m_overlay = QImage();
     if (!m_mask || !m_plane || m_mask->width() != m_plane->width() || m_mask->height() != m_plane->height())
@@ -267,15 +280,31 @@ void ImagePreview::rebuildOverlay() {
     const int w = std::max(1, std::min(m_mask->width(), int(std::ceil(t.width() * devicePixelRatioF()))));
     const int h = std::max(1, std::min(m_mask->height(), int(std::ceil(t.height() * devicePixelRatioF()))));
     m_overlay = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    // The mask sampled at the overlay's pixels, with a border row above and below for the outline.
     std::vector<uint8_t> row(size_t(m_mask->width()));
+    std::vector<uint8_t> grid(size_t(w) * size_t(h));
     for (int y = 0; y < h; ++y) {
         const int sy = std::min(m_mask->height() - 1, int((y + 0.5) * m_mask->height() / h));
         DataStorage::getData(*m_mask, DataStorage::RectI{0, sy, m_mask->width(), sy + 1}, row.data(), 0);
+        for (int x = 0; x < w; ++x)
+            grid[size_t(y) * size_t(w) + size_t(x)] =
+                row[size_t(std::min(m_mask->width() - 1, int((x + 0.5) * m_mask->width() / w)))];
+    }
+    const int alpha = qAlpha(m_selectionColor);
+    for (int y = 0; y < h; ++y) {
         auto* out = reinterpret_cast<QRgb*>(m_overlay.scanLine(y));
+        const uint8_t* g = grid.data() + size_t(y) * size_t(w);
         for (int x = 0; x < w; ++x) {
-            const int sx = std::min(m_mask->width() - 1, int((x + 0.5) * m_mask->width() / w));
-            const int a = row[size_t(sx)] * 110 / 255; // at most about 43 % over the photo
-            out[x] = qRgba(a, a / 6, a / 6, a);
+            if (m_selectionFilled) {
+                const int a = g[x] * alpha / 255;
+                out[x] = qRgba(qRed(m_selectionColor) * a / 255, qGreen(m_selectionColor) * a / 255,
+                               qBlue(m_selectionColor) * a / 255, a);
+                continue;
+            }
+            const bool inside = g[x] >= 128;
+            const bool edge = inside && (x == 0 || y == 0 || x == w - 1 || y == h - 1 || g[x - 1] < 128 ||
+                                         g[x + 1] < 128 || (g - w)[x] < 128 || (g + w)[x] < 128);
+            out[x] = !edge ? 0u : ((x + y) / 4) % 2 ? qRgba(255, 255, 255, 255) : qRgba(0, 0, 0, 255);
         }
     }
 }
@@ -377,11 +406,18 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
         connect(app, &OrvexApplication::languageChanged, this, &PluginUI::setLang);
     qWarning("PU.6\n");
     m_view->setPlane(m_session.image);
+    applySelectionDisplay();
+    // The preferences' initial zoom: the whole image in the view, or its pixels at 100 %.
+    if (m_session.image && !m_settings.value(QStringLiteral("InitialFit"), true).toBool()) {
+        m_view->setZoom(1.0);
+        m_view->centerOn(QPointF(m_session.image->width() / 2.0, m_session.image->height() / 2.0));
+    }
     if (m_session.image)
         m_navigator->setImage(m_view->thumbnail(240), QSize(m_session.image->width(), m_session.image->height()));
     setAfter();
     OnEffectChanged(index, false);
     retranslate();
+    updateActions();
     qWarning("PU.12\n");
 }
 
@@ -393,6 +429,7 @@ PluginUI::~PluginUI() {
     }
     m_settings.setValue(QStringLiteral("geometry"), saveGeometry());
     m_settings.setValue(QStringLiteral("Effect"), currentEffectId());
+    m_settings.setValue(QStringLiteral("boxNavgExpanded"), m_navigatorBox->isChecked());
 }
 
 void PluginUI::buildForm() {
@@ -416,19 +453,21 @@ void PluginUI::buildForm() {
     m_loadStrokes = button("topbar/load_outlines");
     m_saveStrokes = button("topbar/save_outlines");
     m_undo = button("topbar/undo");
+    m_redo = button("topbar/redo");
     topbar->addStretch(1);
     m_run = button("topbar/run", true);
     m_ok = button("topbar/ok");
     m_cancel = button("topbar/cancel");
     m_settingsButton = button("topbar/settings");
+    m_help = button("topbar/help");
     column->addLayout(topbar);
 
-    auto* body = new QHBoxLayout;
+    auto* body = m_body = new QHBoxLayout;
     body->setSpacing(8);
     m_view = new ImagePreview(this);
     body->addWidget(m_view, 1);
 
-    auto* side = new QVBoxLayout;
+    auto* side = m_side = new QVBoxLayout;
     side->setSpacing(6);
     auto* effectRow = new QHBoxLayout;
     m_effectLabel = new QLabel(this);
@@ -453,9 +492,24 @@ void PluginUI::buildForm() {
     side->addLayout(views);
 
     // The navigator: the whole image with the part in view, and the zoom controls.
+    // It folds away under its header, as the user left it last time.
+    m_navigatorBox = new QToolButton(this);
+    m_navigatorBox->setObjectName(QStringLiteral("boxNavg"));
+    m_navigatorBox->setCheckable(true);
+    m_navigatorBox->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_navigatorBox->setAutoRaise(true);
+    side->addWidget(m_navigatorBox);
     m_navigator = new DataView::Navigator(this);
     m_navigator->setObjectName(QStringLiteral("navigator"));
     side->addWidget(m_navigator);
+    connect(m_navigatorBox, &QToolButton::toggled, this, [this](bool open) {
+        m_navigator->setVisible(open);
+        m_navigatorBox->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    });
+    const bool navigatorOpen = m_settings.value(QStringLiteral("boxNavgExpanded"), true).toBool();
+    m_navigatorBox->setChecked(navigatorOpen);
+    m_navigator->setVisible(navigatorOpen);
+    m_navigatorBox->setArrowType(navigatorOpen ? Qt::DownArrow : Qt::RightArrow);
     connect(m_view, &ImagePreview::ImageZoomed, m_navigator, &DataView::Navigator::ImageZoomed);
     connect(m_view, &ImagePreview::visibleRectChanged, m_navigator, &DataView::Navigator::setVisibleRect);
     connect(m_navigator, &DataView::Navigator::zoomRequested, m_view, &ImagePreview::setZoom);
@@ -513,8 +567,8 @@ void PluginUI::buildForm() {
     m_hint->setWordWrap(true);
     m_hint->setMinimumHeight(48);
     m_hint->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    side->addWidget(m_hint);
     body->addLayout(side);
+    placeHints();
     column->addLayout(body, 1);
 
     connect(m_before, &QPushButton::clicked, this, [this] { setBefore(true); });
@@ -529,11 +583,24 @@ void PluginUI::buildForm() {
         runFilter();
     });
     connect(m_settingsButton, &QPushButton::clicked, this, &PluginUI::showOption);
+    connect(m_help, &QPushButton::clicked, this, &PluginUI::showHelpPages);
+    // The menu bar and the shortcuts: the same commands as the buttons.
+    m_actions = new ElemoramaActionSet(this);
+    column->setMenuBar(m_actions->createMenuBar(this));
+    connect(m_actions->apply, &QAction::triggered, this, &PluginUI::saveChanges);
+    connect(m_actions->run, &QAction::triggered, this, [this] { runFilter(); });
+    connect(m_actions->preferences, &QAction::triggered, this, &PluginUI::showOption);
+    connect(m_actions->cancel, &QAction::triggered, this, &QWidget::close);
+    connect(m_actions->undo, &QAction::triggered, this, &PluginUI::Undo);
+    connect(m_actions->redo, &QAction::triggered, this, &PluginUI::Redo);
+    connect(m_actions->help, &QAction::triggered, this, &PluginUI::showHelpPages);
+    connect(m_actions->homePage, &QAction::triggered, this, &PluginUI::launchLink);
     connect(m_loadPreset, &QPushButton::clicked, this, &PluginUI::my_btnLoadPreset_clicked);
     connect(m_savePreset, &QPushButton::clicked, this, &PluginUI::my_btnSavePreset_clicked);
     connect(m_loadStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeLoad_clicked);
     connect(m_saveStrokes, &QPushButton::clicked, this, &PluginUI::my_btnStrokeSave_clicked);
     connect(m_undo, &QPushButton::clicked, this, &PluginUI::Undo);
+    connect(m_redo, &QPushButton::clicked, this, &PluginUI::Redo);
     connect(m_view, &ImagePreview::pointer, this, &PluginUI::OnViewPointer);
     connect(m_showStrokes, &QCheckBox::toggled, this, [this] { updateMaskOverlay(); });
     connect(m_toolGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, [this](int id) {
@@ -571,6 +638,12 @@ void PluginUI::retranslate() {
     m_saveStrokes->setText(QCoreApplication::translate("PluginUIClass", "Save selection"));
     m_undo->setText(QCoreApplication::translate("CommonText", "Undo"));
     m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
+    m_redo->setText(QCoreApplication::translate("CommonText", "Redo"));
+    m_navigatorBox->setText(QCoreApplication::translate("PluginUIClass", "Navigator"));
+    m_help->setText(QCoreApplication::translate("CommonText", "Help"));
+    m_help->setToolTip(QCoreApplication::translate("CommonText", "Help"));
+    m_actions->retranslate();
+    m_redo->setToolTip(QCoreApplication::translate("CommonText", "Redo"));
     m_run->setText(QCoreApplication::translate("CommonText", "Run"));
     m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
     m_ok->setText(QCoreApplication::translate("PluginUIClass", "Apply"));
@@ -780,6 +853,9 @@ void PluginUI::showCurrent(bool changed) {
 void PluginUI::updateActions() {
     const bool busy = m_filter && m_filter->isProcessing();
     m_undo->setEnabled(!busy && m_document.undoCount() > 1);
+    m_redo->setEnabled(!busy && m_document.redoCount() > 0);
+    m_actions->undo->setEnabled(m_undo->isEnabled());
+    m_actions->redo->setEnabled(m_redo->isEnabled());
 }
 
 void PluginUI::run(bool preview) {
@@ -901,13 +977,45 @@ void PluginUI::closeEvent(QCloseEvent* event) {
     if (m_closed) m_closed();
 }
 
+void PluginUI::showHelpPages() {
+    const OrvexApplication* app = OrvexApplication::instance();
+    showHelp(app ? app->currentLanguage() : QString());
+}
+
 void PluginUI::launchLink() {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(ProductWebPage)));
 }
 
 void PluginUI::showOption() {
     OptionsUI dialog(this);
-    dialog.exec();
+    if (dialog.exec() != QDialog::Accepted) return;
+    m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
+    placeHints();
+    applySelectionDisplay();
+}
+
+void PluginUI::applySelectionDisplay() {
+    m_view->setSelectionDisplay(m_settings.value(QStringLiteral("SelectionMode"), false).toBool(),
+                                QRgb(m_settings.value(QStringLiteral("SelectionColor"), int(0x66FF0000)).toInt()));
+}
+
+void PluginUI::placeHints() {
+    // "right": under the panel; "left": a column before the image; anything else: hidden.
+    const QString where = m_settings.value(QStringLiteral("showHints"), QStringLiteral("right")).toString();
+    m_side->removeWidget(m_hint);
+    m_body->removeWidget(m_hint);
+    if (where == QLatin1String("left")) {
+        m_hint->setFixedWidth(200);
+        m_body->insertWidget(0, m_hint);
+        m_hint->show();
+    } else if (where == QLatin1String("right")) {
+        m_hint->setMinimumWidth(0);
+        m_hint->setMaximumWidth(QWIDGETSIZE_MAX);
+        m_side->addWidget(m_hint);
+        m_hint->show();
+    } else {
+        m_hint->hide();
+    }
 }
 
 void PluginUI::my_btnLoadPreset_clicked() {
@@ -938,6 +1046,15 @@ void PluginUI::my_btnStrokeSave_clicked() {
 void PluginUI::Undo() {
     if (!m_filter || m_filter->isProcessing()) return;
     if (m_document.undoCount() > 1 && m_document.undo()) {
+        m_commitState = 0;
+        m_view->setPlane(m_document.layer());
+    }
+    updateActions();
+}
+
+void PluginUI::Redo() {
+    if (!m_filter || m_filter->isProcessing()) return;
+    if (m_document.redo()) {
         m_commitState = 0;
         m_view->setPlane(m_document.layer());
     }

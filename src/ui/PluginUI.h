@@ -24,9 +24,12 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QHBoxLayout;
+class QVBoxLayout;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
+class QToolButton;
 
 namespace Orvex::DataView {
 class Navigator;
@@ -40,6 +43,8 @@ class ToolFilter;
 }
 
 namespace Orvex::UI {
+
+class ElemoramaActionSet;
 
 class EvalProgressBar;
 
@@ -74,6 +79,10 @@ public:
     // 8-bit channel of the image's size; null: none).
     void setLines(std::vector<QLineF> lines);
     void setMaskOverlay(Ref<DataStorage::DataChannel> mask);
+    // How the selection is shown: its outline in black and white dashes, or filled with `argb`
+    // (the alpha is the fill's opacity where the selection is full).
+    void setSelectionDisplay(bool filled, QRgb argb);
+    const QImage& overlay() const { return m_overlay; } // as shown, at about the view's size
     // View position to image coordinates (for the tools), and back.
     QPointF toImage(const QPointF& view) const;
     QPointF toView(const QPointF& image) const;
@@ -117,6 +126,8 @@ private:
     std::vector<QLineF> m_lines;
     Ref<DataStorage::DataChannel> m_mask;
     QImage m_overlay;
+    bool m_selectionFilled = false;
+    QRgb m_selectionColor = 0x66FF0000;
     bool m_pressed = false;
     bool m_panning = false;
     QPointF m_panFrom;
@@ -180,6 +191,7 @@ public slots:
     void my_btnStrokeLoad_clicked();
     void my_btnStrokeSave_clicked();
     void Undo();
+    void Redo();
     void runFilter();
     void runPreview();
     void runFinished(bool isCommit);
@@ -198,6 +210,9 @@ private:
     void showCurrent(bool changed = false);
     void updateActions();
     void updateTools();
+    void placeHints();
+    void showHelpPages();
+    void applySelectionDisplay();
     void updateDecorations();
     void updateMaskOverlay();
     QuitAnswer askQuit();
@@ -222,6 +237,10 @@ private:
     QPushButton* m_loadStrokes = nullptr;
     QPushButton* m_saveStrokes = nullptr;
     QPushButton* m_undo = nullptr;
+    QPushButton* m_redo = nullptr;
+    QPushButton* m_help = nullptr;
+    ElemoramaActionSet* m_actions = nullptr;
+    QToolButton* m_navigatorBox = nullptr; // the navigator's header, folds it away
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_logo = nullptr;
     QPushButton* m_before = nullptr;
@@ -229,6 +248,8 @@ private:
     QButtonGroup* m_beforeAfter = nullptr;
     QCheckBox* m_autoRun = nullptr;
     QLabel* m_hint = nullptr;
+    QHBoxLayout* m_body = nullptr; // the image view and the side column
+    QVBoxLayout* m_side = nullptr;
     QWidget* m_toolRow = nullptr;
     QButtonGroup* m_toolGroup = nullptr;
     QSpinBox* m_toolSize = nullptr;

@@ -180,6 +180,44 @@ TEST_F(RunFixture, RealRendererPaintsIntoTheDocumentAsOneStep) {
     ASSERT_TRUE(document.undo());
 }
 
+// Undo and redo walk the steps both ways, with the selection; a new step forgets what was undone,
+// and a new layer forgets everything.
+TEST(FilterDocumentSteps, UndoAndRedoWalkBothWays) {
+    FilterDocument document{rgbaPlane(8, 8), maskChannel(8, 8, 255)};
+    const auto first = document.layer();
+    const auto firstSelection = document.selection();
+    document.beginStep(QStringLiteral("one"), 5);
+    document.setSelection(maskChannel(8, 8, 7));
+    ASSERT_TRUE(document.commitStep(rgbaPlane(8, 8)));
+    const auto second = document.layer();
+    const auto secondSelection = document.selection();
+    ASSERT_TRUE(document.commitStep(rgbaPlane(8, 8)));
+    const auto third = document.layer();
+    EXPECT_FALSE(document.redo()) << "nothing undone yet";
+
+    ASSERT_TRUE(document.undo());
+    ASSERT_TRUE(document.undo());
+    EXPECT_EQ(document.layer(), first);
+    EXPECT_EQ(document.selection(), firstSelection);
+    EXPECT_EQ(document.redoCount(), 2);
+    ASSERT_TRUE(document.redo());
+    EXPECT_EQ(document.layer(), second);
+    EXPECT_EQ(document.selection(), secondSelection);
+    EXPECT_EQ(document.lastStepName(), QStringLiteral("one"));
+    ASSERT_TRUE(document.redo());
+    EXPECT_EQ(document.layer(), third);
+    EXPECT_FALSE(document.redo());
+    EXPECT_EQ(document.undoCount(), 2);
+
+    ASSERT_TRUE(document.undo());
+    ASSERT_TRUE(document.commitStep(rgbaPlane(8, 8)));
+    EXPECT_EQ(document.redoCount(), 0) << "a new step forgets the undone one";
+    ASSERT_TRUE(document.undo());
+    document.setLayer(rgbaPlane(8, 8));
+    EXPECT_EQ(document.redoCount(), 0);
+    EXPECT_FALSE(document.undo());
+}
+
 TEST(TrunkFilter, RefusesToRunWithoutLines) {
     TestSettings settings;
     CapturedMessages boxes;

@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -184,6 +187,37 @@ TEST(ImageIO, SavingReplacesAtomically) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.png"});
     EXPECT_THROW(saveImage(makeImage(8, 8, ColorModel::RGB, UInt8, false), dir.filePath("no/such/dir/x.png")),
                  std::runtime_error);
+}
+
+TEST(ImageIO, SavingRemovesTemporariesOfKilledWritersOnly) {
+    QTemporaryDir dir;
+    auto touch = [&](const QString& name) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("partial");
+    };
+    // Left by writers that died: nobody holds them.
+    touch(".out.png.a1B2c3.tmp");
+    touch(".out.png.zzzzzz.tmp");
+    // Not temporaries of out.png: other targets, other shapes of name.
+    touch(".other.png.a1B2c3.tmp");
+    touch(".out.png.a1B2c.tmp");
+    touch(".out.png.a1B2c3");
+    touch("out.png.a1B2c3.tmp");
+    // One that a live writer holds (its lock) stays.
+    touch(".out.png.LiVe00.tmp");
+    const int live = open(QFile::encodeName(dir.filePath(".out.png.LiVe00.tmp")).constData(), O_RDONLY);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
+
+    for (const char* name : {"out.png", "out.jpg", "out.tif", "out.ppm"})
+        saveImage(makeImage(8, 8, ColorModel::RGB, UInt8, false), dir.filePath(name));
+    const QString left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(' ');
+    EXPECT_EQ(left.toStdString(), ".other.png.a1B2c3.tmp .out.png.LiVe00.tmp .out.png.a1B2c.tmp .out.png.a1B2c3 "
+                                  "out.jpg out.png out.png.a1B2c3.tmp out.ppm out.tif");
+    close(live);
+    saveImage(makeImage(8, 8, ColorModel::RGB, UInt8, false), dir.filePath("out.png"));
+    EXPECT_FALSE(QFile::exists(dir.filePath(".out.png.LiVe00.tmp")));
 }
 
 TEST(ImageIO, BrokenFilesGiveClearErrors) {

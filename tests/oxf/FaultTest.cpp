@@ -189,7 +189,9 @@ TEST(Faults, AHandshakeThatNeverComesIsRefused) {
         // The silent one was stopped with its session.
         if (FILE* pidFile = fopen((path + ".pid").c_str(), "r")) {
             int pid = 0;
-            if (fscanf(pidFile, "%d", &pid) == 1) EXPECT_FALSE(runs(pid_t(pid)));
+            if (fscanf(pidFile, "%d", &pid) == 1) {
+                EXPECT_FALSE(runs(pid_t(pid)));
+            }
             fclose(pidFile);
         }
     }

@@ -6,8 +6,14 @@
 #include "document/framework/ToolFilter.h"
 #include "ui/EvalProgressBar.h"
 #include "dataview/Navigator.h"
+#include "ui/ActionSet.h"
 #include "ui/PluginUI.h"
 
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QToolButton>
 #include <QPushButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -141,6 +147,33 @@ TEST_F(WindowFixture, ApplyRendersFirstThenWritesTheShownResultAndCloses) {
     EXPECT_EQ(applied, shown);
     EXPECT_EQ(window->resultCode(), 0);
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowFixture, UndoAndRedoStepThroughTheRuns) {
+    windowStore.setValue(QStringLiteral("AutoRunMode"), true);
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    auto* undo = window->findChild<QPushButton*>(QStringLiteral("topbar/undo"));
+    auto* redo = window->findChild<QPushButton*>(QStringLiteral("topbar/redo"));
+    ASSERT_NE(undo, nullptr);
+    ASSERT_NE(redo, nullptr);
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("8"));
+    ASSERT_TRUE(idle(*window));
+    const std::vector<uint8_t> eight = bytesOf(*window->view()->plane());
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("15"));
+    ASSERT_TRUE(idle(*window));
+    const std::vector<uint8_t> fifteen = bytesOf(*window->view()->plane());
+    ASSERT_NE(eight, fifteen);
+    EXPECT_FALSE(redo->isEnabled());
+    ASSERT_TRUE(undo->isEnabled());
+    undo->click();
+    EXPECT_EQ(bytesOf(*window->view()->plane()), eight);
+    ASSERT_TRUE(redo->isEnabled());
+    redo->click();
+    EXPECT_EQ(bytesOf(*window->view()->plane()), fifteen);
+    EXPECT_FALSE(redo->isEnabled());
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
 }
 
 TEST_F(WindowFixture, AFailedWriteBackSaysSoAndCountsAsNotApplied) {
@@ -389,6 +422,149 @@ TEST_F(WindowFixture, TheViewZoomsAroundThePointerPansAndFollowsTheNavigator) {
 // The same stroke in image pixels gives the same mask whether drawn at fit, 250 % or 800 %: the
 // pointer lands on whole view pixels, so positions differ by under a view pixel, and the soft
 // edge of the brush by little.
+TEST_F(WindowFixture, TheInitialZoomFollowsThePreferences) {
+    image = gradientPlane(1600, 1200); // larger than the view, so fit and 100 % differ
+    withSelection = false;
+    {
+        auto window = open();
+        window->resize(900, 600);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(window->view()->fitted());
+        EXPECT_LT(window->view()->zoom(), 1.0);
+    }
+    windowStore.setValue(QStringLiteral("InitialFit"), false);
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->view()->fitted());
+    EXPECT_DOUBLE_EQ(window->view()->zoom(), 1.0);
+    // At 100 % the middle of the image is in view.
+    EXPECT_TRUE(window->view()->visibleRect().contains(QPointF(800, 600)));
+    EXPECT_LT(window->view()->visibleRect().width(), 1600.0);
+}
+
+TEST_F(WindowFixture, TheNavigatorFoldsAndTheWindowRemembersIt) {
+    windowStore.setValue(QStringLiteral("boxNavgExpanded"), false);
+    {
+        auto window = open();
+        auto* navigator = window->findChild<Orvex::DataView::Navigator*>(QStringLiteral("navigator"));
+        auto* header = window->findChild<QToolButton*>(QStringLiteral("boxNavg"));
+        ASSERT_NE(navigator, nullptr);
+        ASSERT_NE(header, nullptr);
+        EXPECT_FALSE(navigator->isVisible());
+        header->click();
+        EXPECT_TRUE(navigator->isVisible());
+    }
+    EXPECT_TRUE(windowStore.value(QStringLiteral("boxNavgExpanded"), false).toBool());
+}
+
+TEST_F(WindowFixture, TheMenuBarCarriesTheCommandsWithTheirKeys) {
+    auto window = open();
+    auto* bar = window->findChild<QMenuBar*>(QStringLiteral("menuBar"));
+    ASSERT_NE(bar, nullptr);
+    QStringList texts;
+    for (QAction* menu : bar->actions())
+        for (QAction* a : menu->menu()->actions())
+            if (!a->isSeparator()) texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"&Run", "Apply", "Cancel", "Undo", "Redo", "Preferences...", "&help...",
+                                  "ORVEX home page..."}));
+    auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
+    ASSERT_NE(undo, nullptr);
+    EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+    EXPECT_FALSE(undo->isEnabled()) << "nothing to undo yet";
+    // Cancel closes the window without applying.
+    window->findChild<QAction*>(QStringLiteral("actionCancel"))->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(applies, 0);
+    EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+}
+
+TEST(HelpPages, TheUsersLanguageFirstThenTheGeneralPage) {
+    QTemporaryDir installed, beside;
+    auto write = [](const QTemporaryDir& dir, const char* name) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<html></html>");
+    };
+    const QStringList folders{installed.path(), beside.path(), QStringLiteral("/no/such/folder")};
+    EXPECT_TRUE(Orvex::UI::findHelpPage(folders, QStringLiteral("de")).isEmpty());
+    write(installed, "index.html");
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QStringLiteral("de")), installed.filePath("index.html"));
+    write(beside, "index_de.html");
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QStringLiteral("de")), beside.filePath("index_de.html"));
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QStringLiteral("fr")), installed.filePath("index.html"));
+    EXPECT_EQ(Orvex::UI::findHelpPage(folders, QString()), installed.filePath("index.html"));
+    // The pages the build ships are found from the build tree.
+    EXPECT_FALSE(Orvex::UI::findHelpPage(Orvex::UI::helpFolders(), QStringLiteral("de")).isEmpty());
+}
+
+TEST_F(WindowFixture, TheHintsPanelSitsWhereThePreferencesSay) {
+    for (const char* where : {"right", "left", "hidden"}) {
+        SCOPED_TRACE(where);
+        windowStore.setValue(QStringLiteral("showHints"), QString::fromLatin1(where));
+        auto window = open();
+        window->resize(1000, 650);
+        QCoreApplication::processEvents();
+        auto* hint = window->findChild<QLabel*>(QStringLiteral("hintLabel"));
+        ASSERT_NE(hint, nullptr);
+        const int viewX = window->view()->mapTo(window.get(), QPoint(0, 0)).x();
+        const int hintX = hint->mapTo(window.get(), QPoint(0, 0)).x();
+        if (QLatin1String(where) == QLatin1String("hidden")) {
+            EXPECT_FALSE(hint->isVisible());
+        } else {
+            EXPECT_TRUE(hint->isVisible());
+            EXPECT_EQ(hintX > viewX, QLatin1String(where) == QLatin1String("right"));
+        }
+    }
+}
+
+// The selection shows as an outline of black and white dashes, or filled with the chosen colour;
+// the window takes the choice from the preferences.
+TEST_F(WindowFixture, TheSelectionShowsAsAnOutlineOrFilled) {
+    ImagePreview view;
+    view.resize(120, 90);
+    view.setPlane(gradientPlane(120, 90));
+    auto mask = maskChannel(120, 90, 0);
+    const std::vector<uint8_t> full(60 * 90, 255);
+    DataStorage::setData(*mask, DataStorage::RectI{0, 0, 60, 90}, full.data(), 60);
+    view.setMaskOverlay(mask);
+    QImage shown = view.overlay();
+    ASSERT_FALSE(shown.isNull());
+    auto at = [&](double fx, double fy) {
+        return shown.pixel(std::min(shown.width() - 1, int(fx * shown.width())), int(fy * shown.height()));
+    };
+    EXPECT_EQ(qAlpha(at(0.25, 0.5)), 0) << "the inside of an outlined selection is clear";
+    EXPECT_EQ(qAlpha(at(0.75, 0.5)), 0);
+    int edge = 0, black = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        const QRgb p = shown.pixel(int(0.5 * shown.width()) - 1, y);
+        edge += qAlpha(p) == 255;
+        black += qAlpha(p) == 255 && qRed(p) == 0;
+    }
+    EXPECT_EQ(edge, shown.height()) << "the boundary column is all outline";
+    EXPECT_GT(black, 0);
+    EXPECT_LT(black, edge) << "dashes of black and white";
+
+    view.setSelectionDisplay(true, 0x8000FF00);
+    shown = view.overlay();
+    EXPECT_NEAR(qAlpha(at(0.25, 0.5)), 128, 1);
+    EXPECT_GT(qGreen(at(0.25, 0.5)), 100);
+    EXPECT_EQ(qRed(at(0.25, 0.5)), 0);
+    EXPECT_EQ(qAlpha(at(0.75, 0.5)), 0);
+
+    // The window reads the display from its settings.
+    windowStore.setValue(QStringLiteral("SelectionMode"), true);
+    windowStore.setValue(QStringLiteral("SelectionColor"), int(0x800000FF));
+    auto window = open();
+    window->findChild<QCheckBox*>(QStringLiteral("ckShowStrokes"))->setChecked(true);
+    window->view()->setMaskOverlay(mask);
+    const QImage windowShown = window->view()->overlay();
+    ASSERT_FALSE(windowShown.isNull());
+    const QRgb inside = windowShown.pixel(windowShown.width() / 4, windowShown.height() / 2);
+    EXPECT_GT(qBlue(inside), 100);
+    EXPECT_EQ(qGreen(inside), 0);
+}
+
 TEST_F(WindowFixture, AStrokeGivesTheSameMaskAtEveryZoom) {
     withSelection = false;
     std::vector<std::vector<uint8_t>> masks;

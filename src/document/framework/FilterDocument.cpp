@@ -19,6 +19,7 @@ void FilterDocument::setLayer(Ref<PixelPlane> layer) {
     m_layerId = m_layer->tag();
     ++m_revision;
     m_history.clear();
+    m_redo.clear();
 }
 
 VariantDataHolder::ptr_t FilterDocument::findTag(const QString& path, const QString& key) const {
@@ -53,6 +54,7 @@ bool FilterDocument::commitStep(Ref<PixelPlane> newLayer) {
     m_layer = std::move(newLayer); // keeps m_layerId: the same layer with other pixels
     m_history.push_back(std::move(m_pending));
     while (int(m_history.size()) > m_historyLimit) m_history.pop_front();
+    m_redo.clear();
     m_pending = Step{};
     m_open = false;
     return true;
@@ -68,10 +70,21 @@ void FilterDocument::rollbackStep() {
 }
 
 bool FilterDocument::undo() {
-    if (m_history.empty()) return false;
-    m_layer = m_history.back().before;
-    m_selection = m_history.back().selectionBefore;
-    m_history.pop_back();
+    return travel(m_history, m_redo);
+}
+
+bool FilterDocument::redo() {
+    return travel(m_redo, m_history);
+}
+
+// Returns to the newest step of `from` and keeps where the document was as a step of `to`.
+bool FilterDocument::travel(std::deque<Step>& from, std::deque<Step>& to) {
+    if (from.empty()) return false;
+    Step& step = from.back();
+    to.push_back(Step{step.name, step.kind, m_layer, m_selection});
+    m_layer = step.before;
+    m_selection = step.selectionBefore;
+    from.pop_back();
     return true;
 }
 

@@ -70,6 +70,9 @@ public:
     void rollbackStep();
     int undoCount() const { return int(m_history.size()); }
     bool undo();
+    // The steps undone since the last commit, newest last; a new commit forgets them.
+    int redoCount() const { return int(m_redo.size()); }
+    bool redo();
     QString lastStepName() const { return m_history.empty() ? QString() : m_history.back().name; }
     int historyLimit() const { return m_historyLimit; }
     void setHistoryLimit(int limit);
@@ -81,6 +84,8 @@ private:
         Ref<DataStorage::PixelPlane> before;
         Ref<DataStorage::DataChannel> selectionBefore;
     };
+    bool travel(std::deque<Step>& from, std::deque<Step>& to);
+
     Ref<DataStorage::PixelPlane> m_layer;
     Ref<DataStorage::DataChannel> m_selection;
     uint32_t m_layerId = 0;
@@ -91,6 +96,7 @@ private:
     Step m_pending;
     bool m_open = false;
     std::deque<Step> m_history;
+    std::deque<Step> m_redo; // each holds the layer and selection to return to
     int m_historyLimit = 8;
 };
 

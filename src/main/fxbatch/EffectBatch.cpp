@@ -1,10 +1,14 @@
 #include "main/fxbatch/EffectBatch.h"
 
+#include "app/OrvexApplication.h"
+#include "document/filters/EffectRegistry.h"
 #include "main/render/RenderJob.h"
 #include "settings/Settings.h"
 #include "settings/SettingsGroup.h"
 
 #include <QSettings>
+
+#include <malloc.h>
 
 namespace Orvex::FxBatch {
 
@@ -42,13 +46,37 @@ template <class Node> Render::RenderGeometry geometryOf(const Node& node) {
     return geometry;
 }
 
+// `last`: the effect the window applied last and the values it kept for it in the settings
+// store, so that a host's "repeat last" reruns what the user chose without a window.
+void lastFromWindow(EffectJobSpec& spec) {
+    OrvexApplication* app = OrvexApplication::instance();
+    if (!app) throw std::runtime_error("No settings store to take the last values from");
+    const SettingsGroupRW settings = app->settingsGroup();
+    const int id = settings.value(QStringLiteral("Effect"), -1).toInt();
+    const EffectInfo* info = EffectRegistry::byId(id);
+    if (!info || !EffectRegistry::hasRenderer(id))
+        throw std::runtime_error("There are no last values yet: apply an effect from the window first");
+    spec.effect = QString::fromLatin1(info->shortName);
+    const SettingsGroupRW values = app->settingsGroup(EffectRegistry::settingsGroup(id));
+    for (const FieldInfo& field : EffectRegistry::fields(id)) {
+        if (!field.settingsKey) continue;
+        const QString key = QString::fromLatin1(field.settingsKey);
+        if (values.contains(key)) spec.overrides.push_back({key, values.value(key).toString()});
+    }
+}
+
 } // namespace
 
 Ref<DataStorage::PixelPlane> processBatch(const OXF::BatchInput& input) {
     const auto& node = input.batch;
     EffectJobSpec spec;
     spec.effect = text(node.get<std::string>("effect", ""));
+    if (spec.effect.isEmpty() && node.get_child_optional("last")) lastFromWindow(spec);
     if (spec.effect.isEmpty()) return {};
+    // The heap keeps what runs free (the effect process is told to, for the tiles' sake); between
+    // two effect runs that memory goes back to the system, so that a process serving a long session
+    // of runs holds what the current run needs, not the sum of every layout that came before.
+    malloc_trim(0);
     spec.preset = text(node.get<std::string>("preset", ""));
     if (const auto set = node.get_child_optional("set"))
         for (const auto& [key, value] : *set) spec.overrides.push_back({text(key), text(value.data())});
