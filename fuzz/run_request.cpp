@@ -1,6 +1,6 @@
 // A run request as the effect process takes it from the pad: the payload is split into header,
-// file name, profile and parameter text, the plug-in name is checked and the text parsed and
-// written back as the reply would carry it.
+// file name, profile and parameter text, the plug-in name and the image's sizes are checked and
+// the text parsed and written back as the reply would carry it.
 #include "oxf/LinkMessages.h"
 
 #include <cstdlib>
@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request.paramText.size() != h.paramLength)
         std::abort();
     (void)OXF::pluginNameMatches(h);
+    if (!OXF::runRequestProblem(h).empty()) return 0;
     try {
         const auto tree = OXF::parseParameterText(request.paramText);
         if (!tree.empty()) (void)OXF::writeParameterText(tree);

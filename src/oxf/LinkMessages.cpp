@@ -57,4 +57,16 @@ const char* checkStreamBlock(const StreamBlockHeader& block, uint32_t expectedNu
     return nullptr;
 }
 
+std::string runRequestProblem(const HostRequest& header) {
+    if (header.width < 1 || header.height < 1 || int64_t(header.width) * header.height > (int64_t(1) << 31))
+        return "Run request with an invalid image size " + std::to_string(header.width) + " x " +
+               std::to_string(header.height);
+    const int bytes = header.bytesPerSample;
+    if (bytes != 1 && bytes != 2 && bytes != 4)
+        return "Run request with an unsupported sample size of " + std::to_string(bytes) + " bytes";
+    if (header.colorMode < ModeRGB || header.colorMode > ModeCMYK)
+        return "Run request with an unknown colour mode " + std::to_string(int(header.colorMode));
+    return {};
+}
+
 } // namespace Orvex::OXF

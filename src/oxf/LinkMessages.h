@@ -25,6 +25,11 @@ struct RunRequest {
 // whole. Never reads beyond `size`.
 bool parseRunRequest(const uint8_t* data, size_t size, RunRequest& out, std::string& error);
 
+// Why the header cannot be run (an image size no image can have, a sample size or colour mode this
+// process does not know), or empty when it can. The sizes come from the other process, so this is
+// asked before anything is allocated for them.
+std::string runRequestProblem(const HostRequest& header);
+
 // Whether the header's plug-in name names this product (lower-case, blanks removed).
 bool pluginNameMatches(const HostRequest& header);
 

@@ -113,6 +113,31 @@ TEST(RunRequest, PluginNameIgnoresCaseAndBlanks) {
     EXPECT_FALSE(pluginNameMatches(header));
 }
 
+TEST(RunRequest, ImpossibleSizesAndUnknownFormatsAreNamed) {
+    HostRequest header{};
+    header.width = 4000;
+    header.height = 3000;
+    header.colorMode = ModeRGB;
+    header.bytesPerSample = 2;
+    EXPECT_EQ(runRequestProblem(header), "");
+    header.width = 65536;
+    header.height = 32769; // 2^31 pixels are the most a run may have
+    EXPECT_EQ(runRequestProblem(header), "Run request with an invalid image size 65536 x 32769");
+    header.width = 1;
+    header.height = -5;
+    EXPECT_NE(runRequestProblem(header).find("invalid image size"), std::string::npos);
+    header.height = 1;
+    for (int bytes : {0, 3, 8, -1}) {
+        header.bytesPerSample = int8_t(bytes);
+        EXPECT_NE(runRequestProblem(header).find("unsupported sample size"), std::string::npos) << bytes;
+    }
+    header.bytesPerSample = 4;
+    for (int mode : {0, 5, -1}) {
+        header.colorMode = int8_t(mode);
+        EXPECT_NE(runRequestProblem(header).find("unknown colour mode"), std::string::npos) << mode;
+    }
+}
+
 TEST(StreamBlocks, EachHeaderFieldIsChecked) {
     const uint32_t cap = OXFDataPad::MaxDataSize;
     const StreamBlockHeader good{M2S_DataStream, 100, 2, cap};
