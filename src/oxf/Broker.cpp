@@ -1,5 +1,6 @@
 #include "oxf/Broker.h"
 #include "oxf/LinkLog.h"
+#include "oxf/LinkMessages.h"
 
 #include <cerrno>
 #include <chrono>
@@ -433,22 +434,18 @@ bool Broker::receive_data_stream(size_t size, const BlockReader& take) {
     if (size > OXFDataPad::MaxDataStreamSize)
         throw std::runtime_error("Broker: data size > OXFDataPad::MaxDataStreamSize");
     LinkLog::trace("receiving data stream (size:%d)\n", int(size));
-    const uint32_t streamId = m_master ? S2M_DataStream : M2S_DataStream;
     auto broken = [](const char* check) {
         throw std::runtime_error(std::string("Broker: broken data stream: ") + check);
     };
     size_t received = 0;
     for (uint32_t block = 0;; ++block) {
-        const uint32_t blockSize = data_size();
-        if (msg_id() != streamId) broken("msg_id() == ( master() ? S2M_DataStream : M2S_DataStream )");
-        if (blockSize == 0) broken("block_size > 0");
-        if (blockSize > OXFDataPad::MaxDataSize) broken("block_size <= OXFDataPad::MaxDataSize");
-        if (blockSize > m_pad->max_data_size_) broken("block_size <= pad()->max_data_size_");
-        if (m_pad->msg_block_ != block) broken("pad()->msg_block_ == block_number");
-        if (blockSize > size - received) {
-            LinkLog::plain("receive_data_block: expected %d bytes of %d, block_size %d\n",
-                           int(size - received), int(size), int(blockSize));
-            broken("block_size <= size");
+        const StreamBlockHeader header{msg_id(), data_size(), m_pad->msg_block_, m_pad->max_data_size_};
+        const uint32_t blockSize = header.size;
+        if (const char* failed = checkStreamBlock(header, block, size - received, m_master)) {
+            if (failed == BlockBeyondStream)
+                LinkLog::plain("receive_data_block: expected %d bytes of %d, block_size %d\n",
+                               int(size - received), int(size), int(blockSize));
+            broken(failed);
         }
         take(m_pad->data, received, blockSize);
         received += blockSize;

@@ -1,4 +1,5 @@
 #include "oxf/InteractiveRun.h"
+#include "oxf/LinkMessages.h"
 #include "oxf/LinkLog.h"
 
 #include <QEventLoop>
@@ -24,17 +25,8 @@ AutoAction autoActionFromEnvironment() {
 }
 
 void checkRunRequest(const HostRequest& request) {
-    // The sizes come from the other process: refuse what no image can be, before allocating.
-    if (request.width < 1 || request.height < 1 ||
-        int64_t(request.width) * request.height > (int64_t(1) << 31))
-        throw std::runtime_error("Run request with an invalid image size " + std::to_string(request.width) +
-                                 " x " + std::to_string(request.height));
-    if (hostSampleType() == 0)
-        throw std::runtime_error("Run request with an unsupported sample size of " +
-                                 std::to_string(int(request.bytesPerSample)) + " bytes");
-    if (request.colorMode < ModeRGB || request.colorMode > ModeCMYK)
-        throw std::runtime_error("Run request with an unknown colour mode " +
-                                 std::to_string(int(request.colorMode)));
+    const std::string problem = runRequestProblem(request);
+    if (!problem.empty()) throw std::runtime_error(problem);
 }
 
 namespace {
