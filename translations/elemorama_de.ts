@@ -100,6 +100,58 @@
         <source>Help</source>
         <translation>Hilfe</translation>
     </message>
+    <message>
+        <source>Help_HINT</source>
+        <translation>Öffnet die Hilfeseiten.</translation>
+    </message>
+    <message>
+        <source>BTN_REDO_HINT</source>
+        <translation>Stellt den zuletzt rückgängig gemachten Schritt wieder her.</translation>
+    </message>
+    <message>
+        <source>BTN_UNDO_HINT</source>
+        <translation>Kehrt zum vorigen Ergebnis zurück.</translation>
+    </message>
+    <message>
+        <source>LoadImage_HINT</source>
+        <translation>Lädt ein anderes Bild; bei einem Aufruf kommt das Bild aus dem Bildprogramm.</translation>
+    </message>
+    <message>
+        <source>SaveImage_HINT</source>
+        <translation>Speichert das gezeigte Ergebnis in eine Bilddatei; das Bild im Bildprogramm bleibt unverändert.</translation>
+    </message>
+    <message>
+        <source>Print_HINT</source>
+        <translation>Druckt das gezeigte Ergebnis; das Bild im Bildprogramm bleibt unverändert.</translation>
+    </message>
+    <message>
+        <source>Apply_HINT</source>
+        <translation>Berechnet das endgültige Ergebnis, schreibt es in das Bild und schließt das Fenster.</translation>
+    </message>
+    <message>
+        <source>BTN_OPTION_HINT</source>
+        <translation>Öffnet die Einstellungen: Sprache, Design, Zoom, Verlauf und Auswahlanzeige.</translation>
+    </message>
+    <message>
+        <source>Run_HINT</source>
+        <translation>Berechnet das Ergebnis mit den aktuellen Einstellungen.</translation>
+    </message>
+    <message>
+        <source>Cancel_HINT</source>
+        <translation>Schließt das Fenster, ohne das Bild zu ändern.</translation>
+    </message>
+    <message>
+        <source>Save result image into file</source>
+        <translation>Das Ergebnis in eine Datei speichern</translation>
+    </message>
+    <message>
+        <source>Load image from file</source>
+        <translation>Bild aus einer Datei laden</translation>
+    </message>
+    <message>
+        <source>Print result image on printer</source>
+        <translation>Das Ergebnis drucken</translation>
+    </message>
 </context>
 <context>
     <name>Cumulus</name>
@@ -238,6 +290,26 @@
     <message>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;New...</source>
+        <translation>&amp;Neu ...</translation>
+    </message>
+    <message>
+        <source>&amp;Open...</source>
+        <translation>Ö&amp;ffnen ...</translation>
+    </message>
+    <message>
+        <source>&amp;Save...</source>
+        <translation>&amp;Speichern ...</translation>
+    </message>
+    <message>
+        <source>&amp;Print...</source>
+        <translation>&amp;Drucken ...</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
     </message>
 </context>
 <context>
@@ -592,6 +664,20 @@
         <source>Error loading image data from host application</source>
         <translation>Die Bilddaten konnten nicht vom Bildprogramm geladen werden</translation>
     </message>
+    <message>
+        <source>Images (*.png *.tif *.tiff *.jpg *.jpeg)</source>
+        <translation>Bilder (*.png *.tif *.tiff *.jpg *.jpeg)</translation>
+    </message>
+    <message>
+        <source>The image could not be saved:
+%1</source>
+        <translation>Das Bild konnte nicht gespeichert werden:
+%1</translation>
+    </message>
+    <message>
+        <source>The image could not be printed.</source>
+        <translation>Das Bild konnte nicht gedruckt werden.</translation>
+    </message>
 </context>
 <context>
     <name>PluginUIClass</name>
@@ -702,6 +788,70 @@
     <message>
         <source>Navigator</source>
         <translation>Navigator</translation>
+    </message>
+    <message>
+        <source>Fold the top bar</source>
+        <translation>Die obere Leiste einklappen</translation>
+    </message>
+    <message>
+        <source>Unfold the top bar</source>
+        <translation>Die obere Leiste ausklappen</translation>
+    </message>
+    <message>
+        <source>BTN_LOAD_PRESET_HINT</source>
+        <translation>Importiert Presets aus einer Preset-Datei in die eigenen Presets des Effekts.</translation>
+    </message>
+    <message>
+        <source>BTN_SAVE_PRESET_HINT</source>
+        <translation>Exportiert die eigenen Presets des Effekts in eine Preset-Datei.</translation>
+    </message>
+    <message>
+        <source>BTN_STROKELOAD_HINT</source>
+        <translation>Lädt die Auswahlstriche oder Linien des Effekts aus einer Datei.</translation>
+    </message>
+    <message>
+        <source>BTN_STROKESAVE_HINT</source>
+        <translation>Speichert die Auswahlstriche oder Linien des Effekts in eine Datei.</translation>
+    </message>
+    <message>
+        <source>BTN_SHOWSTROKES_HINT</source>
+        <translation>Zeigt die gemalte Auswahl über dem Bild.</translation>
+    </message>
+    <message>
+        <source>MAINVIEW_HINT</source>
+        <translation>Das Bild. Malen oder zeichnen Sie mit den Werkzeugen des Effekts; das Mausrad zoomt, die mittlere Maustaste verschiebt die Ansicht.</translation>
+    </message>
+    <message>
+        <source>EFFECT_COMBO_BOX_HINT</source>
+        <translation>Wählt den Effekt, der auf das Foto gemalt wird.</translation>
+    </message>
+    <message>
+        <source>NAVIGATOR_HINT</source>
+        <translation>Das ganze Bild mit dem sichtbaren Ausschnitt: Klicken Sie, um dorthin zu wechseln; Regler und Liste zoomen.</translation>
+    </message>
+    <message>
+        <source>BTN_AUTORUN_HINT</source>
+        <translation>Berechnet nach jeder Änderung selbst eine neue Vorschau.</translation>
+    </message>
+    <message>
+        <source>BTN_BEFORE_HINT</source>
+        <translation>Zeigt das Bild, wie es vor dem Effekt war.</translation>
+    </message>
+    <message>
+        <source>BTN_AFTER_HINT</source>
+        <translation>Zeigt das Bild mit dem Effekt.</translation>
+    </message>
+    <message>
+        <source>BTN_LOGO_HINT</source>
+        <translation>Öffnet die Webseite des Produkts.</translation>
+    </message>
+    <message>
+        <source>BTN_TOPBAR_HINT</source>
+        <translation>Klappt die obere Leiste auf Berechnen, Anwenden und Abbrechen ein oder wieder aus.</translation>
+    </message>
+    <message>
+        <source>TOOL_SIZE_HINT</source>
+        <translation>Die Größe des Pinsels oder des Radierers in Bildpixeln.</translation>
     </message>
 </context>
 <context>

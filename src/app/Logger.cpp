@@ -42,6 +42,7 @@ struct LoggerState {
     int fd = -2; // -2: not tried yet, -1: could not open
     QString filePath;
     QByteArray pending; // lines written before the file was open
+    bool everythingOnStderr = false; // ORVEX_LOG_STDERR=all: debug and info lines too
 };
 
 LoggerState& state() {
@@ -158,8 +159,12 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
     const QByteArray line = Logger::formatLine(type, context, text).toUtf8();
     std::lock_guard<std::mutex> lock(s.mutex);
     openFileLocked(s);
-    fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    fflush(stderr);
+    // Standard error is the user's console (and the host's): it gets warnings and errors, and
+    // everything only when asked for or when there is no log file to keep the rest.
+    if ((type != QtDebugMsg && type != QtInfoMsg) || s.fd < 0 || s.everythingOnStderr) {
+        fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        fflush(stderr);
+    }
     if (s.fd >= 0) writeAll(s.fd, line);
     if (type == QtFatalMsg) abort();
 }
@@ -329,9 +334,9 @@ void Logger::initialize(const QString& productName) {
         s.header = header;
         s.prefix = QStringLiteral("[%1] ").arg(QCoreApplication::applicationPid());
         s.mainThread = QThread::currentThreadId();
+        s.everythingOnStderr = qEnvironmentVariable("ORVEX_LOG_STDERR").compare(QLatin1String("all"), Qt::CaseInsensitive) == 0;
     }
     s.previousFilter = QLoggingCategory::installFilter(categoryFilter);
-    fwrite(header.toUtf8().constData(), 1, size_t(header.toUtf8().size()), stderr);
     qInstallMessageHandler(messageHandler);
     std::atexit(shutdownMessage);
     if (!errors.isEmpty()) qCCritical(lcKernel).noquote() << "Errors during Logger initialization:" << errors;

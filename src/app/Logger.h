@@ -1,7 +1,9 @@
 #pragma once
-// The process-wide diagnostic log: every Qt message becomes one line on standard error and in the
-// log file ("ORVEX.log" in the Log location, or in the user's state directory when that cannot be
-// written), filtered by category rules from ORVEX_LOG_RULES and the file "LogRules.txt".
+// The process-wide diagnostic log: every Qt message becomes one line in the log file ("ORVEX.log"
+// in the Log location, or in the user's state directory when that cannot be written), filtered by
+// category rules from ORVEX_LOG_RULES and the file "LogRules.txt". The header and debug and info
+// lines stay in the file; standard error gets warnings and errors (everything with
+// ORVEX_LOG_STDERR=all, or when no log file could be opened).
 //
 // Threads: the message handler may be called from any thread; one mutex serialises it.
 // Errors: nothing throws; unreadable rule files and bad rules are reported once, as a critical

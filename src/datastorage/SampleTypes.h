@@ -38,11 +38,12 @@ template <> struct SampleOf<TypeF32> { using type = float; };
 template <> struct SampleOf<TypeF64> { using type = double; };
 
 /// The sample type code of a C++ sample type (`typeCodeOf<uint16_t>` is -2).
-template <class T> constexpr int32_t typeCodeOf = 0;
-template <> constexpr int32_t typeCodeOf<uint8_t> = TypeU8;
-template <> constexpr int32_t typeCodeOf<uint16_t> = TypeU16;
-template <> constexpr int32_t typeCodeOf<float> = TypeF32;
-template <> constexpr int32_t typeCodeOf<double> = TypeF64;
+// Inline: the explicit specialisations are definitions, one per translation unit otherwise.
+template <class T> inline constexpr int32_t typeCodeOf = 0;
+template <> inline constexpr int32_t typeCodeOf<uint8_t> = TypeU8;
+template <> inline constexpr int32_t typeCodeOf<uint16_t> = TypeU16;
+template <> inline constexpr int32_t typeCodeOf<float> = TypeF32;
+template <> inline constexpr int32_t typeCodeOf<double> = TypeF64;
 
 /// Converts `count` contiguous samples. Integer to real scales by 1/255 or 1/65535 in the precision
 /// of the result; u8 to u16 multiplies by 257; u16 to u8 is (x + 127) / 257; real to integer is

@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -78,12 +80,11 @@ private:
 
 Navigator::Navigator(QWidget* parent) : QWidget(parent)
 {
-    setWindowTitle(tr("Navigator"));
     m_view = new NavigatorThumbnail(this);
 
-    m_reduce = new QAction(tr("Reduce Scale"), this);
-    m_increase = new QAction(tr("Increase Scale"), this);
-    m_fit = new QAction(tr("Fit image"), this);
+    m_reduce = new QAction(this);
+    m_increase = new QAction(this);
+    m_fit = new QAction(this);
     connect(m_reduce, &QAction::triggered, this, [this] { stepZoom(-Zoom::kNavigatorStep); });
     connect(m_increase, &QAction::triggered, this, [this] { stepZoom(Zoom::kNavigatorStep); });
     connect(m_fit, &QAction::triggered, this, &Navigator::fitRequested);
@@ -130,7 +131,32 @@ Navigator::Navigator(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_view, 1);
     layout->addWidget(m_slider);
     layout->addLayout(row);
+    retranslate();
     syncControls();
+}
+
+// The texts live in the catalogues' "Navigator" context (the class's short name), whatever
+// namespace the class is in.
+void Navigator::retranslate()
+{
+    setWindowTitle(QCoreApplication::translate("Navigator", "Navigator"));
+    m_reduce->setText(QCoreApplication::translate("Navigator", "Reduce Scale"));
+    m_increase->setText(QCoreApplication::translate("Navigator", "Increase Scale"));
+    m_fit->setText(QCoreApplication::translate("Navigator", "Fit image"));
+    // The tool buttons keep their short signs over the actions' texts.
+    m_down->setText("-");
+    m_up->setText("+");
+    m_down->setToolTip(m_reduce->text());
+    m_up->setToolTip(m_increase->text());
+    // The last preset is the fit rule; the percentages need no translation.
+    m_presets->setItemText(m_presets->count() - 1, QCoreApplication::translate("Navigator", "Fit image"));
+}
+
+void Navigator::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        retranslate();
+    QWidget::changeEvent(event);
 }
 
 void Navigator::setImage(const QImage& thumbnail, const QSize& imageSize)

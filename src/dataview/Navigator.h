@@ -39,6 +39,9 @@ public:
     QComboBox* presets() const { return m_presets; }
     QLabel* zoomField() const { return m_field; }
 
+    // Takes the texts of the current language (also on a language change event).
+    void retranslate();
+
 public slots:
     // The window reports its zoom and visible rectangle; the navigator follows without echoing.
     void ImageZoomed(double zoom);
@@ -49,6 +52,9 @@ signals:
     void fitRequested();
     // Centre the view on this image point.
     void centerRequested(const QPointF& imagePoint);
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void stepZoom(double delta);

@@ -34,6 +34,7 @@ public:
             fail(m_path, QStringLiteral("corrupt PNM header"));
         ++m_pos;
     }
+    size_t remaining() const { return size_t(m_data.size() - m_pos); }
     const uint8_t* binary(size_t bytes) {
         if (size_t(m_data.size() - m_pos) < bytes) fail(m_path, QStringLiteral("truncated PNM data"));
         return reinterpret_cast<const uint8_t*>(m_data.constData()) + m_pos;
@@ -75,13 +76,25 @@ ImageRecord loadPNM(const QString& path) {
         fail(path, QStringLiteral("corrupt PNM header: maximum value %1").arg(maxValue));
     checkSize(path, width, height, colour ? 3 : 1);
 
+    // The data must be there before the image is allocated: a few bytes of header can name
+    // gigabytes of samples.
+    const size_t count = size_t(width) * height * (colour ? 3 : 1);
+    const size_t bytes = maxValue > 255 ? 2 : 1;
+    const uint8_t* src = nullptr;
+    if (text) {
+        // Every sample takes at least one digit and a blank after all but the last.
+        if (count > 0 && reader.remaining() < 2 * count - 1) fail(path, QStringLiteral("truncated PNM data"));
+    } else {
+        reader.endOfHeader();
+        src = reader.binary(count * bytes);
+    }
+
     ImageRecord image;
     image.width = int(width);
     image.height = int(height);
     image.model = colour ? ColorModel::RGB : ColorModel::Grey;
     image.sampleType = maxValue > 255 ? UInt16 : UInt8;
     image.allocate();
-    const size_t count = size_t(width) * height * (colour ? 3 : 1);
     const uint64_t full = maxValue > 255 ? 65535 : 255;
     auto scaled = [&](uint64_t v) {
         if (v > maxValue) fail(path, QStringLiteral("corrupt PNM data: sample above the maximum value"));
@@ -98,9 +111,6 @@ ImageRecord loadPNM(const QString& path) {
             }
         }
     } else {
-        reader.endOfHeader();
-        const size_t bytes = maxValue > 255 ? 2 : 1;
-        const uint8_t* src = reader.binary(count * bytes);
         for (size_t i = 0; i < count; ++i) {
             if (bytes == 1)
                 image.samples[i] = uint8_t(scaled(src[i]));

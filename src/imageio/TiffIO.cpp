@@ -6,6 +6,7 @@
 #include "imageio/ImageIOInternal.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -44,6 +45,30 @@ struct TiffCloser {
 
 QString lastTiffError() {
     return QString::fromStdString(t_tiffError);
+}
+
+// A header can claim any size. Before the decode buffer is made, the strips or tiles it names must
+// lie in the file and be able to hold that many bytes at the best ratio their codec can reach, so
+// that a few hundred bytes cannot ask for gigabytes.
+void checkDataCovers(const QString& path, TIFF* tif, uint64_t rawBytes, uint16_t compression) {
+    const uint64_t fileSize = uint64_t(std::max<qint64>(0, QFileInfo(path).size()));
+    const uint32_t striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    uint64_t stored = 0;
+    for (uint32_t i = 0; i < striles && stored < fileSize; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tif, i);
+        const uint64_t count = TIFFGetStrileByteCount(tif, i);
+        if (offset < fileSize) stored += std::min(count, fileSize - offset);
+    }
+    stored = std::min(stored, fileSize);
+    // Run lengths pack at most 128 bytes into 2; the dictionary and entropy coders are given a
+    // generous bound well above what real images reach.
+    const uint64_t ratio = compression == COMPRESSION_NONE       ? 1
+                           : compression == COMPRESSION_PACKBITS ? 64
+                                                                 : 32768;
+    if (stored * ratio < rawBytes)
+        fail(path, QStringLiteral("truncated TIFF: %1 bytes of image data cannot hold a %2 byte image")
+                       .arg(stored)
+                       .arg(rawBytes));
 }
 
 template <typename T> T loadSample(const uint8_t* p) {
@@ -151,6 +176,7 @@ ImageRecord loadTIFF(const QString& path) {
     // Decode every sample into one contiguous interleaved buffer of spp samples per pixel.
     const size_t bytes = size_t(bps / 8);
     const size_t pixelIn = bytes * spp;
+    checkDataCovers(path, tif, uint64_t(width) * height * pixelIn, compression);
     std::vector<uint8_t> raw(size_t(width) * height * pixelIn);
     const int planes = planar == PLANARCONFIG_SEPARATE ? spp : 1;
     const size_t unitBytes = planar == PLANARCONFIG_SEPARATE ? bytes : pixelIn; // bytes per pixel per plane

@@ -3,6 +3,7 @@
 // --batch) and writes the result atomically. The input file is never written.
 
 #include "imageio/ImageIO.h"
+#include "main/host/HostCommandLine.h"
 #include "oxf/MasterSession.h"
 
 #include <QFile>
@@ -19,22 +20,6 @@
 using namespace Orvex;
 
 namespace {
-
-const char* const Usage =
-    "usage: elemorama edit IN -o OUT [--selection MASK] [--batch] [--effect NAME [--preset NAME]\n"
-    "                               [--set KEY=VALUE]...] [--params FILE] [--timeout SECONDS]\n"
-    "\n"
-    "Opens IN (PNG, JPEG, TIFF, PPM/PGM), lets the effect process edit it and writes OUT (its type\n"
-    "from its extension). MASK is an image of IN's size: its alpha, or its grey level, selects.\n"
-    "  --batch          run without a window (adds a top-level `batch` node to the parameters)\n"
-    "  --effect NAME    with --batch: apply this effect (Rain, Cumulus, ...; implies --batch)\n"
-    "  --preset NAME    the effect's built-in or user preset\n"
-    "  --set KEY=VALUE  a parameter by its settings key (repeatable), e.g. --set Den=8\n"
-    "  --params FILE    parameter text (INFO format) sent with the run and printed back\n"
-    "  --timeout S      give up when the effect process does not answer for S seconds\n"
-    "                   (default: 600 with --batch, no limit otherwise)\n"
-    "  --fx PATH        the effect process (default: elemorama-fx beside this program)\n"
-    "Exit codes: 0 written, 1 cancelled, 2 failure.\n";
 
 pid_t g_child = 0;
 
@@ -62,60 +47,27 @@ int fail(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || strcmp(argv[1], "edit") != 0) {
-        fputs(Usage, argc >= 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) ? stdout : stderr);
-        return argc >= 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) ? 0 : 2;
-    }
-    std::string input, output, selectionPath, paramsPath, fx = OXF::effectProcessBesideSelf();
-    std::string effect, preset;
-    std::vector<std::pair<std::string, std::string>> overrides;
-    bool batch = false;
-    int timeout = -1;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::runtime_error(arg + " needs a value");
-            return argv[++i];
-        };
-        try {
-            if (arg == "-o" || arg == "--output")
-                output = next();
-            else if (arg == "--selection")
-                selectionPath = next();
-            else if (arg == "--params")
-                paramsPath = next();
-            else if (arg == "--fx")
-                fx = next();
-            else if (arg == "--batch")
-                batch = true;
-            else if (arg == "--effect")
-                effect = next(), batch = true;
-            else if (arg == "--preset")
-                preset = next();
-            else if (arg == "--set") {
-                const std::string assignment = next();
-                const size_t at = assignment.find('=');
-                if (at == 0 || at == std::string::npos)
-                    throw std::runtime_error("--set expects KEY=VALUE, not " + assignment);
-                overrides.emplace_back(assignment.substr(0, at), assignment.substr(at + 1));
-            } else if (arg == "--timeout")
-                timeout = std::stoi(next());
-            else if (!arg.empty() && arg[0] == '-')
-                throw std::runtime_error("unknown option " + arg);
-            else if (input.empty())
-                input = arg;
-            else
-                throw std::runtime_error("more than one input file");
-        } catch (const std::exception& e) {
-            fprintf(stderr, "elemorama: %s\n%s", e.what(), Usage);
-            return 2;
-        }
-    }
-    if (input.empty() || output.empty()) {
-        fputs(Usage, stderr);
+    Host::HostOptions options;
+    std::string usageError;
+    if (!Host::parseHostCommandLine(argc, argv, options, usageError)) {
+        if (!usageError.empty()) fprintf(stderr, "elemorama: %s\n", usageError.c_str());
+        fputs(Host::Usage, stderr);
         return 2;
     }
-    if (timeout < 0) timeout = batch ? 600 : 0;
+    if (options.action == Host::HostOptions::Action::Help) {
+        fputs(Host::Usage, stdout);
+        return 0;
+    }
+    const std::string& input = options.input;
+    const std::string& output = options.output;
+    const std::string& selectionPath = options.selection;
+    const std::string& paramsPath = options.params;
+    const std::string& effect = options.effect;
+    const std::string& preset = options.preset;
+    const auto& overrides = options.overrides;
+    const bool batch = options.batch;
+    const int timeout = options.timeout;
+    const std::string fx = options.fx.empty() ? OXF::effectProcessBesideSelf() : options.fx;
     const QString in = QString::fromLocal8Bit(input.c_str()), out = QString::fromLocal8Bit(output.c_str());
     if (QFileInfo::exists(out) && QFileInfo(out).canonicalFilePath() == QFileInfo(in).canonicalFilePath())
         return fail("the output would overwrite the input; choose another file");
@@ -148,8 +100,6 @@ int main(int argc, char** argv) {
                 node += "    }\n";
             }
             params = node + "}\n" + params;
-        } else if (!preset.empty() || !overrides.empty()) {
-            return fail("--preset and --set need --effect");
         }
         if (batch && params.find("batch") == std::string::npos) params = "batch\n" + params;
 

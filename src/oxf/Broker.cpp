@@ -1,5 +1,6 @@
 #include "oxf/Broker.h"
 #include "oxf/LinkLog.h"
+#include "oxf/LinkMessages.h"
 
 #include <cerrno>
 #include <chrono>
@@ -308,7 +309,8 @@ void Broker::otherSideGone() {
     _exit(0);
 }
 
-bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds) {
+bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds,
+                                   const std::function<void()>& whilePosted) {
     check_marks("send_prepared_message 1");
     LinkLog::trace("send_prepared_message() - start\n");
     m_pad->data_size_ = length;
@@ -319,6 +321,13 @@ bool Broker::send_prepared_message(uint32_t id, uint32_t length, int timeoutSeco
     LinkLog::trace("send_prepared_message() - before s_other.post()\n");
     sem_post(other);
     LinkLog::trace("send_prepared_message() - after s_other.post()\n");
+    if (whilePosted) {
+        try {
+            whilePosted();
+        } catch (...) {
+            LinkLog::trace("send_prepared_message() - the work while posted failed\n");
+        }
+    }
     check_marks("send_prepared_message 2");
 
     const BrokerTimeouts& timeouts = BrokerTimeouts::current();
@@ -425,22 +434,18 @@ bool Broker::receive_data_stream(size_t size, const BlockReader& take) {
     if (size > OXFDataPad::MaxDataStreamSize)
         throw std::runtime_error("Broker: data size > OXFDataPad::MaxDataStreamSize");
     LinkLog::trace("receiving data stream (size:%d)\n", int(size));
-    const uint32_t streamId = m_master ? S2M_DataStream : M2S_DataStream;
     auto broken = [](const char* check) {
         throw std::runtime_error(std::string("Broker: broken data stream: ") + check);
     };
     size_t received = 0;
     for (uint32_t block = 0;; ++block) {
-        const uint32_t blockSize = data_size();
-        if (msg_id() != streamId) broken("msg_id() == ( master() ? S2M_DataStream : M2S_DataStream )");
-        if (blockSize == 0) broken("block_size > 0");
-        if (blockSize > OXFDataPad::MaxDataSize) broken("block_size <= OXFDataPad::MaxDataSize");
-        if (blockSize > m_pad->max_data_size_) broken("block_size <= pad()->max_data_size_");
-        if (m_pad->msg_block_ != block) broken("pad()->msg_block_ == block_number");
-        if (blockSize > size - received) {
-            LinkLog::plain("receive_data_block: expected %d bytes of %d, block_size %d\n",
-                           int(size - received), int(size), int(blockSize));
-            broken("block_size <= size");
+        const StreamBlockHeader header{msg_id(), data_size(), m_pad->msg_block_, m_pad->max_data_size_};
+        const uint32_t blockSize = header.size;
+        if (const char* failed = checkStreamBlock(header, block, size - received, m_master)) {
+            if (failed == BlockBeyondStream)
+                LinkLog::plain("receive_data_block: expected %d bytes of %d, block_size %d\n",
+                               int(size - received), int(size), int(blockSize));
+            broken(failed);
         }
         take(m_pad->data, received, blockSize);
         received += blockSize;

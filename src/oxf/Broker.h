@@ -79,7 +79,10 @@ public:
     static constexpr uint32_t capacity() { return OXFDataPad::MaxDataSize; }
 
     bool send_message(uint32_t id, const void* buffer, uint32_t length, int timeoutSeconds);
-    bool send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds);
+    // `whilePosted` runs once the message is posted, before the wait for the answer: work the other
+    // side need not wait for (it must not use the pad; what it throws is dropped).
+    bool send_prepared_message(uint32_t id, uint32_t length, int timeoutSeconds,
+                               const std::function<void()>& whilePosted = {});
     bool send_data_block(const void* buffer, size_t size);
     bool receive_data_block(void* buffer, size_t size);
     // The same streams without a buffer of the whole stream: `fill` writes each block straight into

@@ -2,20 +2,18 @@
 #include "oxf/BatchRun.h"
 #include "oxf/InteractiveRun.h"
 #include "oxf/LinkLog.h"
+#include "oxf/LinkMessages.h"
 #include "oxf/OXF.h"
 
 #include <boost/property_tree/info_parser.hpp>
 
 #include <QLoggingCategory>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
 namespace Orvex::OXF {
-
-const char* const ProductName = "Elemorama";
 
 namespace {
 
@@ -24,13 +22,6 @@ std::string g_fileName;
 std::vector<uint8_t> g_profile;
 Broker* g_broker = nullptr;
 WindowRunner g_windowRunner;
-
-std::string normalisedName(const char* text, size_t maxLength) {
-    std::string out;
-    for (size_t i = 0; i < maxLength && text[i]; ++i)
-        if (text[i] != ' ') out += char(tolower(uchar(text[i])));
-    return out;
-}
 
 struct RunReply {
     int status = 0;
@@ -43,28 +34,19 @@ RunReply handleRun(Broker& broker) {
     LinkLog::trace("Received M2S_Run\n");
     RunReply reply;
     const uint32_t size = std::min<uint32_t>(broker.data_size(), OXFDataPad::MaxDataSize);
-    HostRequest request{};
-    if (size < sizeof(HostRequest)) {
+    RunRequest parsed;
+    std::string malformed;
+    const bool whole = parseRunRequest(broker.data(), size, parsed, malformed);
+    if (size >= sizeof(HostRequest)) hostRequest() = parsed.header;
+    if (!whole) {
         reply.status = 2;
-        reply.error = "Malformed run request: " + std::to_string(size) + " bytes";
+        reply.error = malformed;
         return reply;
     }
-    memcpy(&request, broker.data(), sizeof request);
-    hostRequest() = request;
-    const uint64_t needed =
-        uint64_t(sizeof request) + request.fileNameLength + request.profileLength + request.paramLength;
-    if (needed > size) {
-        reply.status = 2;
-        reply.error = "Malformed run request: the lengths exceed the message";
-        return reply;
-    }
-    const char* p = reinterpret_cast<const char*>(broker.data()) + sizeof request;
-    std::string fileName(p, request.fileNameLength);
-    p += request.fileNameLength;
-    std::vector<uint8_t> profile(reinterpret_cast<const uint8_t*>(p),
-                                 reinterpret_cast<const uint8_t*>(p) + request.profileLength);
-    p += request.profileLength;
-    std::string paramText(p, request.paramLength);
+    const HostRequest& request = parsed.header;
+    const std::string& fileName = parsed.fileName;
+    const std::vector<uint8_t>& profile = parsed.profile;
+    const std::string& paramText = parsed.paramText;
     if (!fileName.empty()) LinkLog::trace("   filename = %s\n", fileName.c_str());
     if (!profile.empty()) LinkLog::trace("   profile size = %d\n", int(profile.size()));
     if (!paramText.empty()) {
@@ -72,8 +54,7 @@ RunReply handleRun(Broker& broker) {
         LinkLog::trace("   params = %s\n", paramText.c_str());
     }
 
-    if (normalisedName(request.pluginName, sizeof request.pluginName) != normalisedName(ProductName, 64))
-        throw std::runtime_error("request mismatch");
+    if (!pluginNameMatches(request)) throw std::runtime_error("request mismatch");
 
     boost::property_tree::ptree params;
     try {
@@ -117,7 +98,8 @@ void sendReply(Broker& broker, RunReply reply) {
     memcpy(out + sizeof header, reply.error.data(), reply.error.size());
     memcpy(out + sizeof header + reply.error.size(), reply.params.data(), reply.params.size());
     const uint32_t length = uint32_t(sizeof header + reply.error.size() + reply.params.size());
-    if (!broker.send_prepared_message(S2M_Done, length, 0))
+    // What the run left to free goes while the master takes the reply.
+    if (!broker.send_prepared_message(S2M_Done, length, 0, [] { runDeferredWork(); }))
         throw std::runtime_error("Failed to send S2M_Done");
 }
 
@@ -159,63 +141,6 @@ std::string findMasterLink(int argc, char** argv) {
     return link;
 }
 
-bool checkParameterText(const std::string& text, std::string* error) {
-    if (text.size() > MaxParameterTextSize) {
-        *error = "Parameter text refused: " + std::to_string(text.size()) +
-                 " bytes is more than the limit of " + std::to_string(MaxParameterTextSize);
-        return false;
-    }
-    if (text.find("#include") != std::string::npos) {
-        *error = "Parameter text refused: #include is not allowed";
-        return false;
-    }
-    // Braces outside quoted strings give the nesting depth of the INFO text.
-    int depth = 0;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"' || c == '\n')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ';') {
-            while (i < text.size() && text[i] != '\n') ++i; // a comment
-        } else if (c == '{') {
-            if (++depth > MaxParameterDepth) {
-                *error = "Parameter text refused: nested deeper than " + std::to_string(MaxParameterDepth) +
-                         " levels";
-                return false;
-            }
-        } else if (c == '}') {
-            if (depth > 0) --depth;
-        }
-    }
-    return true;
-}
-
-boost::property_tree::ptree parseParameterText(const std::string& text) {
-    boost::property_tree::ptree tree;
-    if (text.empty()) return tree;
-    std::string error;
-    if (!checkParameterText(text, &error)) throw std::runtime_error(error);
-    std::istringstream in(text);
-    try {
-        boost::property_tree::read_info(in, tree);
-    } catch (const boost::property_tree::info_parser_error& e) {
-        throw std::runtime_error(std::string("Parameter text cannot be read: ") + e.message() + " (line " +
-                                 std::to_string(e.line()) + ")");
-    }
-    return tree;
-}
-
-std::string writeParameterText(const boost::property_tree::ptree& tree) {
-    std::ostringstream out;
-    boost::property_tree::write_info(out, tree, boost::property_tree::info_writer_make_settings(' ', 4));
-    return out.str();
-}
 
 int processImage(const HostRequest& request, const std::string& fileName, const std::vector<uint8_t>& profile,
                  const boost::property_tree::ptree& params) {
@@ -281,6 +206,8 @@ int mainOXF(int argc, char** argv) {
     } catch (...) {
         exitCode = 3;
     }
+    // A run that ended without a reply may have left its teardown.
+    runDeferredWork();
     setCurrentBroker(nullptr);
     broker.reset();
     app.reset();

@@ -1,8 +1,11 @@
 #include "oxf/InteractiveRun.h"
+#include "oxf/LinkMessages.h"
 #include "oxf/LinkLog.h"
 
 #include <QEventLoop>
 #include <QTimer>
+
+#include <vector>
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,17 +25,34 @@ AutoAction autoActionFromEnvironment() {
 }
 
 void checkRunRequest(const HostRequest& request) {
-    // The sizes come from the other process: refuse what no image can be, before allocating.
-    if (request.width < 1 || request.height < 1 ||
-        int64_t(request.width) * request.height > (int64_t(1) << 31))
-        throw std::runtime_error("Run request with an invalid image size " + std::to_string(request.width) +
-                                 " x " + std::to_string(request.height));
-    if (hostSampleType() == 0)
-        throw std::runtime_error("Run request with an unsupported sample size of " +
-                                 std::to_string(int(request.bytesPerSample)) + " bytes");
-    if (request.colorMode < ModeRGB || request.colorMode > ModeCMYK)
-        throw std::runtime_error("Run request with an unknown colour mode " +
-                                 std::to_string(int(request.colorMode)));
+    const std::string problem = runRequestProblem(request);
+    if (!problem.empty()) throw std::runtime_error(problem);
+}
+
+namespace {
+std::vector<std::function<void()>>& deferredWork() {
+    static std::vector<std::function<void()>> work; // GUI thread only
+    return work;
+}
+} // namespace
+
+void deferUntilReplied(std::function<void()> work) {
+    if (work) deferredWork().push_back(std::move(work));
+}
+
+void runDeferredWork() {
+    // Taken out first: the work may defer more, which then waits for the next reply.
+    std::vector<std::function<void()>> work;
+    work.swap(deferredWork());
+    for (auto& w : work) {
+        try {
+            w();
+        } catch (const std::exception& e) {
+            qWarning("deferred work failed: %s", e.what());
+        } catch (...) {
+            qWarning("deferred work failed");
+        }
+    }
 }
 
 bool putHostChannels(const PixelPlane& plane, const RectI& rect) {
@@ -84,6 +104,12 @@ void InteractiveRun::load() {
     if (hostHasSelection() && !getMask(m_selection, image, m_selectionBox, false))
         throw std::runtime_error("Cannot read the selection from the host");
     LinkLog::trace("interactive run loaded, waiting for the user\n");
+}
+
+bool InteractiveRun::takeAutoApply() {
+    if (m_auto != AutoAction::Apply) return false;
+    m_auto = AutoAction::None;
+    return true;
 }
 
 bool InteractiveRun::apply(const PixelPlane& result) {

@@ -10,13 +10,15 @@
 //
 // ELEMORAMA_AUTO, for hosts and tests without a person: "apply" applies the unchanged image through
 // the normal Apply path once the run has loaded (status 0, the host's samples unchanged), "cancel"
-// cancels it (status 1). The window honours the same switch.
+// cancels it (status 1). A window takes the automatic Apply over (takeAutoApply) and writes the
+// unchanged image through its own Apply path.
 
 #include "oxf/HostExchange.h"
 
 #include <QString>
 
 #include <exception>
+#include <functional>
 
 class QEventLoop;
 
@@ -52,6 +54,9 @@ public:
     // The bounding box of the selected pixels; the image rectangle without a selection.
     RectI selectionBox() const { return m_selectionBox; }
     AutoAction autoAction() const { return m_auto; }
+    // A window takes an automatic Apply over, so that it goes through the window's own write-back;
+    // true when there was one (exec then leaves it alone).
+    bool takeAutoApply();
 
     // Writes `result` back to the host: the host's own channels only (its mode's colour channels,
     // and transparency when the host has it and has not locked it), ascending, in stripes. `result`
@@ -86,6 +91,13 @@ private:
     std::exception_ptr m_failure;
     QEventLoop* m_loop = nullptr;
 };
+
+// Work that can wait until the host has the run's reply, such as the window's teardown (on a
+// 12-megapixel image it gives back hundreds of megabytes, which would hold the host up for tens
+// of milliseconds after the last channel went back). The request loop runs it on the GUI thread
+// right after posting the reply, while the host takes the reply, and before it quits.
+void deferUntilReplied(std::function<void()> work);
+void runDeferredWork();
 
 // The write-back of a result plane: the host's colour channels and, when the host has it,
 // transparency (putChannel skips it when locked). Channels the plane lacks are not written.

@@ -2,6 +2,7 @@
 #include "oxf/LinkLog.h"
 #include "oxf/OXF.h"
 #include "oxf/RowStream.h"
+#include "mt/JobsPool.h"
 
 #include <QFile>
 
@@ -128,6 +129,12 @@ void scatterRow(const uint8_t* src, uint8_t* dst, size_t stride, size_t count, i
         scatterRow<uint16_t>(src, dst, stride, count);
     else
         scatterRow<uint32_t>(src, dst, stride, count);
+}
+
+// Rows per chunk when a block's rows are shared out over the jobs pool: about 256 KiB of the block,
+// so that small images stay on one thread.
+uint32_t rowGrain(size_t rowBytes) {
+    return uint32_t(std::max<size_t>(1, (size_t(256) << 10) / std::max<size_t>(1, rowBytes)));
 }
 
 // The selection in the image's sample type, one sample per pixel.
@@ -391,34 +398,35 @@ void MasterSession::serveGet(const MasterRun& run, MasterReply& reply) {
     const size_t size = width * size_t(r.bottom - r.top) * size_t(bytes);
     if (size > OXFDataPad::MaxDataStreamSize) broken("elemorama-fx asked for more than one stream can carry");
     const size_t rowBytes = width * size_t(bytes);
-    // Rows are made straight in the pad.
-    auto loadRows = [&](uint8_t* target, size_t firstRow, size_t count) {
-        for (size_t k = 0; k < count; ++k) {
-            const int y = r.top + int(firstRow + k);
-            uint8_t* dst = target + k * rowBytes;
-            if (component == -2) {
-                memcpy(dst,
-                       run.selection->samples.data() +
-                           (size_t(y) * size_t(image.width) + size_t(r.left)) * bytes,
-                       rowBytes);
-            } else if (component == -1 && !image.hasAlpha) {
-                for (size_t x = 0; x < width; ++x) {
-                    if (bytes == 1)
-                        dst[x] = 255;
-                    else if (bytes == 2)
-                        memcpy(dst + 2 * x, "\xff\xff", 2);
-                    else {
-                        const float one = 1.0f;
-                        memcpy(dst + 4 * x, &one, 4);
-                    }
+    // Rows are made straight in the pad, shared out over the jobs pool.
+    auto loadRow = [&](uint8_t* dst, int y) {
+        if (component == -2) {
+            memcpy(dst, run.selection->samples.data() + (size_t(y) * size_t(image.width) + size_t(r.left)) * bytes,
+                   rowBytes);
+        } else if (component == -1 && !image.hasAlpha) {
+            for (size_t x = 0; x < width; ++x) {
+                if (bytes == 1)
+                    dst[x] = 255;
+                else if (bytes == 2)
+                    memcpy(dst + 2 * x, "\xff\xff", 2);
+                else {
+                    const float one = 1.0f;
+                    memcpy(dst + 4 * x, &one, 4);
                 }
-            } else {
-                const int index = component == -1 ? image.colorChannels() : component;
-                const uint8_t* src =
-                    image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
-                gatherRow(src, image.pixelBytes(), dst, width, bytes);
             }
+        } else {
+            const int index = component == -1 ? image.colorChannels() : component;
+            const uint8_t* src = image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
+            gatherRow(src, image.pixelBytes(), dst, width, bytes);
         }
+    };
+    auto loadRows = [&](uint8_t* target, size_t firstRow, size_t count) {
+        MT::parallelFor(
+            0, uint32_t(count),
+            [&](uint32_t first, uint32_t last) {
+                for (size_t k = first; k < last; ++k) loadRow(target + k * rowBytes, r.top + int(firstRow + k));
+            },
+            rowGrain(rowBytes));
     };
     std::vector<uint8_t> row;
     if (run.onStep) run.onStep(LinkStep::Get);
@@ -450,18 +458,27 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
     if (size > OXFDataPad::MaxDataStreamSize) broken("elemorama-fx wrote more than one stream can carry");
     const size_t rowBytes = width * size_t(bytes);
     if (run.onStep) run.onStep(LinkStep::Put);
+    const double requestedMs = sinceStart(reply);
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);
     // Writes to the selection, to locked transparency or to transparency the image does not have
     // are taken and dropped: the image is only written inside its own channels.
     const bool keep = component >= 0 || (component == -1 && image.hasAlpha && !run.transparencyLocked);
     const int index = component == -1 ? image.colorChannels() : component;
+    // Spreading one sample over every pixel is bound by the image's cache lines: the rows of a
+    // block are shared out over the jobs pool.
     auto storeRows = [&](const uint8_t* rows, size_t firstRow, size_t count) {
         if (!keep) return;
-        for (size_t k = 0; k < count; ++k) {
-            const int y = r.top + int(firstRow + k);
-            uint8_t* dst = image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
-            scatterRow(rows + k * rowBytes, dst, image.pixelBytes(), width, bytes);
-        }
+        MT::parallelFor(
+            0, uint32_t(count),
+            [&](uint32_t first, uint32_t last) {
+                for (size_t k = first; k < last; ++k) {
+                    const int y = r.top + int(firstRow + k);
+                    uint8_t* dst =
+                        image.row(y) + size_t(r.left) * image.pixelBytes() + size_t(index) * size_t(bytes);
+                    scatterRow(rows + k * rowBytes, dst, image.pixelBytes(), width, bytes);
+                }
+            },
+            rowGrain(rowBytes));
     };
     std::vector<uint8_t> carry;
     checkAnswer(m_broker->receive_data_stream(size,
@@ -472,7 +489,7 @@ void MasterSession::servePut(const MasterRun& run, MasterReply& reply) {
                                               }),
                 0);
     ++reply.channelsWritten;
-    reply.events.push_back({true, r.code, r.left, r.top, r.right, r.bottom, sinceStart(reply)});
+    reply.events.push_back({true, r.code, r.left, r.top, r.right, r.bottom, requestedMs});
     // The answer to the last block lets the process go on with its next request.
     checkAnswer(m_broker->send_message(M2S_ClearToSend, nullptr, 0, run.timeoutSeconds), run.timeoutSeconds);
 }

@@ -16,6 +16,7 @@ namespace Orvex::UI {
 
 namespace {
 const char* const TutorialsPage = "https://elemorama.example/tutorials/%1/";
+constexpr int MenuCount = 4;
 } // namespace
 
 ElemoramaActionSet::ElemoramaActionSet(QWidget* window) : QObject(window) {
@@ -26,6 +27,12 @@ ElemoramaActionSet::ElemoramaActionSet(QWidget* window) : QObject(window) {
         action->setShortcutContext(Qt::WindowShortcut);
         window->addAction(action);
     };
+    make(newImage, "actionNew", QKeySequence::New);
+    make(open, "actionOpen", QKeySequence::Open);
+    make(save, "actionSave", QKeySequence::Save);
+    make(print, "actionPrint", QKeySequence::Print);
+    newImage->setEnabled(false);
+    open->setEnabled(false);
     make(apply, "actionApply", QKeySequence(Qt::CTRL | Qt::Key_Return));
     make(run, "actionRun", QKeySequence(Qt::CTRL | Qt::Key_R));
     make(preferences, "actionPreferences", QKeySequence::Preferences);
@@ -42,20 +49,42 @@ ElemoramaActionSet::ElemoramaActionSet(QWidget* window) : QObject(window) {
 QMenuBar* ElemoramaActionSet::createMenuBar(QWidget* parent) {
     m_bar = new QMenuBar(parent);
     m_bar->setObjectName(QStringLiteral("menuBar"));
-    for (int i = 0; i < 3; ++i) m_bar->addMenu(new QMenu(m_bar));
+    for (int i = 0; i < MenuCount; ++i) m_bar->addMenu(new QMenu(m_bar));
     const auto menus = m_bar->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
-    menus[0]->addActions({run, apply});
+    menus[0]->addActions({newImage, open});
     menus[0]->addSeparator();
-    menus[0]->addAction(cancel);
-    menus[1]->addActions({undo, redo});
+    menus[0]->addActions({save, print});
+    menus[1]->addActions({run, apply});
     menus[1]->addSeparator();
-    menus[1]->addAction(preferences);
-    menus[2]->addActions({help, homePage});
+    menus[1]->addAction(cancel);
+    menus[2]->addActions({undo, redo});
+    menus[2]->addSeparator();
+    menus[2]->addAction(preferences);
+    menus[3]->addActions({help, homePage});
     retranslate();
     return m_bar;
 }
 
 void ElemoramaActionSet::retranslate() {
+    newImage->setText(QCoreApplication::translate("ElemoramaActionSet", "&New..."));
+    open->setText(QCoreApplication::translate("ElemoramaActionSet", "&Open..."));
+    save->setText(QCoreApplication::translate("ElemoramaActionSet", "&Save..."));
+    print->setText(QCoreApplication::translate("ElemoramaActionSet", "&Print..."));
+    // Tooltips name what an action does; status tips (shown in the hints panel) explain it.
+    auto tips = [](QAction* action, const char* tip, const char* hint) {
+        action->setToolTip(QCoreApplication::translate("CommonText", tip));
+        action->setStatusTip(QCoreApplication::translate("CommonText", hint));
+    };
+    tips(open, QT_TRANSLATE_NOOP("CommonText", "Load image from file"), QT_TRANSLATE_NOOP("CommonText", "LoadImage_HINT"));
+    tips(save, QT_TRANSLATE_NOOP("CommonText", "Save result image into file"), QT_TRANSLATE_NOOP("CommonText", "SaveImage_HINT"));
+    tips(print, QT_TRANSLATE_NOOP("CommonText", "Print result image on printer"), QT_TRANSLATE_NOOP("CommonText", "Print_HINT"));
+    tips(apply, QT_TRANSLATE_NOOP("CommonText", "Apply the result to the image"), QT_TRANSLATE_NOOP("CommonText", "Apply_HINT"));
+    tips(run, QT_TRANSLATE_NOOP("CommonText", "Run"), QT_TRANSLATE_NOOP("CommonText", "Run_HINT"));
+    tips(cancel, QT_TRANSLATE_NOOP("CommonText", "Cancel the result"), QT_TRANSLATE_NOOP("CommonText", "Cancel_HINT"));
+    tips(undo, QT_TRANSLATE_NOOP("CommonText", "Undo"), QT_TRANSLATE_NOOP("CommonText", "BTN_UNDO_HINT"));
+    tips(redo, QT_TRANSLATE_NOOP("CommonText", "Redo"), QT_TRANSLATE_NOOP("CommonText", "BTN_REDO_HINT"));
+    tips(preferences, QT_TRANSLATE_NOOP("CommonText", "Preferences"), QT_TRANSLATE_NOOP("CommonText", "BTN_OPTION_HINT"));
+    tips(help, QT_TRANSLATE_NOOP("CommonText", "Help"), QT_TRANSLATE_NOOP("CommonText", "Help_HINT"));
     apply->setText(QCoreApplication::translate("ElemoramaActionSet", "Apply"));
     run->setText(QCoreApplication::translate("ElemoramaActionSet", "&Run"));
     preferences->setText(QCoreApplication::translate("ElemoramaActionSet", "Preferences..."));
@@ -66,10 +95,11 @@ void ElemoramaActionSet::retranslate() {
     homePage->setText(QCoreApplication::translate("MacMenu", "%1 home page...").arg(QStringLiteral("ORVEX")));
     if (!m_bar) return;
     const auto menus = m_bar->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
-    if (menus.size() < 3) return;
-    menus[0]->setTitle(QStringLiteral("&Elemorama"));
-    menus[1]->setTitle(QCoreApplication::translate("ElemoramaActionSet", "&Edit"));
-    menus[2]->setTitle(QCoreApplication::translate("ElemoramaActionSet", "&Help"));
+    if (menus.size() < MenuCount) return;
+    menus[0]->setTitle(QCoreApplication::translate("ElemoramaActionSet", "&File"));
+    menus[1]->setTitle(QStringLiteral("&Elemorama"));
+    menus[2]->setTitle(QCoreApplication::translate("ElemoramaActionSet", "&Edit"));
+    menus[3]->setTitle(QCoreApplication::translate("ElemoramaActionSet", "&Help"));
 }
 
 QStringList helpFolders() {

@@ -17,6 +17,13 @@ public:
     // The actions are added to `window`, so that their shortcuts work wherever the focus is in it.
     explicit ElemoramaActionSet(QWidget* window);
 
+    // The file commands. New and Open stay disabled: the image of a run belongs to the host, which
+    // loads and creates images itself. Save and Print work on the result the window shows and never
+    // send anything to the host.
+    QAction* newImage = nullptr;
+    QAction* open = nullptr;
+    QAction* save = nullptr;
+    QAction* print = nullptr;
     QAction* apply = nullptr;
     QAction* run = nullptr;
     QAction* preferences = nullptr;
@@ -26,7 +33,8 @@ public:
     QAction* help = nullptr;
     QAction* homePage = nullptr;
 
-    // "Elemorama" (Run, Apply, Cancel), "Edit" (Undo, Redo, Preferences) and "Help".
+    // "File" (New, Open, Save, Print), "Elemorama" (Run, Apply, Cancel), "Edit" (Undo, Redo,
+    // Preferences) and "Help".
     QMenuBar* createMenuBar(QWidget* parent);
     void retranslate();
 

@@ -12,6 +12,7 @@
 #include "document/framework/FilterMessages.h"
 #include "document/framework/MaskToolFilter.h"
 #include "document/framework/ToolFilter.h"
+#include "imageio/PlaneConversion.h"
 #include "ui/EvalProgressBar.h"
 #include "ui/OptionsUI.h"
 #include "ui/PresetsUI.h"
@@ -20,6 +21,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QStatusTipEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -27,6 +29,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QMouseEvent>
 #include <QScrollArea>
@@ -100,6 +104,21 @@ void convertRegion(const PixelPlane& plane, const QRect& rect, QImage& picture) 
 QImage pictureOf(const PixelPlane& plane) {
     QImage image(plane.width(), plane.height(), QImage::Format_RGBA8888);
     if (!image.isNull()) convertRegion(plane, image.rect(), image);
+    return image;
+}
+
+// The working plane as it is: RGB(A) in its own sample type.
+ImageIO::ImageRecord recordOfPlane(const PixelPlane& plane) {
+    ImageIO::ImageRecord image;
+    image.width = plane.width();
+    image.height = plane.height();
+    image.model = ImageIO::ColorModel::RGB;
+    image.sampleType = plane.commonType();
+    image.hasAlpha = plane.hasChannel(DataStorage::ChannelAlpha);
+    image.allocate();
+    const uint32_t mask = image.hasAlpha ? DataStorage::MaskRGBA : DataStorage::MaskRGB;
+    DataStorage::getData(plane, plane.bounds(), image.samples.data(), unsigned(image.rowBytes()),
+                         DataStorage::PixelFormat::fromMask(mask, image.sampleType));
     return image;
 }
 
@@ -418,6 +437,7 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
     m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
     const bool autoRun = m_settings.value(QStringLiteral("AutoRunMode"), false).toBool();
     m_autoRun->setChecked(autoRun);
+    setTopbarExpanded(m_settings.value(QStringLiteral("Topbar/isExpanded"), true).toBool());
     qWarning("PU.5\n");
 
     for (int id : Document::Filters::listedEffects()) {
@@ -458,6 +478,24 @@ PluginUI::~PluginUI() {
     m_settings.setValue(QStringLiteral("geometry"), saveGeometry());
     m_settings.setValue(QStringLiteral("Effect"), currentEffectId());
     m_settings.setValue(QStringLiteral("boxNavgExpanded"), m_navigatorBox->isChecked());
+    m_settings.setValue(QStringLiteral("Topbar/isExpanded"), m_topbarExpanded);
+}
+
+void PluginUI::setTopbarExpanded(bool expanded) {
+    m_topbarExpanded = expanded;
+    {
+        const QSignalBlocker block(m_topbarToggle);
+        m_topbarToggle->setChecked(expanded);
+    }
+    m_topbarToggle->setArrowType(expanded ? Qt::LeftArrow : Qt::RightArrow);
+    m_topbarToggle->setToolTip(expanded ? QCoreApplication::translate("PluginUIClass", "Fold the top bar")
+                                        : QCoreApplication::translate("PluginUIClass", "Unfold the top bar"));
+    for (QWidget* w : m_topbarFolded) w->setVisible(expanded);
+    // The strokes buttons belong to an effect: unfolding shows them only when there is one.
+    if (expanded) {
+        m_loadStrokes->setVisible(m_filter != nullptr);
+        m_saveStrokes->setVisible(m_filter != nullptr);
+    }
 }
 
 void PluginUI::buildForm() {
@@ -488,6 +526,14 @@ void PluginUI::buildForm() {
     m_cancel = button("topbar/cancel");
     m_settingsButton = button("topbar/settings");
     m_help = button("topbar/help");
+    m_topbarFolded = {m_logo, m_loadPreset, m_savePreset, m_loadStrokes, m_saveStrokes, m_undo, m_redo,
+                      m_settingsButton, m_help};
+    m_topbarToggle = new QToolButton(this);
+    m_topbarToggle->setObjectName(QStringLiteral("topbar/expand"));
+    m_topbarToggle->setCheckable(true);
+    m_topbarToggle->setAutoRaise(true);
+    topbar->insertWidget(0, m_topbarToggle);
+    connect(m_topbarToggle, &QToolButton::toggled, this, &PluginUI::setTopbarExpanded);
     column->addLayout(topbar);
 
     auto* body = m_body = new QHBoxLayout;
@@ -615,6 +661,8 @@ void PluginUI::buildForm() {
     // The menu bar and the shortcuts: the same commands as the buttons.
     m_actions = new ElemoramaActionSet(this);
     column->setMenuBar(m_actions->createMenuBar(this));
+    connect(m_actions->save, &QAction::triggered, this, &PluginUI::my_btnFileSave_clicked);
+    connect(m_actions->print, &QAction::triggered, this, &PluginUI::my_btnPrint_clicked);
     connect(m_actions->apply, &QAction::triggered, this, &PluginUI::saveChanges);
     connect(m_actions->run, &QAction::triggered, this, [this] { runFilter(); });
     connect(m_actions->preferences, &QAction::triggered, this, &PluginUI::showOption);
@@ -643,6 +691,29 @@ void PluginUI::buildForm() {
         else if (m_filter)
             m_filter->setPenSize(size);
     });
+    // The hints panel tells what the control under the pointer does.
+    setHintKey(m_logo, "PluginUIClass", "BTN_LOGO_HINT");
+    setHintKey(m_topbarToggle, "PluginUIClass", "BTN_TOPBAR_HINT");
+    setHintKey(m_loadPreset, "PluginUIClass", "BTN_LOAD_PRESET_HINT");
+    setHintKey(m_savePreset, "PluginUIClass", "BTN_SAVE_PRESET_HINT");
+    setHintKey(m_loadStrokes, "PluginUIClass", "BTN_STROKELOAD_HINT");
+    setHintKey(m_saveStrokes, "PluginUIClass", "BTN_STROKESAVE_HINT");
+    setHintKey(m_showStrokes, "PluginUIClass", "BTN_SHOWSTROKES_HINT");
+    setHintKey(m_view, "PluginUIClass", "MAINVIEW_HINT");
+    setHintKey(m_comboEffect, "PluginUIClass", "EFFECT_COMBO_BOX_HINT");
+    setHintKey(m_navigator, "PluginUIClass", "NAVIGATOR_HINT");
+    setHintKey(m_autoRun, "PluginUIClass", "BTN_AUTORUN_HINT");
+    setHintKey(m_before, "PluginUIClass", "BTN_BEFORE_HINT");
+    setHintKey(m_after, "PluginUIClass", "BTN_AFTER_HINT");
+    setHintKey(m_toolSize, "PluginUIClass", "TOOL_SIZE_HINT");
+    setHintKey(m_undo, "CommonText", "BTN_UNDO_HINT");
+    setHintKey(m_redo, "CommonText", "BTN_REDO_HINT");
+    setHintKey(m_run, "CommonText", "Run_HINT");
+    setHintKey(m_ok, "CommonText", "Apply_HINT");
+    setHintKey(m_cancel, "CommonText", "Cancel_HINT");
+    setHintKey(m_settingsButton, "CommonText", "BTN_OPTION_HINT");
+    setHintKey(m_help, "CommonText", "Help_HINT");
+    m_panelArea->installEventFilter(this); // its key follows the effect (retranslateHints)
     resize(1180, 760);
 }
 
@@ -668,9 +739,11 @@ void PluginUI::retranslate() {
     m_undo->setToolTip(QCoreApplication::translate("CommonText", "Undo"));
     m_redo->setText(QCoreApplication::translate("CommonText", "Redo"));
     m_navigatorBox->setText(QCoreApplication::translate("PluginUIClass", "Navigator"));
+    m_navigator->retranslate();
     m_help->setText(QCoreApplication::translate("CommonText", "Help"));
     m_help->setToolTip(QCoreApplication::translate("CommonText", "Help"));
     m_actions->retranslate();
+    setTopbarExpanded(m_topbarExpanded); // its tooltip
     m_redo->setToolTip(QCoreApplication::translate("CommonText", "Redo"));
     m_run->setText(QCoreApplication::translate("CommonText", "Run"));
     m_run->setToolTip(QCoreApplication::translate("CommonText", "Run"));
@@ -690,13 +763,93 @@ void PluginUI::retranslate() {
         if (id >= 0 && id < int(std::size(EffectNames)))
             m_comboEffect->setItemText(i, QCoreApplication::translate("PluginUIClass", EffectNames[id]));
     }
-    if (m_filter) {
-        m_filter->Retranslate();
-        const QString hint = m_filter->classInfo("FilterDescription");
-        m_hint->setText(hint.isEmpty() ? QString()
-                                       : QCoreApplication::translate("DocumentFilters", hint.toUtf8().constData()));
-    }
+    if (m_filter) m_filter->Retranslate();
+    retranslateHints();
+    showRestingHint();
     updateTitle();
+}
+
+// The hint keys of the window's controls (for the translation tools).
+const char* const WindowHintKeys[] = {
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_LOAD_PRESET_HINT"), QT_TRANSLATE_NOOP("PluginUIClass", "BTN_SAVE_PRESET_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_STROKELOAD_HINT"),  QT_TRANSLATE_NOOP("PluginUIClass", "BTN_STROKESAVE_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_SHOWSTROKES_HINT"), QT_TRANSLATE_NOOP("PluginUIClass", "MAINVIEW_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "EFFECT_COMBO_BOX_HINT"), QT_TRANSLATE_NOOP("PluginUIClass", "NAVIGATOR_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_AUTORUN_HINT"),     QT_TRANSLATE_NOOP("PluginUIClass", "BTN_BEFORE_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_AFTER_HINT"),       QT_TRANSLATE_NOOP("PluginUIClass", "BTN_LOGO_HINT"),
+    QT_TRANSLATE_NOOP("PluginUIClass", "BTN_TOPBAR_HINT"),      QT_TRANSLATE_NOOP("PluginUIClass", "TOOL_SIZE_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "Help_HINT"),               QT_TRANSLATE_NOOP("CommonText", "BTN_REDO_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "BTN_UNDO_HINT"),           QT_TRANSLATE_NOOP("CommonText", "LoadImage_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "SaveImage_HINT"),          QT_TRANSLATE_NOOP("CommonText", "Print_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "Apply_HINT"),              QT_TRANSLATE_NOOP("CommonText", "BTN_OPTION_HINT"),
+    QT_TRANSLATE_NOOP("CommonText", "Run_HINT"),                QT_TRANSLATE_NOOP("CommonText", "Cancel_HINT"),
+};
+
+void PluginUI::setHintKey(QObject* control, const char* context, const char* key) {
+    control->setProperty("hintContext", QByteArray(context));
+    control->setProperty("hintKey", QByteArray(key));
+    if (control->isWidgetType()) control->installEventFilter(this);
+}
+
+QString PluginUI::hintOf(const QObject* control) const {
+    const QByteArray key = control->property("hintKey").toByteArray();
+    if (key.isEmpty()) return control->property("hintText").toString();
+    return QCoreApplication::translate(control->property("hintContext").toByteArray().constData(), key.constData());
+}
+
+// Each control's hint doubles as its status tip, so that the menus' hints and a status bar of a
+// host window say the same.
+void PluginUI::retranslateHints() {
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->property("hintKey").isValid()) w->setStatusTip(hintOf(w));
+    // The effect panel speaks for the effect.
+    if (m_filter) {
+        const QString key = m_filter->classInfo("FilterDescription");
+        m_panelArea->setProperty("hintContext", QByteArray("DocumentFilters"));
+        m_panelArea->setProperty("hintKey", key.toUtf8());
+    } else {
+        m_panelArea->setProperty("hintKey", QVariant());
+    }
+    m_panelArea->setStatusTip(hintOf(m_panelArea));
+}
+
+QString PluginUI::hintText() const {
+    return m_hint->text();
+}
+
+void PluginUI::showHint(const QString& text) {
+    if (m_hint->text() != text) m_hint->setText(text);
+}
+
+// With the pointer over no control the panel shows how to start, then what the effect does.
+void PluginUI::showRestingHint() {
+    QString text = QCoreApplication::translate("DocumentFilters", "startTEXT");
+    const QString effect = hintOf(m_panelArea);
+    if (!effect.isEmpty()) text += QStringLiteral("\n\n") + effect;
+    showHint(text);
+}
+
+bool PluginUI::event(QEvent* event) {
+    // The menus' status tips (and those of controls without a filter) go to the hints panel.
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        if (tip.isEmpty())
+            showRestingHint();
+        else
+            showHint(tip);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+bool PluginUI::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Enter) {
+        const QString hint = hintOf(watched);
+        if (!hint.isEmpty()) showHint(hint);
+    } else if (event->type() == QEvent::Leave) {
+        showRestingHint();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PluginUI::changeEvent(QEvent* event) {
@@ -779,8 +932,8 @@ void PluginUI::updateTools() {
         m_toolGroup->removeButton(b);
         delete b;
     }
-    m_loadStrokes->setVisible(m_filter != nullptr);
-    m_saveStrokes->setVisible(m_filter != nullptr);
+    m_loadStrokes->setVisible(m_topbarExpanded && m_filter != nullptr);
+    m_saveStrokes->setVisible(m_topbarExpanded && m_filter != nullptr);
     auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
     auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get());
     m_toolRow->setVisible(trunk || mask);
@@ -792,6 +945,11 @@ void PluginUI::updateTools() {
         b->setObjectName(QStringLiteral("tool%1").arg(id));
         b->setCheckable(true);
         b->setChecked(checked);
+        if (mask) {
+            b->setProperty("hintText", mask->ToolStatusTip(id));
+            b->setStatusTip(mask->ToolStatusTip(id));
+            b->installEventFilter(this);
+        }
         m_toolGroup->addButton(b, id);
         row->insertWidget(at++, b);
     };
@@ -951,6 +1109,87 @@ void PluginUI::saveChanges() {
     }
     m_closing = true;
     close();
+}
+
+Ref<PixelPlane> PluginUI::resultToExport() const {
+    if (m_filter && !m_filter->isProcessing())
+        if (Ref<PixelPlane> result = m_filter->resultPlane()) return result;
+    return m_session.image;
+}
+
+bool PluginUI::saveResultTo(const QString& chosen, QString* error) const {
+    const Ref<PixelPlane> plane = resultToExport();
+    if (!plane) return false;
+    QString path = chosen;
+    // A name without a known extension is saved as PNG, which holds every working plane.
+    if (ImageIO::formatForName(path) == ImageIO::FileFormat::Unknown) path += QStringLiteral(".png");
+    try {
+        ImageIO::ImageRecord image = m_session.toImage ? m_session.toImage(*plane) : recordOfPlane(*plane);
+        ImageIO::adaptForFormat(image, ImageIO::formatForName(path));
+        ImageIO::saveImage(image, path);
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = QString::fromUtf8(e.what());
+        return false;
+    }
+}
+
+void PluginUI::my_btnFileSave_clicked() {
+    QString path;
+    if (m_saveFileQuestion) {
+        path = m_saveFileQuestion();
+    } else {
+        path = QFileDialog::getSaveFileName(
+            this, QCoreApplication::translate("CommonText", "Save result image into file"), QString(),
+            QCoreApplication::translate("PluginUI", "Images (*.png *.tif *.tiff *.jpg *.jpeg)"));
+    }
+    if (path.isEmpty()) return;
+    QString error;
+    if (!saveResultTo(path, &error))
+        FilterMessages::critical(OrvexApplication::ProductName,
+                                 QCoreApplication::translate("PluginUI", "The image could not be saved:\n%1").arg(error),
+                                 this);
+}
+
+bool PluginUI::printResult(QPrinter& printer) const {
+    const Ref<PixelPlane> plane = resultToExport();
+    if (!plane) return false;
+    const QImage picture = pictureOf(*plane);
+    QPainter painter;
+    if (picture.isNull() || !painter.begin(&printer)) return false;
+    const QRect page = painter.viewport();
+    const QSize size = picture.size().scaled(page.size(), Qt::KeepAspectRatio);
+    const QRect target(page.left() + (page.width() - size.width()) / 2, page.top() + (page.height() - size.height()) / 2,
+                       size.width(), size.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, picture);
+    return painter.end();
+}
+
+void PluginUI::my_btnPrint_clicked() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(m_session.hostFileName.isEmpty() ? OrvexApplication::ProductName : m_session.hostFileName);
+    my_PrintDlg_called();
+    bool accepted = false;
+    if (m_printQuestion) {
+        accepted = m_printQuestion(printer);
+    } else {
+        QPrintDialog dialog(&printer, this);
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    my_PrintDlg_closed();
+    if (accepted && !printResult(printer))
+        FilterMessages::critical(OrvexApplication::ProductName,
+                                 QCoreApplication::translate("PluginUI", "The image could not be printed."), this);
+}
+
+// While the print dialog is open the window takes no second print request.
+void PluginUI::my_PrintDlg_called() {
+    m_actions->print->setEnabled(false);
+}
+
+void PluginUI::my_PrintDlg_closed() {
+    m_actions->print->setEnabled(true);
 }
 
 PluginUI::QuitAnswer PluginUI::askQuit() {

@@ -10,6 +10,7 @@
 #include "document/framework/FilterDocument.h"
 #include "dataview/ViewGeometry.h"
 #include "dataview/ViewScene.h"
+#include "imageio/ImageIO.h"
 #include "settings/SettingsGroup.h"
 
 #include <QPointer>
@@ -24,6 +25,7 @@
 class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
+class QPrinter;
 class QComboBox;
 class QLabel;
 class QHBoxLayout;
@@ -62,6 +64,9 @@ struct WindowSession {
     Ref<DataStorage::DataChannel> selection;
     QString hostFileName;
     std::function<bool(const DataStorage::PixelPlane& result)> apply;
+    // The result as an image in the host's colour model, sample type and profile, for Save (none:
+    // the working plane's RGB(A) as it is).
+    std::function<ImageIO::ImageRecord(const DataStorage::PixelPlane& result)> toImage;
 };
 
 // The image area: the source or the result over a checkered backdrop where the image is
@@ -198,6 +203,9 @@ public:
     QCheckBox* autoRunBox() const { return m_autoRun; }
     EvalProgressBar* progressBar() const { return m_progress; }
     bool isBefore() const { return m_showBefore; }
+    // The top bar unfolded (every command) or folded to what ends a run (Run, Apply, Cancel).
+    bool isTopbarExpanded() const { return m_topbarExpanded; }
+    void setTopbarExpanded(bool expanded);
     // 0 nothing committed, 1 the final result is ready, 2 a final render is under way.
     int commitState() const { return m_commitState; }
     bool isRunning() const { return m_running; }
@@ -208,6 +216,19 @@ public:
     bool canClose();
     // Replaces the quit dialog (tests, hosts without a person).
     void setQuitQuestion(std::function<QuitAnswer()> question) { m_quitQuestion = std::move(question); }
+
+    // What Save and Print put out: the result the After view shows (the final render or the last
+    // preview), or the source while there is none or a run is under way.
+    Ref<DataStorage::PixelPlane> resultToExport() const;
+    // Writes resultToExport() to `path` in the format its extension names, converted so that the
+    // format can hold it. False with `error` set when it could not be written.
+    bool saveResultTo(const QString& path, QString* error = nullptr) const;
+    // Draws resultToExport() on the printer's page, as large as it fits, centred.
+    bool printResult(QPrinter& printer) const;
+    // Replace the save-file dialog (returns the chosen path, empty: cancelled) and the print
+    // dialog (returns whether to print) for tests and hosts without a person.
+    void setSaveFileQuestion(std::function<QString()> question) { m_saveFileQuestion = std::move(question); }
+    void setPrintQuestion(std::function<bool(QPrinter&)> question) { m_printQuestion = std::move(question); }
 
     // Runs once the window closes (the effect process ends its event loop there).
     void setClosedHandler(std::function<void()> handler) { m_closed = std::move(handler); }
@@ -221,6 +242,10 @@ public slots:
     void setAfter(bool on = true) { setBefore(!on); }
     void OnAutoRunClicked(bool on);
     void saveChanges();
+    void my_btnFileSave_clicked();
+    void my_btnPrint_clicked();
+    void my_PrintDlg_called();
+    void my_PrintDlg_closed();
     void OnEffectChanged(int effectIdx, bool fromUi = true);
     void my_btnLoadPreset_clicked();
     void my_btnSavePreset_clicked();
@@ -234,7 +259,12 @@ public slots:
     // A pointer event of the view, handed to the current effect's tool.
     void OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers modifiers);
 
+    // The hints panel's text now (for tests).
+    QString hintText() const;
+
 protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -247,6 +277,13 @@ private:
     void updateActions();
     void updateTools();
     void placeHints();
+    // The control's hint: a key translated in `context`, shown in the hints panel while the pointer
+    // is over it (and as its status tip).
+    void setHintKey(QObject* control, const char* context, const char* key);
+    QString hintOf(const QObject* control) const;
+    void showHint(const QString& text);
+    void showRestingHint();
+    void retranslateHints();
     void showHelpPages();
     void applySelectionDisplay();
     void updateDecorations();
@@ -277,6 +314,9 @@ private:
     QPushButton* m_help = nullptr;
     ElemoramaActionSet* m_actions = nullptr;
     QToolButton* m_navigatorBox = nullptr; // the navigator's header, folds it away
+    QToolButton* m_topbarToggle = nullptr; // folds the top bar
+    std::vector<QWidget*> m_topbarFolded;  // what the folded top bar hides
+    bool m_topbarExpanded = true;
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_logo = nullptr;
     QPushButton* m_before = nullptr;
@@ -299,6 +339,8 @@ private:
     int m_commitState = 0;
     std::function<QuitAnswer()> m_quitQuestion;
     std::function<void()> m_closed;
+    std::function<QString()> m_saveFileQuestion;
+    std::function<bool(QPrinter&)> m_printQuestion;
 };
 
 } // namespace Orvex::UI

@@ -300,6 +300,66 @@ TEST(ImageIO, PnmHeadersAndScaling) {
     EXPECT_THROW(loadImage(write("P5 4 4 70000\n")), std::runtime_error);
 }
 
+TEST(ImageIO, PnmHeadersNamingMoreSamplesThanTheFileHoldsAreRefusedUnallocated) {
+    QTemporaryDir dir;
+    auto errorOf = [&](const char* content) -> std::string {
+        QFile f(dir.filePath("t.pgm"));
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+        f.close();
+        try {
+            loadImage(f.fileName());
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "loaded";
+    };
+    // Found by fuzzing: 3.2 billion 16-bit samples announced by a 23-byte file (6.5 GB allocated
+    // before the first sample was read).
+    EXPECT_NE(errorOf("P2\n226 14444442\n4444\xcb\xca\n").find("truncated PNM data"), std::string::npos);
+    EXPECT_NE(errorOf("P5 60000 60000 65535\n\x01\x02").find("truncated PNM data"), std::string::npos);
+    EXPECT_NE(errorOf("P3 2 1 255\n1 2 3 4 5").find("truncated PNM data"), std::string::npos);
+    // The shortest text data still loads: one digit per sample, single blanks, no final newline.
+    EXPECT_EQ(errorOf("P2 1 1 255\n7"), "loaded");
+    EXPECT_EQ(errorOf("P3 2 1 9\n1 2 3 4 5 6"), "loaded");
+}
+
+TEST(ImageIO, TiffHeadersNamingMoreDataThanTheFileHoldsAreRefusedUnallocated) {
+    QTemporaryDir dir;
+    auto errorOf = [&](const QByteArray& content) -> std::string {
+        QFile f(dir.filePath("t.tif"));
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+        f.close();
+        try {
+            loadImage(f.fileName());
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "loaded";
+    };
+    // Found by fuzzing: 54 523 x 24 579 uncompressed pixels in a 300-byte file (4 GB allocated
+    // before the first strip was read).
+    const QByteArray fuzzed = QByteArray::fromBase64(
+        "SUkqADYAAAAAAGQyAGRkAGSWAGTIAGQAUGQyUGRkUGSWUGTIUGQAoGQyoGRkoGSWoGTIoGQADgAAAQMAAQAAAPvUAAABAQMAAQAAAANg"
+        "AAACAQMAAwAAAPQAAAADAQMAAQAAAAEAAAAGAQMAAQAAAAIAAAARAQQAAQAAAAgAAAASAQMAAQAAAAEAAAAVAQMAAQAAAAMAAAAWAQQA"
+        "AQAAAEREBAAXAQQAAQAAACQAAAAaAQUAAeQbAAAAAAAAHBcAAQAAAOwAAAAcAQMAAQAAAAIAAAAoAQIAAQAAAAIAAAAAAAAAZAAAAAEA"
+        "AABkAAAAAQAAAAgACAAIAA==");
+    EXPECT_NE(errorOf(fuzzed).find("truncated TIFF"), std::string::npos) << errorOf(fuzzed);
+
+    // A compressed file cut short is refused too, whichever check meets it first.
+    ImageRecord image = makeImage(256, 256, ColorModel::RGB, UInt16, false);
+    for (size_t i = 0; i < image.samples.size(); ++i) image.samples[i] = uint8_t(i * 7919 >> 3);
+    saveImage(image, dir.filePath("whole.tif"));
+    QFile whole(dir.filePath("whole.tif"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    EXPECT_EQ(errorOf(bytes), "loaded");
+    const std::string cut = errorOf(bytes.left(bytes.size() / 3));
+    EXPECT_NE(cut, "loaded");
+    EXPECT_NE(cut.find("TIFF"), std::string::npos) << cut;
+}
+
 TEST(ImageIO, SelectionMaskFromAnyImage) {
     ImageRecord rgba = makeImage(3, 1, ColorModel::RGB, UInt16, true);
     const uint16_t px[12] = {0, 0, 0, 65535, 65535, 65535, 65535, 0, 1, 2, 3, 32768};

@@ -2,7 +2,13 @@
 #include "app/Logger.h"
 #include "app/OrvexApplication.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -116,4 +122,51 @@ TEST(Locations, SandboxedInstallation) {
     EXPECT_EQ(Locations::join("", "b"), "b");
     EXPECT_EQ(Locations::join("a/", "b"), "a/b");
     EXPECT_EQ(Locations::join("a", "b"), "a/b");
+}
+
+// The logger installs itself once per process and settles the locations, so this is the only
+// test that initialises it, and it runs last.
+TEST(LogOutput, StandardErrorGetsWarningsAndErrorsTheFileEverything) {
+    setenv("ORVEX_LOG_RULES", "lib.kernel=debug", 1);
+    unsetenv("ORVEX_LOG_STDERR");
+    int argc = 1;
+    char name[] = "test_app";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    QTemporaryFile captured;
+    ASSERT_TRUE(captured.open());
+    fflush(stderr);
+    const int saved = dup(2);
+    ASSERT_GE(saved, 0);
+    dup2(int(captured.handle()), 2);
+    Logger::initialize(QStringLiteral("Quintelle"));
+    qCDebug(lcKernel) << "debug-line-for-the-file";
+    qCInfo(lcKernel) << "info-line-for-the-file";
+    qCWarning(lcKernel) << "warning-line-for-both";
+    qCCritical(lcKernel) << "critical-line-for-both";
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+
+    captured.seek(0);
+    const QString console = QString::fromUtf8(captured.readAll());
+    EXPECT_TRUE(console.contains("warning-line-for-both")) << qPrintable(console);
+    EXPECT_TRUE(console.contains("critical-line-for-both")) << qPrintable(console);
+    const QString path = Logger::logFilePath();
+    if (path.isEmpty()) GTEST_SKIP() << "no log file could be opened; everything went to standard error";
+    EXPECT_FALSE(console.contains("Active Log Rules")) << qPrintable(console);
+    EXPECT_FALSE(console.contains("debug-line-for-the-file")) << qPrintable(console);
+    EXPECT_FALSE(console.contains("info-line-for-the-file")) << qPrintable(console);
+
+    QFile log(path);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    const int header = text.lastIndexOf("Active Log Rules:");
+    ASSERT_GE(header, 0);
+    const QString ours = text.mid(header);
+    EXPECT_TRUE(ours.contains("lib.kernel=debug"));
+    for (const char* line : {"debug-line-for-the-file", "info-line-for-the-file", "warning-line-for-both",
+                             "critical-line-for-both"})
+        EXPECT_TRUE(ours.contains(line)) << line;
 }

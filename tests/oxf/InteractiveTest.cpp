@@ -4,6 +4,7 @@
 
 #include "LinkTestSupport.h"
 
+#include "oxf/InteractiveRun.h"
 #include "oxf/MasterSession.h"
 #include "oxf/OXF.h"
 #include "oxf/OXFDataPad.h"
@@ -225,4 +226,24 @@ TEST(Interactive, LargeAndWideImagesTravelInTheStripesAndBlocksOfTheLink) {
         EXPECT_EQ(moved.size(), colours * 2 + (c.selection ? 1 : 0));
     }
     EXPECT_EQ(session.quit(), 0);
+}
+
+// The teardown a run leaves for after its reply: all of it runs once, in order, a failing piece
+// does not stop the rest, and what the work itself defers waits for the next reply.
+TEST(Interactive, WorkDeferredUntilTheReplyRunsOnceInOrder) {
+    std::vector<int> done;
+    deferUntilReplied([&] { done.push_back(1); });
+    deferUntilReplied([&] { throw std::runtime_error("broken teardown"); });
+    deferUntilReplied([&] {
+        done.push_back(2);
+        deferUntilReplied([&] { done.push_back(3); });
+    });
+    deferUntilReplied({});
+    EXPECT_TRUE(done.empty());
+    runDeferredWork();
+    EXPECT_EQ(done, (std::vector<int>{1, 2}));
+    runDeferredWork();
+    EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
+    runDeferredWork();
+    EXPECT_EQ(done.size(), 3u);
 }

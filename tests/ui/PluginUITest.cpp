@@ -8,12 +8,14 @@
 #include "dataview/Navigator.h"
 #include "ui/ActionSet.h"
 #include "ui/PluginUI.h"
+#include "imageio/ImageIO.h"
 
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QPrinter>
 #include <QPushButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -466,12 +468,17 @@ TEST_F(WindowFixture, TheMenuBarCarriesTheCommandsWithTheirKeys) {
     for (QAction* menu : bar->actions())
         for (QAction* a : menu->menu()->actions())
             if (!a->isSeparator()) texts << a->text();
-    EXPECT_EQ(texts, (QStringList{"&Run", "Apply", "Cancel", "Undo", "Redo", "Preferences...", "&help...",
+    EXPECT_EQ(texts, (QStringList{"&New...", "&Open...", "&Save...", "&Print...", "&Run", "Apply", "Cancel", "Undo", "Redo", "Preferences...", "&help...",
                                   "ORVEX home page..."}));
     auto* undo = window->findChild<QAction*>(QStringLiteral("actionUndo"));
     ASSERT_NE(undo, nullptr);
     EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
     EXPECT_FALSE(undo->isEnabled()) << "nothing to undo yet";
+    // The host owns the run's image: the window neither opens nor creates another.
+    EXPECT_FALSE(window->findChild<QAction*>(QStringLiteral("actionNew"))->isEnabled());
+    EXPECT_FALSE(window->findChild<QAction*>(QStringLiteral("actionOpen"))->isEnabled());
+    EXPECT_TRUE(window->findChild<QAction*>(QStringLiteral("actionSave"))->isEnabled());
+    EXPECT_TRUE(window->findChild<QAction*>(QStringLiteral("actionPrint"))->isEnabled());
     // Cancel closes the window without applying.
     window->findChild<QAction*>(QStringLiteral("actionCancel"))->trigger();
     EXPECT_FALSE(window->isVisible());
@@ -609,4 +616,118 @@ TEST_F(WindowFixture, AStrokeGivesTheSameMaskAtEveryZoom) {
         EXPECT_GT(double(overlap), 0.9 * sum0);
         EXPECT_LE(worst, 128);
     }
+}
+
+// Save and Print put out the result the After view shows and never write to the host.
+TEST_F(WindowFixture, SaveWritesTheShownResultToAFileWithoutApplying) {
+    QTemporaryDir dir;
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    QString chosen;
+    window->setSaveFileQuestion([&] { return chosen; });
+    auto* save = window->findChild<QAction*>(QStringLiteral("actionSave"));
+    ASSERT_NE(save, nullptr);
+
+    // Before any run the source goes out; a name without an extension becomes a PNG.
+    chosen = dir.filePath(QStringLiteral("source"));
+    save->trigger();
+    const ImageIO::ImageRecord source = ImageIO::loadImage(dir.filePath(QStringLiteral("source.png")));
+    EXPECT_EQ(source.samples, bytesOf(*image));
+
+    window->filter()->setParamValue(QStringLiteral("density"), QStringLiteral("8"));
+    window->runFilter();
+    ASSERT_TRUE(idle(*window));
+    const std::vector<uint8_t> result = bytesOf(*window->currentResult());
+    ASSERT_NE(result, bytesOf(*image));
+    window->setBefore(true); // what is shown does not matter: Save writes the result
+    chosen = dir.filePath(QStringLiteral("result.png"));
+    save->trigger();
+    const ImageIO::ImageRecord saved = ImageIO::loadImage(chosen);
+    EXPECT_EQ(saved.width, 120);
+    EXPECT_EQ(saved.height, 90);
+    EXPECT_TRUE(saved.hasAlpha);
+    EXPECT_EQ(saved.samples, result);
+    // JPEG cannot hold alpha: the file still comes out, without it.
+    chosen = dir.filePath(QStringLiteral("result.jpg"));
+    save->trigger();
+    EXPECT_FALSE(ImageIO::loadImage(chosen).hasAlpha);
+
+    // A place that cannot be written says so; a cancelled dialog does nothing.
+    boxes.messages.clear();
+    chosen = dir.filePath(QStringLiteral("no/such/folder/result.png"));
+    save->trigger();
+    ASSERT_EQ(boxes.messages.size(), 1u);
+    EXPECT_EQ(boxes.messages[0].kind, Orvex::Document::FilterMessage::Critical);
+    EXPECT_TRUE(boxes.messages[0].text.startsWith("The image could not be saved:"));
+    chosen.clear();
+    save->trigger();
+    EXPECT_EQ(boxes.messages.size(), 1u);
+
+    EXPECT_EQ(applies, 0);
+    EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+    EXPECT_TRUE(window->isVisible());
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
+TEST_F(WindowFixture, PrintDrawsTheResultOnThePageWithoutApplying) {
+    QTemporaryDir dir;
+    auto window = open();
+    ASSERT_TRUE(idle(*window));
+    const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    bool answer = false;
+    bool printOpenDuringDialog = true;
+    auto* print = window->findChild<QAction*>(QStringLiteral("actionPrint"));
+    ASSERT_NE(print, nullptr);
+    window->setPrintQuestion([&](QPrinter& printer) {
+        printOpenDuringDialog = print->isEnabled();
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return answer;
+    });
+    print->trigger();
+    EXPECT_FALSE(printOpenDuringDialog) << "a second print waits for the dialog";
+    EXPECT_TRUE(print->isEnabled());
+    EXPECT_FALSE(QFile::exists(pdf)) << "a cancelled dialog prints nothing";
+    answer = true;
+    print->trigger();
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+    EXPECT_GT(file.size(), 1000);
+    EXPECT_TRUE(boxes.messages.empty());
+    EXPECT_EQ(applies, 0);
+    EXPECT_EQ(window->resultCode(), PluginUI::Cancelled);
+}
+
+// The top bar folds to the commands that end a run; the window starts as it was left.
+TEST_F(WindowFixture, TheTopBarFoldsAndTheWindowRemembersIt) {
+    auto button = [](PluginUI& w, const char* name) {
+        return w.findChild<QWidget*>(QString::fromLatin1(name));
+    };
+    {
+        auto window = open(); // nothing stored: unfolded
+        EXPECT_TRUE(window->isTopbarExpanded());
+        EXPECT_TRUE(button(*window, "topbar/load_preset")->isVisible());
+        EXPECT_TRUE(button(*window, "topbar/load_outlines")->isVisible());
+        auto* toggle = window->findChild<QToolButton*>(QStringLiteral("topbar/expand"));
+        ASSERT_NE(toggle, nullptr);
+        toggle->click();
+        EXPECT_FALSE(window->isTopbarExpanded());
+    }
+    EXPECT_FALSE(windowStore.value(QStringLiteral("Topbar/isExpanded"), true).toBool());
+    {
+        auto window = open();
+        EXPECT_FALSE(window->isTopbarExpanded());
+        for (const char* name : {"topbar/load_preset", "topbar/save_outlines", "topbar/undo", "topbar/settings"})
+            EXPECT_FALSE(button(*window, name)->isVisible()) << name;
+        for (const char* name : {"topbar/run", "topbar/ok", "topbar/cancel", "topbar/expand"})
+            EXPECT_TRUE(button(*window, name)->isVisible()) << name;
+        // Another effect keeps the bar folded; unfolding brings its strokes buttons back.
+        window->OnEffectChanged(window->effectCombo()->findData(4));
+        EXPECT_FALSE(button(*window, "topbar/load_outlines")->isVisible());
+        window->setTopbarExpanded(true);
+        EXPECT_TRUE(button(*window, "topbar/load_outlines")->isVisible());
+    }
+    EXPECT_TRUE(windowStore.value(QStringLiteral("Topbar/isExpanded"), false).toBool());
 }
