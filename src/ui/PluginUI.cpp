@@ -294,6 +294,11 @@ void ImagePreview::setLines(std::vector<QLineF> lines) {
     redraw();
 }
 
+void ImagePreview::setTransformFrame(const Orvex::TransformTool* frame) {
+    m_frame = frame;
+    redraw();
+}
+
 void ImagePreview::setMaskOverlay(Ref<DataStorage::DataChannel> mask) {
     m_mask = std::move(mask);
     rebuildOverlay();
@@ -375,13 +380,17 @@ void ImagePreview::paintRaster(QPainter& painter) const {
 }
 
 void ImagePreview::paintSceneDecorations(QPainter& painter) const {
-    if (m_lines.empty()) return;
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (int pass = 0; pass < 2; ++pass) {
+    for (int pass = 0; pass < 2 && !m_lines.empty(); ++pass) {
         // A dark outline under a light line keeps the lines visible on any photo.
         painter.setPen(QPen(pass == 0 ? QColor(0, 0, 0, 160) : QColor(255, 230, 90), pass == 0 ? 4.0 : 2.0,
                             Qt::SolidLine, Qt::RoundCap));
         for (const QLineF& line : m_lines) painter.drawLine(toView(line.p1()), toView(line.p2()));
+    }
+    if (m_frame && m_frame->isVisible()) {
+        // The view maps image pixels by a zoom and an offset.
+        const QPointF origin = toView(QPointF(0, 0)), unit = toView(QPointF(1, 1)) - origin;
+        m_frame->paint(painter, QTransform(unit.x(), 0, 0, unit.y(), origin.x(), origin.y()));
     }
 }
 
@@ -470,6 +479,7 @@ PluginUI::PluginUI(QWidget* parent, Qt::WindowFlags flags, short* result, Window
 }
 
 PluginUI::~PluginUI() {
+    if (m_view) m_view->setTransformFrame(nullptr);
     if (m_filter) {
         disconnect(m_filter.get(), nullptr, this, nullptr);
         m_filter->Deactivate();
@@ -891,6 +901,7 @@ void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
     if (m_filter && m_filter->effectId() == id) return;
     if (m_filter) {
         disconnect(m_filter.get(), nullptr, this, nullptr);
+        m_view->setTransformFrame(nullptr);
         m_filter->Deactivate();
         m_filter->DetachView();
         m_panelArea->takeWidget();
@@ -912,8 +923,11 @@ void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
     if (m_panel) m_panelArea->setWidget(m_panel);
     m_filter->AttachView(m_progress);
     connect(m_filter.get(), &ToolFilter::CalcFinished, this, &PluginUI::runFinished);
-    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
+    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) {
         connect(trunk, &Document::Filters::TrunkToolFilter::linesChanged, this, &PluginUI::updateDecorations);
+        trunk->setViewAttached(true);
+        m_view->setTransformFrame(&trunk->transformFrame());
+    }
     connect(m_filter.get(), &ToolFilter::maskPainted, this, [this](const QRect&) { updateMaskOverlay(); });
     m_filter->setAutoRun(m_autoRun->isChecked());
     m_filter->Activate();
@@ -954,7 +968,11 @@ void PluginUI::updateTools() {
         row->insertWidget(at++, b);
     };
     if (trunk) {
-        for (int id : trunk->lineToolIds()) add(id, trunk->lineToolText(id), id == trunk->currentLineTool());
+        for (int id : trunk->lineToolIds()) {
+            add(id, trunk->lineToolText(id), id == trunk->currentLineTool());
+            const QString tip = trunk->lineToolStatusTip(id);
+            if (!tip.isEmpty()) m_toolGroup->button(id)->setStatusTip(tip);
+        }
         m_toolSizeLabel->setText(QCoreApplication::translate("PluginUIClass", "Eraser size"));
         const QSignalBlocker block(m_toolSize);
         m_toolSize->setValue(trunk->eraserSize());
@@ -983,11 +1001,7 @@ void PluginUI::updateMaskOverlay() {
 
 void PluginUI::updateDecorations() {
     std::vector<QLineF> lines;
-    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) {
-        if (const auto* segments = trunk->current().segments())
-            for (const auto& s : *segments) lines.emplace_back(s.x1, s.y1, s.x2, s.y2);
-        if (trunk->isDrawingLine()) lines.emplace_back(trunk->lineStart(), trunk->lineEnd());
-    }
+    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get())) lines = trunk->displayLines();
     m_view->setLines(std::move(lines));
 }
 
@@ -1000,6 +1014,9 @@ void PluginUI::OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers
     node.modifiers = modifiers;
     // Painting shows what is painted.
     if (kind == 1 && qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get())) m_showStrokes->setChecked(true);
+    // The frame's handles are grabbed within a distance in view pixels.
+    if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
+        trunk->transformFrame().setViewScale(m_view->zoom());
     m_filter->OnNewPoint(node);
 }
 
@@ -1310,11 +1327,25 @@ void PluginUI::my_btnStrokeSave_clicked() {
         FilterMessages::warning(OrvexApplication::ProductName, QCoreApplication::translate("PluginUI", "The strokes file could not be saved."), this);
 }
 
+// After undo or redo the trunk effects take their lines from the document's copy of the record
+// (the transform frame follows them when it is in use).
+void PluginUI::linesFromDocument() {
+    auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get());
+    if (!trunk || !trunk->current().segments()) return;
+    const std::vector<Document::Filters::Segment> before = *trunk->current().segments();
+    if (!trunk->LoadParamsFromDocument()) return;
+    trunk->selectLineTool(trunk->currentLineTool());
+    updateDecorations();
+    // The preview follows the lines that came back.
+    if (*trunk->current().segments() != before) trunk->ScheduleUpdate();
+}
+
 void PluginUI::Undo() {
     if (!m_filter || m_filter->isProcessing()) return;
     if (m_document.undoCount() > 1 && m_document.undo()) {
         m_commitState = 0;
         m_view->setPlane(m_document.layer());
+        linesFromDocument();
     }
     updateActions();
 }
@@ -1324,6 +1355,7 @@ void PluginUI::Redo() {
     if (m_document.redo()) {
         m_commitState = 0;
         m_view->setPlane(m_document.layer());
+        linesFromDocument();
     }
     updateActions();
 }

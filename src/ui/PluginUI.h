@@ -8,6 +8,7 @@
 // window any other way leaves -128: the run is cancelled and nothing goes back.
 
 #include "document/framework/FilterDocument.h"
+#include "dataview/TransformTool.h"
 #include "dataview/ViewGeometry.h"
 #include "dataview/ViewScene.h"
 #include "imageio/ImageIO.h"
@@ -105,6 +106,10 @@ public:
     // What is drawn over the image: lines in image pixels, and a tinted overlay of a mask (an
     // 8-bit channel of the image's size; null: none).
     void setLines(std::vector<QLineF> lines);
+    // A transform frame drawn over the lines while it is visible (null: none); not owned, the
+    // owner clears it before the frame goes.
+    void setTransformFrame(const Orvex::TransformTool* frame);
+    const Orvex::TransformTool* transformFrame() const { return m_frame; }
     void setMaskOverlay(Ref<DataStorage::DataChannel> mask);
     // How the selection is shown: its outline in black and white dashes, or filled with `argb`
     // (the alpha is the fill's opacity where the selection is full).
@@ -149,7 +154,7 @@ protected:
     bool sceneSmooth() const override { return zoom() < 1.0; }
     const QImage& sceneOverlay() const override { return m_overlay; }
     QColor sceneBackdrop() const override;
-    bool sceneHasDecorations() const override { return !m_lines.empty(); }
+    bool sceneHasDecorations() const override { return !m_lines.empty() || (m_frame && m_frame->isVisible()); }
     void paintSceneDecorations(QPainter& painter) const override;
 
 private:
@@ -165,6 +170,7 @@ private:
     DataView::ViewGeometry m_geometry;
     Ref<DataStorage::PixelPlane> m_plane;
     std::vector<QLineF> m_lines;
+    const Orvex::TransformTool* m_frame = nullptr;
     Ref<DataStorage::DataChannel> m_mask;
     QImage m_overlay;
     bool m_selectionFilled = false;
@@ -287,6 +293,7 @@ private:
     void showHelpPages();
     void applySelectionDisplay();
     void updateDecorations();
+    void linesFromDocument();
     void updateMaskOverlay();
     QuitAnswer askQuit();
 

@@ -10,6 +10,7 @@
 #include "ui/PluginUI.h"
 #include "imageio/ImageIO.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -300,6 +301,63 @@ TEST_F(WindowFixture, LinesDrawnOnTheViewSteerTheTrunkEffectsAndTravelThroughThe
     window->runFilter();
     ASSERT_TRUE(idle(*window));
     EXPECT_EQ(window->commitState(), 1);
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
+TEST_F(WindowFixture, TheTransformFrameMovesTheLinesAndUndoBringsThemBack) {
+    windowStore.setValue(QStringLiteral("Effect"), 9); // aurora
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    auto* aurora = qobject_cast<TrunkToolFilter*>(window->filter());
+    ASSERT_NE(aurora, nullptr);
+    ImagePreview* view = window->view();
+    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
+    auto drag = [&](QPoint from, QPoint to) {
+        QTest::mousePress(view, Qt::LeftButton, {}, from);
+        QTest::mouseMove(view, (from + to) / 2);
+        QTest::mouseMove(view, to);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+    };
+    drag(at(20, 30), at(100, 30));
+    drag(at(20, 60), at(100, 80));
+    ASSERT_EQ(aurora->segmentCount(), 2);
+    const std::vector<Segment> drawn = *aurora->current().segments();
+
+    // The tool row offers the frame third; choosing it frames the lines.
+    auto* button = window->findChild<QPushButton*>(QStringLiteral("tool6"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Transform tool");
+    EXPECT_EQ(button->statusTip(), "Transform tool status tip");
+    button->click();
+    EXPECT_EQ(aurora->currentLineTool(), TrunkToolFilter::TransformTool);
+    ASSERT_TRUE(aurora->transformFrame().isVisible());
+    ASSERT_EQ(view->transformFrame(), &aurora->transformFrame());
+    const QImage shot = view->grab().toImage();
+    shot.save(QDir::temp().filePath(QStringLiteral("elemorama-transform-frame.png")));
+
+    // A drag inside moves both lines by the same whole-pixel offset.
+    const QPoint from = at(60, 50), to = from + QPoint(40, 25);
+    drag(from, to);
+    const std::vector<Segment> moved = *aurora->current().segments();
+    ASSERT_EQ(moved.size(), 2u);
+    const int dx = moved[0].x1 - drawn[0].x1, dy = moved[0].y1 - drawn[0].y1;
+    EXPECT_NEAR(dx, 40 / view->zoom(), 1.0);
+    EXPECT_NEAR(dy, 25 / view->zoom(), 1.0);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(moved[i], (Segment{drawn[i].x1 + dx, drawn[i].y1 + dy, drawn[i].x2 + dx, drawn[i].y2 + dy}));
+
+    // Undo returns to the drawn lines, and the frame sits around them again.
+    window->Undo();
+    EXPECT_EQ(*aurora->current().segments(), drawn);
+    EXPECT_EQ(aurora->transformFrame().center(), TrunkToolFilter::frameBox(drawn).center());
+    window->Redo();
+    EXPECT_EQ(*aurora->current().segments(), moved);
+    // The line tool keeps them.
+    window->findChild<QPushButton*>(QStringLiteral("tool1"))->click();
+    EXPECT_FALSE(aurora->transformFrame().isVisible());
+    EXPECT_EQ(*aurora->current().segments(), moved);
     window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
     window->close();
 }

@@ -44,7 +44,7 @@ void FilterDocument::removeTag(const QString& path, const QString& key) {
 }
 
 void FilterDocument::beginStep(const QString& name, int kind) {
-    m_pending = Step{name, kind, m_layer, m_selection};
+    m_pending = Step{name, kind, m_layer, m_selection, m_tags};
     m_open = true;
 }
 
@@ -64,6 +64,7 @@ void FilterDocument::rollbackStep() {
     if (m_open && m_pending.before) {
         m_layer = m_pending.before;
         m_selection = m_pending.selectionBefore;
+        m_tags = m_pending.tagsBefore;
     }
     m_pending = Step{};
     m_open = false;
@@ -81,9 +82,10 @@ bool FilterDocument::redo() {
 bool FilterDocument::travel(std::deque<Step>& from, std::deque<Step>& to) {
     if (from.empty()) return false;
     Step& step = from.back();
-    to.push_back(Step{step.name, step.kind, m_layer, m_selection});
+    to.push_back(Step{step.name, step.kind, m_layer, m_selection, m_tags});
     m_layer = step.before;
     m_selection = step.selectionBefore;
+    m_tags = step.tagsBefore;
     from.pop_back();
     return true;
 }

@@ -62,7 +62,8 @@ public:
     void setTag(const QString& path, const QString& key, VariantDataHolder::ptr_t value);
     void removeTag(const QString& path, const QString& key);
 
-    // Undoable steps. A step remembers the layer and the selection when it opens; `commitStep` installs the
+    // Undoable steps. A step remembers the layer, the selection and the tag tree (so the effects'
+    // parameter copies, the drawn lines among them, come back on undo) when it opens; `commitStep` installs the
     // new pixels and keeps the step for undo (at most `historyLimit` steps), `rollbackStep` forgets it.
     void beginStep(const QString& name, int kind);
     bool isStepOpen() const { return m_open; }
@@ -83,6 +84,7 @@ private:
         int kind = 0;
         Ref<DataStorage::PixelPlane> before;
         Ref<DataStorage::DataChannel> selectionBefore;
+        QMap<QString, QMap<QString, VariantDataHolder::ptr_t>> tagsBefore;
     };
     bool travel(std::deque<Step>& from, std::deque<Step>& to);
 

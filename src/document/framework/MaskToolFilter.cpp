@@ -305,9 +305,6 @@ bool MaskToolFilter::LoadStrokes(const QString& path) {
     return true;
 }
 
-TrunkToolFilter::TrunkToolFilter(int effectId, uint32_t layerKind, QObject* parent)
-    : ToolFilter(effectId, layerKind, parent) {}
-
 int TrunkToolFilter::segmentCount() const {
     const auto* lines = current().segments();
     return lines ? int(lines->size()) : 0;

@@ -1,7 +1,10 @@
 #pragma once
+#include "dataview/TransformTool.h"
 #include "document/framework/ToolFilter.h"
 
+#include <QLineF>
 #include <QPointF>
+#include <QRectF>
 
 namespace Orvex::Document::Filters {
 
@@ -58,12 +61,16 @@ private:
 
 // The base of the effects steered by drawn lines (aurora, lightning): a run needs a line. The line
 // tool draws a segment from press to release; the eraser removes every segment within half the pen
-// size of a press. Lines live in the current record, so they travel with it into the document copy
-// and the last-run record.
+// size of a press; the transform tool moves, scales and rotates all lines together through a frame
+// around them. Lines live in the current record, so they travel with it into the document copy
+// and the last-run record; every edit is one undoable step.
 class TrunkToolFilter : public ToolFilter {
     Q_OBJECT
 public:
-    enum TrunkTool { LineTool = 1, EraserTool = 2 };
+    enum TrunkTool { LineTool = 1, EraserTool = 2, TransformTool = 6 };
+    // Below this many pixels the frame's box is widened, so a single point or a straight line
+    // still gets a frame that can be grabbed and scaled.
+    static constexpr int MinFrameSide = 16;
 
     TrunkToolFilter(int effectId, uint32_t layerKind, QObject* parent = nullptr);
 
@@ -72,13 +79,30 @@ public:
     void RunWithMask(int mode) override;
     bool IsMaskEmpty() const override { return segmentCount() == 0; }
 
-    // The line tools, in palette order, their texts, and the current one.
-    std::vector<int> lineToolIds() const { return {LineTool, EraserTool}; }
+    // The line tools, in palette order, their texts, icons, and the current one.
+    std::vector<int> lineToolIds() const { return {LineTool, EraserTool, TransformTool}; }
     QString lineToolText(int id) const;
+    QString lineToolStatusTip(int id) const;
+    QString lineToolIcon(int id) const;
+    // Selecting the transform tool places the frame around the lines (with a view attached);
+    // selecting another tool hides it.
     void selectLineTool(int id);
     int currentLineTool() const { return m_lineTool; }
     int eraserSize() const { return m_eraserSize; }
     void setEraserSize(int pixels);
+
+    // Whether an image window shows this effect; without one the transform tool has no frame.
+    void setViewAttached(bool attached);
+    bool isViewAttached() const { return m_viewAttached; }
+    // The frame of the transform tool (empty unless that tool is current with a view attached).
+    Orvex::TransformTool& transformFrame() { return *m_frame; }
+    const Orvex::TransformTool& transformFrame() const { return *m_frame; }
+    // The box the frame is built on for `lines`: their end points' bounds (each a 1 x 1 pixel),
+    // widened symmetrically to at least 17 pixels along a side narrower than MinFrameSide.
+    static QRectF frameBox(const std::vector<Segment>& lines);
+    // `lines` mapped through `transform`: projective when the matrix is, rounded half away from
+    // zero; segments whose ends fall together are left out.
+    static std::vector<Segment> mapLines(const std::vector<QLineF>& lines, const QTransform& transform);
 
     // Pointer events in image coordinates.
     void OnNewPoint(NodeInfo& node) override;
@@ -86,22 +110,35 @@ public:
     bool isDrawingLine() const { return m_drawing; }
     QPointF lineStart() const { return m_start; }
     QPointF lineEnd() const { return m_end; }
+    // The lines as the view shows them: while the frame is dragged, where the drag takes them.
+    std::vector<QLineF> displayLines() const;
 
     // The trunk list file of the lines (LoadStrokes keeps the lines on any failure).
     bool LoadStrokes(const QString& path) override;
     bool SaveStrokes(const QString& path) override;
 
 signals:
-    // The drawn lines changed (a line added or erased, a file loaded) or the one being drawn moved.
+    // The drawn lines changed (a line added or erased, a file loaded, a transform) or the one being
+    // drawn, or the transform frame, moved.
     void linesChanged();
 
+public slots:
+    // The frame's drag ended: the lines are rebuilt from the copy taken when the tool was selected.
+    void transformChanged();
+
 private:
-    void linesEdited();
+    // Ends an edit of the lines: `before` is the list as it was, kept by the undo step.
+    void linesEdited(const std::vector<Segment>& before);
+    void buildFrame();
 
     int m_lineTool = LineTool;
     int m_eraserSize = 40;
     bool m_drawing = false;
     QPointF m_start, m_end;
+    bool m_viewAttached = false;
+    Orvex::TransformTool* m_frame; // owned as a child
+    // The lines when the transform tool was selected, relative to the frame box's top-left corner.
+    std::vector<QLineF> m_transformCopy;
 };
 
 } // namespace Orvex::Document::Filters
