@@ -260,6 +260,14 @@
         <source>Erase lines</source>
         <translation>Linien löschen</translation>
     </message>
+    <message>
+        <source>Transform tool</source>
+        <translation>Transformieren</translation>
+    </message>
+    <message>
+        <source>Transform tool status tip</source>
+        <translation>Verschiebt, dreht und skaliert alle Linien zusammen.</translation>
+    </message>
 </context>
 <context>
     <name>ElemoramaActionSet</name>
