@@ -294,6 +294,10 @@ void ImagePreview::setLines(std::vector<QLineF> lines) {
     redraw();
 }
 
+void ImagePreview::redrawDecorations() {
+    redraw();
+}
+
 void ImagePreview::setTransformFrame(const Orvex::TransformTool* frame) {
     m_frame = frame;
     redraw();
@@ -928,6 +932,11 @@ void PluginUI::OnEffectChanged(int effectIdx, bool fromUi) {
         trunk->setViewAttached(true);
         m_view->setTransformFrame(&trunk->transformFrame());
     }
+    if (auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get())) {
+        mask->setViewAttached(true);
+        m_view->setTransformFrame(&mask->transformFrame());
+        connect(&mask->transformFrame(), &Orvex::TransformTool::frameMoved, m_view, &ImagePreview::redrawDecorations);
+    }
     connect(m_filter.get(), &ToolFilter::maskPainted, this, [this](const QRect&) { updateMaskOverlay(); });
     m_filter->setAutoRun(m_autoRun->isChecked());
     m_filter->Activate();
@@ -982,7 +991,8 @@ void PluginUI::updateTools() {
             if (id == Document::Filters::MaskToolFilter::SelectionTool ||
                 id == Document::Filters::MaskToolFilter::BluePenTool ||
                 id == Document::Filters::MaskToolFilter::EraserTool ||
-                id == Document::Filters::MaskToolFilter::BucketTool)
+                id == Document::Filters::MaskToolFilter::BucketTool ||
+                id == Document::Filters::MaskToolFilter::TransformTool)
                 add(id, mask->ToolText(id), id == mask->currentTool());
         m_toolSizeLabel->setText(QCoreApplication::translate("PluginUIClass", "Brush size"));
         const QSignalBlocker block(m_toolSize);
@@ -1017,6 +1027,8 @@ void PluginUI::OnViewPointer(int kind, QPointF imagePoint, Qt::KeyboardModifiers
     // The frame's handles are grabbed within a distance in view pixels.
     if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
         trunk->transformFrame().setViewScale(m_view->zoom());
+    if (auto* mask = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get()))
+        mask->transformFrame().setViewScale(m_view->zoom());
     m_filter->OnNewPoint(node);
 }
 

@@ -131,6 +131,8 @@ public slots:
     void fitImage();
     void setZoom(double zoom); // around the view's centre
     void centerOn(const QPointF& imagePoint);
+    // Draws the decorations again (a transform frame being dragged).
+    void redrawDecorations();
 
 signals:
     // A pointer event over the view in image coordinates: kind 1 press, 2 move, 3 release.

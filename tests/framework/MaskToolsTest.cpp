@@ -406,3 +406,80 @@ TEST(MaskToolsDuo, BluePenAndSelectionPaintLabels) {
 }
 
 } // namespace
+
+// ---- the transform tool ------------------------------------------------------------------------
+
+TEST(MaskTransform, ResamplesThroughTheFrameAndClearsWhatItLeaves) {
+    // A 20 x 10 block at (20, 10) on a 96 x 80 mask, and a stray pixel outside the frame's box.
+    auto mask = maskChannel(96, 80, 0);
+    std::vector<uint8_t> block(200, 255);
+    DataStorage::setData(*mask, RectI{20, 10, 40, 20}, block.data(), 0);
+    const uint8_t stray = 255;
+    DataStorage::setData(*mask, RectI{90, 70, 91, 71}, &stray, 0);
+    const QRectF box(20, 10, 20, 10);
+    // The identity keeps the block bit for bit and drops what lay outside the box.
+    auto same = MaskToolFilter::transformMask(*mask, box, QTransform::fromTranslate(20, 10), false);
+    auto expected = maskChannel(96, 80, 0);
+    DataStorage::setData(*expected, RectI{20, 10, 40, 20}, block.data(), 0);
+    EXPECT_EQ(bytesOf(*same), bytesOf(*expected));
+    // Moved by whole pixels: exactly the block, elsewhere.
+    auto moved = MaskToolFilter::transformMask(*mask, box, QTransform::fromTranslate(33, 50), false);
+    auto movedExpected = maskChannel(96, 80, 0);
+    DataStorage::setData(*movedExpected, RectI{33, 50, 53, 60}, block.data(), 0);
+    EXPECT_EQ(bytesOf(*moved), bytesOf(*movedExpected));
+    // Doubled about (30, 15): full inside, soft only along the new edge, nothing outside it.
+    QTransform twice;
+    twice.translate(30, 15).scale(2, 2).translate(-10, -5);
+    const auto big = bytesOf(*MaskToolFilter::transformMask(*mask, box, twice, false));
+    EXPECT_EQ(at(big, 96, 30, 15), 255);
+    EXPECT_EQ(at(big, 96, 11, 6), 255);
+    EXPECT_EQ(at(big, 96, 48, 23), 255);
+    EXPECT_EQ(at(big, 96, 9, 15), 0);
+    EXPECT_EQ(at(big, 96, 51, 15), 0);
+    EXPECT_EQ(at(big, 96, 30, 26), 0);
+    EXPECT_GT(at(big, 96, 10, 15), 0);
+    // Labels are never blended.
+    std::vector<uint8_t> labels(200, 2);
+    auto duo = maskChannel(96, 80, 0);
+    DataStorage::setData(*duo, RectI{20, 10, 40, 20}, labels.data(), 0);
+    QTransform turn;
+    turn.translate(30, 15).rotate(33).translate(-10, -5);
+    for (uint8_t v : bytesOf(*MaskToolFilter::transformMask(*duo, box, turn, true))) ASSERT_TRUE(v == 0 || v == 2);
+}
+
+TEST_F(MaskToolsFixture, TransformToolMovesTheSelectionInOneUndoableStep) {
+    auto painted = maskChannel(96, 80, 0);
+    std::vector<uint8_t> block(400, 255);
+    DataStorage::setData(*painted, RectI{20, 10, 40, 30}, block.data(), 0);
+    rain.setMaskChannel(ToolFilter::Mask, painted);
+    document.setSelection(painted->clone());
+    // Without a view the tool has no frame and a drag does nothing.
+    ASSERT_TRUE(rain.SelectTool(MaskToolFilter::TransformTool));
+    EXPECT_TRUE(rain.transformFrame().isEmpty());
+    send(rain, NodeInfo::Press, 30, 20);
+    send(rain, NodeInfo::Release, 40, 25);
+    EXPECT_EQ(maskOf(rain), bytesOf(*painted));
+
+    rain.setViewAttached(true);
+    ASSERT_TRUE(rain.transformFrame().isVisible());
+    EXPECT_EQ(rain.transformFrame().box(), QSizeF(20, 20));
+    EXPECT_EQ(rain.transformFrame().center(), QPointF(30, 20));
+    const int steps = document.undoCount();
+    send(rain, NodeInfo::Press, 30, 20);
+    send(rain, NodeInfo::Move, 35, 22);
+    send(rain, NodeInfo::Release, 40, 25);
+    EXPECT_EQ(document.undoCount(), steps + 1);
+    auto expected = maskChannel(96, 80, 0);
+    DataStorage::setData(*expected, RectI{30, 15, 50, 35}, block.data(), 0);
+    EXPECT_EQ(maskOf(rain), bytesOf(*expected));
+    EXPECT_EQ(bytesOf(*document.selection()), bytesOf(*expected)) << "the document's selection follows";
+    EXPECT_TRUE(rain.isUpdatePending());
+
+    // Undo gives the document its old selection back; the mask takes it from there.
+    ASSERT_TRUE(document.undo());
+    rain.TakeSelectionFromDocument();
+    EXPECT_EQ(maskOf(rain), bytesOf(*painted));
+    // Another tool hides the frame.
+    ASSERT_TRUE(rain.SelectTool(MaskToolFilter::SelectionTool));
+    EXPECT_FALSE(rain.transformFrame().isVisible());
+}

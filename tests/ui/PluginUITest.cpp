@@ -362,6 +362,42 @@ TEST_F(WindowFixture, TheTransformFrameMovesTheLinesAndUndoBringsThemBack) {
     window->close();
 }
 
+TEST_F(WindowFixture, TheTransformFrameCarriesThePaintedSelection) {
+    withSelection = false;
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    auto* rain = qobject_cast<MaskToolFilter*>(window->filter());
+    ASSERT_NE(rain, nullptr);
+    const auto size = rain->maskPlane(ToolFilter::Mask)->size();
+    auto painted = maskChannel(size.width, size.height, 0);
+    std::vector<uint8_t> block(40 * 30, 255);
+    DataStorage::setData(*painted, Orvex::Detail::RectI{20, 20, 60, 50}, block.data(), 0);
+    rain->setMaskChannel(ToolFilter::Mask, painted);
+
+    auto* button = window->findChild<QPushButton*>(QStringLiteral("tool6"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Transform tool");
+    button->click();
+    ASSERT_TRUE(rain->transformFrame().isVisible());
+    EXPECT_EQ(rain->transformFrame().center(), QPointF(40, 35));
+    ImagePreview* view = window->view();
+    view->grab().toImage().save(QDir::temp().filePath(QStringLiteral("elemorama-mask-frame.png")));
+    // A drag inside by whole image pixels moves the selection by as much.
+    const QPoint from = view->toView(QPointF(40, 35)).toPoint();
+    const QPointF step = view->toView(QPointF(40 + 30, 35 + 10)) - view->toView(QPointF(40, 35));
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    QTest::mouseMove(view, from + step.toPoint());
+    QTest::mouseRelease(view, Qt::LeftButton, {}, from + step.toPoint());
+    const auto moved = rain->maskPlane(ToolFilter::Mask)->channel(DataStorage::ChannelMask);
+    const QPointF shift = view->toImage(from + step.toPoint()) - view->toImage(from);
+    const int cx = int(std::lround(40 + shift.x())), cy = int(std::lround(35 + shift.y()));
+    EXPECT_EQ(moved->value<uint8_t>(cx, cy), 255);
+    EXPECT_EQ(moved->value<uint8_t>(22, 22), 0) << "the old place is free";
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
 TEST_F(WindowFixture, TheBrushPaintsTheSelectionTheMaskEffectsNeed) {
     withSelection = false;
     auto window = open();

@@ -5,12 +5,14 @@
 #include "document/filters/RenderSupport.h"
 #include "document/framework/FilterMessages.h"
 #include "document/framework/StrokesFile.h"
+#include "mt/JobsPool.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace Orvex::Document::Filters {
@@ -67,9 +69,10 @@ void floodFill(std::vector<uint8_t>& bytes, int width, int height, int x, int y,
 } // namespace
 
 MaskToolFilter::MaskToolFilter(int effectId, uint32_t layerKind, QObject* parent)
-    : ToolFilter(effectId, layerKind, parent) {
+    : ToolFilter(effectId, layerKind, parent), m_frame(new Orvex::TransformTool(this)) {
     setMaskEnabled(Mask, true);
     m_currentTool = SelectionTool;
+    connect(m_frame, &Orvex::TransformTool::transformChanged, this, &MaskToolFilter::transformChanged);
 }
 
 void MaskToolFilter::SetDuoMask(bool duo) {
@@ -167,6 +170,103 @@ QString MaskToolFilter::ToolIcon(int id) const {
     }
 }
 
+bool MaskToolFilter::SelectTool(int id) {
+    if (!ToolFilter::SelectTool(id)) return false;
+    if (id == TransformTool) {
+        buildFrame();
+    } else {
+        m_frame->setVisible(false);
+        m_transformCopy = {};
+    }
+    return true;
+}
+
+void MaskToolFilter::setViewAttached(bool attached) {
+    m_viewAttached = attached;
+    if (currentTool() == TransformTool) buildFrame();
+}
+
+void MaskToolFilter::buildFrame() {
+    m_transformCopy = {};
+    const int kind = editedMaskKind();
+    const Ref<DataChannel> mask =
+        kind >= 0 && m_masks[kind] ? m_masks[kind]->channel(DataStorage::ChannelMask) : Ref<DataChannel>();
+    const RectI bounds = m_viewAttached && mask ? maskBounds(mask.get()) : RectI{};
+    if (bounds.isEmpty()) {
+        m_frame->clear();
+        return;
+    }
+    // A tiny selection still gets a frame that can be grabbed: at least 17 pixels a side.
+    QRectF box(bounds.left, bounds.top, bounds.width(), bounds.height());
+    if (box.width() < 16) box.adjust(-(17 - box.width()) / 2, 0, (17 - box.width()) / 2, 0);
+    if (box.height() < 16) box.adjust(0, -(17 - box.height()) / 2, 0, (17 - box.height()) / 2);
+    m_transformCopy = mask->clone();
+    m_copyBox = box;
+    m_frame->reset(box.size(), box.center());
+    m_frame->setVisible(true);
+}
+
+Ref<DataChannel> MaskToolFilter::transformMask(const DataChannel& source, const QRectF& box,
+                                               const QTransform& transform, bool nearest) {
+    const int width = source.width(), height = source.height();
+    auto out = makeRef<DataChannel>(source.size(), int32_t(DataStorage::TypeU8));
+    bool invertible = false;
+    const QTransform inverse = transform.inverted(&invertible);
+    if (!invertible || box.isEmpty()) return out;
+    // The samples inside the box, the only ones the frame carries.
+    const RectI from{std::max(0, int(std::floor(box.left()))), std::max(0, int(std::floor(box.top()))),
+                     std::min(width, int(std::ceil(box.right()))), std::min(height, int(std::ceil(box.bottom())))};
+    if (from.isEmpty()) return out;
+    const std::vector<uint8_t> bytes = maskBytes(&source, from);
+    const int fw = from.width();
+    auto sample = [&](int x, int y) -> int {
+        if (x < from.left || y < from.top || x >= from.right || y >= from.bottom) return 0;
+        return bytes[size_t(y - from.top) * size_t(fw) + size_t(x - from.left)];
+    };
+    // Only the pixels under the moved frame can be selected.
+    const QRectF reach = transform.mapRect(QRectF(QPointF(0, 0), box.size()));
+    const RectI to{std::max(0, int(std::floor(reach.left())) - 1), std::max(0, int(std::floor(reach.top())) - 1),
+                   std::min(width, int(std::ceil(reach.right())) + 1),
+                   std::min(height, int(std::ceil(reach.bottom())) + 1)};
+    if (to.isEmpty()) return out;
+    const int tw = to.width();
+    std::vector<uint8_t> result(size_t(tw) * size_t(to.height()), 0);
+    const double bw = box.width(), bh = box.height();
+    MT::parallelFor(0, uint32_t(to.height()), [&](uint32_t first, uint32_t last) {
+        for (uint32_t row = first; row < last; ++row) {
+            const double py = to.top + int(row) + 0.5;
+            uint8_t* line = result.data() + size_t(row) * size_t(tw);
+            for (int i = 0; i < tw; ++i) {
+                // The pixel's centre in box coordinates, then in the old mask's pixel grid.
+                const QPointF local = inverse.map(QPointF(to.left + i + 0.5, py));
+                if (local.x() < 0 || local.y() < 0 || local.x() > bw || local.y() > bh) continue;
+                const double sx = box.left() + local.x() - 0.5, sy = box.top() + local.y() - 0.5;
+                if (nearest) {
+                    line[i] = uint8_t(sample(int(std::floor(sx + 0.5)), int(std::floor(sy + 0.5))));
+                    continue;
+                }
+                const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
+                const double fx = sx - x0, fy = sy - y0;
+                const double top = sample(x0, y0) * (1 - fx) + sample(x0 + 1, y0) * fx;
+                const double bottom = sample(x0, y0 + 1) * (1 - fx) + sample(x0 + 1, y0 + 1) * fx;
+                line[i] = uint8_t(std::lround(top * (1 - fy) + bottom * fy));
+            }
+        }
+    }, 8);
+    DataStorage::setData(*out, to, result.data(), 0);
+    return out;
+}
+
+void MaskToolFilter::transformChanged() {
+    const int kind = editedMaskKind();
+    if (currentTool() != TransformTool || !m_transformCopy || kind < 0 || !m_masks[kind]) return;
+    if (isEvalRunning()) SetEvalRunning(false);
+    if (document() && document()->isBusy()) return;
+    m_masks[kind] = maskPlaneOf(transformMask(*m_transformCopy, m_copyBox, m_frame->transform(), kind == DuoMask));
+    const QString stepName;
+    maskEdited(QRect(), &stepName);
+}
+
 int MaskToolFilter::paintValue(int tool) const {
     if (tool == SelectionTool) return isDuoMask() ? DuoSelected : FullySelected;
     if (tool == BluePenTool) return DuoProtected;
@@ -184,6 +284,16 @@ void MaskToolFilter::OnNewPoint(NodeInfo& node) {
         return;
     }
     const int tool = currentTool();
+    if (tool == TransformTool) {
+        const QPointF at(node.x, node.y);
+        if (node.kind == NodeInfo::Press)
+            m_frame->press(at, node.modifiers);
+        else if (node.kind == NodeInfo::Move)
+            m_frame->move(at, node.modifiers);
+        else if (node.kind == NodeInfo::Release)
+            m_frame->release(at, node.modifiers);
+        return;
+    }
     if (tool == BucketTool) {
         if (!isDuoMask() && node.kind == NodeInfo::Press) bucketFill(node);
         return;

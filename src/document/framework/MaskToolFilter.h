@@ -15,8 +15,10 @@ namespace Orvex::Document::Filters {
 // Tools (UI thread): the view hands every pointer event to OnNewPoint in image coordinates. The
 // selection brush, blue pen and eraser paint through the pen job on the work thread; the bucket
 // fill, the eraser's Ctrl-click (clear all) and the strokes file run on the UI thread after
-// stopping a computation in flight, each as one undoable document step. Every change of the mask
-// ends in maskPainted() and a scheduled run.
+// stopping a computation in flight, each as one undoable document step. The transform tool puts a
+// frame around the painted area; each drag of it resamples the mask (as it was when the tool was
+// selected) through the frame, also one step. Every change of the mask ends in maskPainted() and a
+// scheduled run.
 class MaskToolFilter : public ToolFilter {
     Q_OBJECT
 public:
@@ -41,6 +43,20 @@ public:
     QString ToolIcon(int id) const override;
     // The value a point of `tool` paints into the enabled mask.
     int paintValue(int tool) const;
+    // Selecting the transform tool places the frame around the painted mask (with a view
+    // attached); another tool hides it.
+    bool SelectTool(int id) override;
+
+    // Whether an image window shows this effect; without one the transform tool has no frame.
+    void setViewAttached(bool attached);
+    bool isViewAttached() const { return m_viewAttached; }
+    Orvex::TransformTool& transformFrame() { return *m_frame; }
+    const Orvex::TransformTool& transformFrame() const { return *m_frame; }
+    // `source` carried through `transform` (coordinates relative to `box`'s top-left corner to image
+    // coordinates) onto a new channel of the same size, bilinear (nearest for labels); what lies
+    // outside the box in `source`, and what the frame does not cover, becomes 0. On the jobs pool.
+    static Ref<DataStorage::DataChannel> transformMask(const DataStorage::DataChannel& source, const QRectF& box,
+                                                       const QTransform& transform, bool nearest);
 
     // Bucket (press only; Ctrl fills 0), eraser with Ctrl (clear all), else a pen point.
     void OnNewPoint(NodeInfo& node) override;
@@ -54,9 +70,20 @@ public:
     // mask has no counterpart in the document and is left alone). Signals maskPainted().
     void TakeSelectionFromDocument();
 
+public slots:
+    // The frame's drag ended: the mask is resampled from the copy taken when the tool was selected.
+    void transformChanged();
+
 private:
     void bucketFill(const NodeInfo& node);
     void clearAll();
+    void buildFrame();
+
+    bool m_viewAttached = false;
+    Orvex::TransformTool* m_frame; // owned as a child
+    // The mask when the transform tool was selected, and the frame's box around it.
+    Ref<DataStorage::DataChannel> m_transformCopy;
+    QRectF m_copyBox;
 };
 
 // The base of the effects steered by drawn lines (aurora, lightning): a run needs a line. The line
