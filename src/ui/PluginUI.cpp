@@ -26,6 +26,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QSplitter>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -553,7 +554,13 @@ void PluginUI::buildForm() {
     auto* body = m_body = new QHBoxLayout;
     body->setSpacing(8);
     m_view = new ImagePreview(this);
-    body->addWidget(m_view, 1);
+    // The image and the side column share a splitter; its handle moves only while the control
+    // panel is unlocked (preferences), so a locked panel keeps its width.
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->setObjectName(QStringLiteral("bodySplitter"));
+    m_split->setChildrenCollapsible(false);
+    m_split->addWidget(m_view);
+    body->addWidget(m_split, 1);
 
     auto* side = m_side = new QVBoxLayout;
     side->setSpacing(6);
@@ -655,8 +662,15 @@ void PluginUI::buildForm() {
     m_hint->setWordWrap(true);
     m_hint->setMinimumHeight(48);
     m_hint->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    body->addLayout(side);
+    auto* sidePanel = new QWidget(this);
+    sidePanel->setObjectName(QStringLiteral("sidePanel"));
+    side->setContentsMargins(0, 0, 0, 0);
+    sidePanel->setLayout(side);
+    m_split->addWidget(sidePanel);
+    m_split->setStretchFactor(0, 1);
+    m_split->setStretchFactor(1, 0);
     placeHints();
+    applyPanelLock();
     column->addLayout(body, 1);
 
     connect(m_before, &QPushButton::clicked, this, [this] { setBefore(true); });
@@ -1288,6 +1302,15 @@ void PluginUI::showOption() {
     m_document.setHistoryLimit(std::clamp(m_settings.value(QStringLiteral("undoCount"), 25).toInt(), 1, 100));
     placeHints();
     applySelectionDisplay();
+    applyPanelLock();
+}
+
+void PluginUI::applyPanelLock() {
+    const bool locked = m_settings.value(QStringLiteral("Topbar/LockPanel"), true).toBool();
+    if (QSplitterHandle* handle = m_split->handle(1)) {
+        handle->setEnabled(!locked);
+        handle->setCursor(locked ? Qt::ArrowCursor : Qt::SplitHCursor);
+    }
 }
 
 void PluginUI::applySelectionDisplay() {

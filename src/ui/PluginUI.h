@@ -33,6 +33,7 @@ class QHBoxLayout;
 class QVBoxLayout;
 class QPushButton;
 class QScrollArea;
+class QSplitter;
 class QSpinBox;
 class QToolButton;
 
@@ -294,6 +295,8 @@ private:
     void retranslateHints();
     void showHelpPages();
     void applySelectionDisplay();
+    // Topbar/LockPanel: whether the splitter between the image and the side column moves.
+    void applyPanelLock();
     void updateDecorations();
     void linesFromDocument();
     void updateMaskOverlay();
@@ -333,7 +336,8 @@ private:
     QButtonGroup* m_beforeAfter = nullptr;
     QCheckBox* m_autoRun = nullptr;
     QLabel* m_hint = nullptr;
-    QHBoxLayout* m_body = nullptr; // the image view and the side column
+    QHBoxLayout* m_body = nullptr; // the hints column (when left) and the splitter
+    QSplitter* m_split = nullptr; // the image view and the side column
     QVBoxLayout* m_side = nullptr;
     QWidget* m_toolRow = nullptr;
     QButtonGroup* m_toolGroup = nullptr;

@@ -49,6 +49,20 @@ void expectSameLayout(const ImageRecord& a, const ImageRecord& b) {
     EXPECT_EQ(a.hasAlpha, b.hasAlpha);
 }
 
+// Writes `content` to `path` and loads it: the loader's message, or "loaded".
+std::string loadError(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(content);
+    f.close();
+    try {
+        loadImage(path);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "loaded";
+}
+
 } // namespace
 
 TEST(ImageIO, LoadsTheSampleKinds) {
@@ -302,18 +316,7 @@ TEST(ImageIO, PnmHeadersAndScaling) {
 
 TEST(ImageIO, PnmHeadersNamingMoreSamplesThanTheFileHoldsAreRefusedUnallocated) {
     QTemporaryDir dir;
-    auto errorOf = [&](const char* content) -> std::string {
-        QFile f(dir.filePath("t.pgm"));
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        f.close();
-        try {
-            loadImage(f.fileName());
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
-        return "loaded";
-    };
+    auto errorOf = [&](const char* content) { return loadError(dir.filePath("t.pgm"), content); };
     // Found by fuzzing: 3.2 billion 16-bit samples announced by a 23-byte file (6.5 GB allocated
     // before the first sample was read).
     EXPECT_NE(errorOf("P2\n226 14444442\n4444\xcb\xca\n").find("truncated PNM data"), std::string::npos);
@@ -326,18 +329,7 @@ TEST(ImageIO, PnmHeadersNamingMoreSamplesThanTheFileHoldsAreRefusedUnallocated) 
 
 TEST(ImageIO, TiffHeadersNamingMoreDataThanTheFileHoldsAreRefusedUnallocated) {
     QTemporaryDir dir;
-    auto errorOf = [&](const QByteArray& content) -> std::string {
-        QFile f(dir.filePath("t.tif"));
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        f.close();
-        try {
-            loadImage(f.fileName());
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
-        return "loaded";
-    };
+    auto errorOf = [&](const QByteArray& content) { return loadError(dir.filePath("t.tif"), content); };
     // Found by fuzzing: 54 523 x 24 579 uncompressed pixels in a 300-byte file (4 GB allocated
     // before the first strip was read).
     const QByteArray fuzzed = QByteArray::fromBase64(

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QSplitter>
 #include <QToolButton>
 #include <QPrinter>
 #include <QPushButton>
@@ -616,6 +617,44 @@ TEST_F(WindowFixture, TheHintsPanelSitsWhereThePreferencesSay) {
             EXPECT_TRUE(hint->isVisible());
             EXPECT_EQ(hintX > viewX, QLatin1String(where) == QLatin1String("right"));
         }
+    }
+}
+
+// A locked control panel keeps its width; unlocked, the splitter between image and panel moves.
+TEST_F(WindowFixture, TheControlPanelMovesOnlyWhenUnlocked) {
+    for (bool locked : {true, false}) {
+        SCOPED_TRACE(locked);
+        windowStore.setValue(QStringLiteral("Topbar/LockPanel"), locked);
+        auto window = open();
+        window->resize(1200, 700);
+        window->show();
+        QCoreApplication::processEvents();
+        auto* split = window->findChild<QSplitter*>(QStringLiteral("bodySplitter"));
+        ASSERT_NE(split, nullptr);
+        ASSERT_EQ(split->count(), 2);
+        EXPECT_EQ(split->widget(0), window->view());
+        QSplitterHandle* handle = split->handle(1);
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(handle->isEnabled(), !locked);
+        // A drag on the handle, as a person would do it: 120 pixels to the left.
+        const int before = split->sizes().at(1);
+        const QPoint grip = handle->rect().center();
+        auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, handle->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(handle, &event);
+        };
+        send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+        send(QEvent::MouseMove, grip - QPoint(120, 0), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, grip - QPoint(120, 0), Qt::NoButton);
+        QCoreApplication::processEvents();
+        if (locked)
+            EXPECT_EQ(split->sizes().at(1), before);
+        else
+            EXPECT_GT(split->sizes().at(1), before + 60);
+        // The hints keep their places on either side of the splitter.
+        auto* hint = window->findChild<QLabel*>(QStringLiteral("hintLabel"));
+        ASSERT_NE(hint, nullptr);
+        EXPECT_TRUE(split->widget(1)->isAncestorOf(hint));
     }
 }
 

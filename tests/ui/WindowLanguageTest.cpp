@@ -17,15 +17,23 @@
 using Orvex::OrvexApplication;
 using Orvex::UI::PluginUI;
 
+namespace {
+
+// A window's session on a small opaque image.
+Orvex::UI::WindowSession smallSession() {
+    Orvex::UI::WindowSession session;
+    session.image = Orvex::makeRef<Orvex::DataStorage::PixelPlane>(
+        Orvex::DataStorage::MaskRGBA, int32_t(Orvex::DataStorage::TypeU8), Orvex::Detail::SizeI{32, 24});
+    return session;
+}
+
+} // namespace
+
 TEST(WindowLanguage, GermanAndBackWhileTheWindowIsOpen) {
     OrvexApplication* app = OrvexApplication::instance();
     ASSERT_NE(app, nullptr);
     Orvex::SettingsMap store;
-    auto plane = Orvex::makeRef<Orvex::DataStorage::PixelPlane>(Orvex::DataStorage::MaskRGBA,
-                                                                int32_t(Orvex::DataStorage::TypeU8),
-                                                                Orvex::Detail::SizeI{32, 24});
-    Orvex::UI::WindowSession session;
-    session.image = plane;
+    const Orvex::UI::WindowSession session = smallSession();
     short result = 0;
     app->switchLanguage("en");
     PluginUI window(nullptr, Qt::Window, &result, session, Orvex::SettingsGroupRW(&store, QString()));
@@ -60,11 +68,7 @@ TEST(WindowLanguage, HintsFollowThePointerInBothLanguages) {
     OrvexApplication* app = OrvexApplication::instance();
     ASSERT_NE(app, nullptr);
     Orvex::SettingsMap store;
-    auto plane = Orvex::makeRef<Orvex::DataStorage::PixelPlane>(Orvex::DataStorage::MaskRGBA,
-                                                                int32_t(Orvex::DataStorage::TypeU8),
-                                                                Orvex::Detail::SizeI{32, 24});
-    Orvex::UI::WindowSession session;
-    session.image = plane;
+    const Orvex::UI::WindowSession session = smallSession();
     short result = 0;
     PluginUI window(nullptr, Qt::Window, &result, session, Orvex::SettingsGroupRW(&store, QString()));
     auto hover = [&](const char* name) {
