@@ -1375,22 +1375,40 @@ void PluginUI::linesFromDocument() {
     if (*trunk->current().segments() != before) trunk->ScheduleUpdate();
 }
 
+// After undo or redo the mask effects take the painted selection back from the document when the
+// step changed it (`before`: the document's selection before the step was walked), and the preview
+// follows.
+void PluginUI::maskFromDocument(const Ref<DataStorage::DataChannel>& before) {
+    auto* masked = qobject_cast<Document::Filters::MaskToolFilter*>(m_filter.get());
+    if (!masked || m_document.selection() == before) return;
+    masked->TakeSelectionFromDocument();
+    // The transform frame goes around the mask that came back.
+    if (masked->currentTool() == Document::Filters::MaskToolFilter::TransformTool)
+        masked->SelectTool(Document::Filters::MaskToolFilter::TransformTool);
+    updateDecorations();
+    masked->ScheduleUpdate();
+}
+
 void PluginUI::Undo() {
     if (!m_filter || m_filter->isProcessing()) return;
+    const Ref<DataStorage::DataChannel> selection = m_document.selection();
     if (m_document.undoCount() > 1 && m_document.undo()) {
         m_commitState = 0;
         m_view->setPlane(m_document.layer());
         linesFromDocument();
+        maskFromDocument(selection);
     }
     updateActions();
 }
 
 void PluginUI::Redo() {
     if (!m_filter || m_filter->isProcessing()) return;
+    const Ref<DataStorage::DataChannel> selection = m_document.selection();
     if (m_document.redo()) {
         m_commitState = 0;
         m_view->setPlane(m_document.layer());
         linesFromDocument();
+        maskFromDocument(selection);
     }
     updateActions();
 }

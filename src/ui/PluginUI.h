@@ -299,6 +299,7 @@ private:
     void applyPanelLock();
     void updateDecorations();
     void linesFromDocument();
+    void maskFromDocument(const Ref<DataStorage::DataChannel>& before);
     void updateMaskOverlay();
     QuitAnswer askQuit();
 

@@ -438,6 +438,47 @@ TEST_F(WindowFixture, TheBrushPaintsTheSelectionTheMaskEffectsNeed) {
     window->close();
 }
 
+// Undo takes a brush stroke off the mask the effect reads (and Redo puts it back), so that the
+// next preview and the shown selection follow the history.
+TEST_F(WindowFixture, UndoAndRedoOfAStrokeReachTheEffectsMask) {
+    withSelection = false;
+    auto window = open();
+    window->resize(900, 600);
+    QCoreApplication::processEvents();
+    auto* rain = qobject_cast<MaskToolFilter*>(window->filter());
+    ASSERT_NE(rain, nullptr);
+    ImagePreview* view = window->view();
+    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
+    int painted = 0;
+    QObject::connect(rain, &ToolFilter::maskPainted, [&](const QRect&) { ++painted; });
+    rain->setPenSize(20);
+    QTest::mousePress(view, Qt::LeftButton, {}, at(10, 20));
+    for (int i = 1; i <= 8; ++i) QTest::mouseMove(view, at(10 + 10 * i, 20));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, at(90, 20));
+    ASSERT_TRUE(waitFor([&] { return painted > 0 && !rain->isProcessing(); }));
+    ASSERT_TRUE(idle(*window));
+    auto maskAt = [&](int x, int y) {
+        uint8_t v = 0;
+        DataStorage::getData(*rain->maskPlane(ToolFilter::Mask)->channel(DataStorage::ChannelMask),
+                             DataStorage::RectI{x, y, x + 1, y + 1}, &v, 1);
+        return int(v);
+    };
+    ASSERT_GT(maskAt(50, 20), 128);
+    const QImage paintedOverlay = view->overlay();
+
+    window->Undo();
+    ASSERT_TRUE(idle(*window));
+    EXPECT_TRUE(rain->IsMaskEmpty()) << "the stroke is undone in the mask the effect reads";
+    EXPECT_NE(view->overlay(), paintedOverlay) << "the shown selection follows";
+
+    window->Redo();
+    ASSERT_TRUE(idle(*window));
+    EXPECT_GT(maskAt(50, 20), 128);
+    EXPECT_EQ(maskAt(50, 80), 0);
+    window->setQuitQuestion([] { return PluginUI::QuitDiscard; });
+    window->close();
+}
+
 namespace {
 
 void wheel(QWidget* w, QPoint at, int delta, int times) {
