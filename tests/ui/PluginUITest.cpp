@@ -258,6 +258,28 @@ TEST_F(WindowFixture, BeforeShowsTheSourceAndAfterTheResult) {
     window->close();
 }
 
+namespace {
+
+// Pointer input on the window's view, given in image coordinates.
+struct ViewInput {
+    ImagePreview* view;
+    QPoint at(double x, double y) const { return view->toView(QPointF(x, y)).toPoint(); }
+    void drag(QPoint from, QPoint to) const {
+        QTest::mousePress(view, Qt::LeftButton, {}, from);
+        QTest::mouseMove(view, (from + to) / 2);
+        QTest::mouseMove(view, to);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+    }
+    // A brush stroke of nine dabs along row 20, from x 10 to x 90.
+    void strokeAcross() const {
+        QTest::mousePress(view, Qt::LeftButton, {}, at(10, 20));
+        for (int i = 1; i <= 8; ++i) QTest::mouseMove(view, at(10 + 10 * i, 20));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, at(90, 20));
+    }
+};
+
+} // namespace
+
 TEST_F(WindowFixture, LinesDrawnOnTheViewSteerTheTrunkEffectsAndTravelThroughTheirFile) {
     windowStore.setValue(QStringLiteral("Effect"), 9); // aurora
     auto window = open();
@@ -266,13 +288,9 @@ TEST_F(WindowFixture, LinesDrawnOnTheViewSteerTheTrunkEffectsAndTravelThroughThe
     auto* aurora = qobject_cast<TrunkToolFilter*>(window->filter());
     ASSERT_NE(aurora, nullptr);
     ImagePreview* view = window->view();
-    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
-    auto drag = [&](QPoint from, QPoint to) {
-        QTest::mousePress(view, Qt::LeftButton, {}, from);
-        QTest::mouseMove(view, (from + to) / 2);
-        QTest::mouseMove(view, to);
-        QTest::mouseRelease(view, Qt::LeftButton, {}, to);
-    };
+    const ViewInput input{view};
+    auto at = [&](double x, double y) { return input.at(x, y); };
+    auto drag = [&](QPoint from, QPoint to) { input.drag(from, to); };
     drag(at(10, 60), at(110, 50));
     ASSERT_EQ(aurora->segmentCount(), 1);
     const Segment s = aurora->current().segments()->front();
@@ -314,13 +332,9 @@ TEST_F(WindowFixture, TheTransformFrameMovesTheLinesAndUndoBringsThemBack) {
     auto* aurora = qobject_cast<TrunkToolFilter*>(window->filter());
     ASSERT_NE(aurora, nullptr);
     ImagePreview* view = window->view();
-    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
-    auto drag = [&](QPoint from, QPoint to) {
-        QTest::mousePress(view, Qt::LeftButton, {}, from);
-        QTest::mouseMove(view, (from + to) / 2);
-        QTest::mouseMove(view, to);
-        QTest::mouseRelease(view, Qt::LeftButton, {}, to);
-    };
+    const ViewInput input{view};
+    auto at = [&](double x, double y) { return input.at(x, y); };
+    auto drag = [&](QPoint from, QPoint to) { input.drag(from, to); };
     drag(at(20, 30), at(100, 30));
     drag(at(20, 60), at(100, 80));
     ASSERT_EQ(aurora->segmentCount(), 2);
@@ -383,7 +397,6 @@ TEST_F(WindowFixture, TheTransformFrameCarriesThePaintedSelection) {
     ASSERT_TRUE(rain->transformFrame().isVisible());
     EXPECT_EQ(rain->transformFrame().center(), QPointF(40, 35));
     ImagePreview* view = window->view();
-    view->grab().toImage().save(QDir::temp().filePath(QStringLiteral("elemorama-mask-frame.png")));
     // A drag inside by whole image pixels moves the selection by as much.
     const QPoint from = view->toView(QPointF(40, 35)).toPoint();
     const QPointF step = view->toView(QPointF(40 + 30, 35 + 10)) - view->toView(QPointF(40, 35));
@@ -412,13 +425,10 @@ TEST_F(WindowFixture, TheBrushPaintsTheSelectionTheMaskEffectsNeed) {
     EXPECT_EQ(window->commitState(), 0);
 
     ImagePreview* view = window->view();
-    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
     int painted = 0;
     QObject::connect(rain, &ToolFilter::maskPainted, [&](const QRect&) { ++painted; });
     rain->setPenSize(20);
-    QTest::mousePress(view, Qt::LeftButton, {}, at(10, 20));
-    for (int i = 1; i <= 8; ++i) QTest::mouseMove(view, at(10 + 10 * i, 20));
-    QTest::mouseRelease(view, Qt::LeftButton, {}, at(90, 20));
+    ViewInput{view}.strokeAcross();
     ASSERT_TRUE(waitFor([&] { return painted > 0 && !rain->isProcessing(); }));
     EXPECT_FALSE(rain->IsMaskEmpty());
     // The stroke lies where it was drawn: under it selected, far from it not.
@@ -448,13 +458,10 @@ TEST_F(WindowFixture, UndoAndRedoOfAStrokeReachTheEffectsMask) {
     auto* rain = qobject_cast<MaskToolFilter*>(window->filter());
     ASSERT_NE(rain, nullptr);
     ImagePreview* view = window->view();
-    auto at = [&](double x, double y) { return view->toView(QPointF(x, y)).toPoint(); };
     int painted = 0;
     QObject::connect(rain, &ToolFilter::maskPainted, [&](const QRect&) { ++painted; });
     rain->setPenSize(20);
-    QTest::mousePress(view, Qt::LeftButton, {}, at(10, 20));
-    for (int i = 1; i <= 8; ++i) QTest::mouseMove(view, at(10 + 10 * i, 20));
-    QTest::mouseRelease(view, Qt::LeftButton, {}, at(90, 20));
+    ViewInput{view}.strokeAcross();
     ASSERT_TRUE(waitFor([&] { return painted > 0 && !rain->isProcessing(); }));
     ASSERT_TRUE(idle(*window));
     auto maskAt = [&](int x, int y) {
