@@ -152,6 +152,27 @@ bool SettingsXML::readFrom(QIODevice* device) {
     return true;
 }
 
+// XML 1.0 cannot carry most control characters, non-characters or lone surrogates, even escaped;
+// a value read from a damaged file may hold them. They are left out so that what is written can
+// always be read back.
+static QString xmlText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out += c;
+            out += text[++i];
+            continue;
+        }
+        const ushort u = c.unicode();
+        if (c.isSurrogate() || u == 0xFFFE || u == 0xFFFF || (u < 0x20 && u != 0x9 && u != 0xA && u != 0xD))
+            continue;
+        out += c;
+    }
+    return out;
+}
+
 bool SettingsXML::writeTo(QIODevice* device) const {
     QXmlStreamWriter writer(device);
     writer.setAutoFormatting(true);
@@ -169,12 +190,12 @@ bool SettingsXML::writeTo(QIODevice* device) const {
         }
         for (int i = common; i < groups; ++i) {
             writer.writeStartElement(QStringLiteral("group"));
-            writer.writeAttribute(QStringLiteral("name"), parts[i]);
+            writer.writeAttribute(QStringLiteral("name"), xmlText(parts[i]));
             openGroups << parts[i];
         }
         if (parts.last() == NilKey) continue;
         writer.writeStartElement(QStringLiteral("item"));
-        writer.writeAttribute(parts.last(), settingsValueToText(it.value()));
+        writer.writeAttribute(parts.last(), xmlText(settingsValueToText(it.value())));
         writer.writeEndElement();
     }
     while (!openGroups.isEmpty()) {

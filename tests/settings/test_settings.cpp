@@ -242,6 +242,21 @@ TEST(SettingsXML, WritesNestedGroupsAndReadsThemBack) {
     EXPECT_EQ(back.toXml(), out);
 }
 
+// Found by fuzzing: a value holding a NUL made the writer stop mid-document ("</>"), so the file
+// it wrote could not be read back. Characters XML cannot carry are left out; the rest stays.
+TEST(SettingsXML, ValuesWithCharactersXmlCannotCarryStillReadBack) {
+    SettingsXML xml(QByteArray(), nullptr);
+    xml.setValue("G\x01roup/Flag", QString::fromUtf16(u"a\u0000b\u0007c\td\uFFFEe\U0001F600f"));
+    xml.setValue("Other", 7);
+    const QByteArray written = xml.toXml();
+    EXPECT_TRUE(written.endsWith("</Orvex>\n")) << written.constData();
+    SettingsXML back(written, nullptr);
+    ASSERT_EQ(back.status(), 0) << written.constData();
+    EXPECT_EQ(back.value("Group/Flag").toString(), QString::fromUtf16(u"abc\tde\U0001F600f"));
+    EXPECT_EQ(back.value("Other"), QVariant(7));
+    EXPECT_EQ(back.toXml(), written);
+}
+
 TEST(SettingsXML, ReadsArraysAndReportsReaderErrors) {
     SettingsXML xml(QByteArray("<Orvex><array name=\"L\" size=\"2\"><aitem idx=\"1\" a=\"5\"/>"
                                "<aitem idx=\"2\" a=\"x\"/></array></Orvex>"),
