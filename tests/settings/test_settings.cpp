@@ -246,7 +246,7 @@ TEST(SettingsXML, WritesNestedGroupsAndReadsThemBack) {
 // it wrote could not be read back. Characters XML cannot carry are left out; the rest stays.
 TEST(SettingsXML, ValuesWithCharactersXmlCannotCarryStillReadBack) {
     SettingsXML xml(QByteArray(), nullptr);
-    xml.setValue("G\x01roup/Flag", QString::fromUtf16(u"a\u0000b\u0007c\td\uFFFEe\U0001F600f"));
+    xml.setValue("G\x01roup/Flag", QString::fromUtf16(u"a\u0000b\u0007c\td\uFFFEe\U0001F600f", 12));
     xml.setValue("Other", 7);
     const QByteArray written = xml.toXml();
     EXPECT_TRUE(written.endsWith("</Orvex>\n")) << written.constData();
