@@ -198,11 +198,23 @@ void parallelFor(JobsPool& pool, uint32_t begin, uint32_t end, RangeFunction fun
         function(begin, end);
         return;
     }
-    const uint32_t split = begin + (plan.jobs - 1) * plan.chunk;
-    const uint32_t group = pool.submitRange(function, begin, split, plan.chunk);
+    // plan.jobs participants (the caller and plan.jobs - 1 pool jobs) take pieces of about an eighth
+    // of a chunk from a shared cursor until none is left, so that uneven work (a sun in one corner,
+    // a zone in the upper half) evens out instead of waiting for the slowest fixed chunk.
+    constexpr uint32_t kPiecesPerParticipant = 8;
+    const uint32_t piece = std::max({std::max<uint32_t>(grain, 1), plan.chunk / kPiecesPerParticipant, 1u});
+    std::atomic<uint64_t> cursor{begin};
+    auto take = [&](uint32_t, uint32_t) {
+        for (;;) {
+            const uint64_t first = cursor.fetch_add(piece, std::memory_order_relaxed);
+            if (first >= end) return;
+            function(uint32_t(first), uint32_t(std::min<uint64_t>(end, first + piece)));
+        }
+    };
+    const uint32_t group = pool.submitRange(RangeFunction(take), 0, plan.jobs - 1, 1);
     std::exception_ptr ownError;
     try {
-        function(split, end);
+        take(0, 0);
     } catch (...) {
         ownError = std::current_exception();
     }

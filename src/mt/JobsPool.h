@@ -4,9 +4,9 @@
 // Principles
 // - One pool per process (`JobsPool::instance()`), created by the first parallel loop that needs
 //   more than one chunk and destroyed at exit. Further pools may be built for tests or tools.
-// - Threads: any thread may call `parallelFor`, including pool workers themselves (nested loops).
-//   The caller runs the last chunk itself and then helps with queued jobs while it waits, so nested
-//   loops cannot starve the pool.
+// - Threads: any thread may call `parallelFor`, including pool workers (nested loops). The caller
+//   takes part in its loop and helps with queued jobs while it waits; the participants take small
+//   pieces from a shared cursor, so uneven work spreads (bodies must not care which runs where).
 // - Ownership: a group keeps its callable (a `std::function`; `parallelFor` hands it a two-pointer
 //   reference to the caller's callable, which fits its inline storage) and each job carries its group
 //   number and range. Ring and group table are fixed arrays allocated once: no allocation per job.
@@ -105,9 +105,9 @@ private:
     std::vector<std::thread> m_workers;
 };
 
-/// Runs `function(first, last)` over [begin, end) in chunks of at least `grain` indices on at most
+/// Runs `function(first, last)` over [begin, end) in pieces of at least `grain` indices on at most
 /// `maxThreads` threads (0: the process-wide worker count), the caller included, and returns when
-/// every chunk has run. Rethrows the first exception a chunk threw.
+/// every piece has run. Rethrows the first exception a piece threw.
 void parallelFor(uint32_t begin, uint32_t end, RangeFunction function, uint32_t grain = 1,
                  uint32_t maxThreads = 0);
 

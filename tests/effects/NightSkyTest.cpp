@@ -51,11 +51,15 @@ bool pixelChanged(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, 
 
 TEST(NightSky, SameBytesForOneTwoAndSevenWorkersOffTheTileGrid) {
     const auto zones = zoneMask(333, 222, RectI{5, 3, 301, 150}, RectI{37, 11, 250, 120});
+    // Nebulas with and without colour deviation (kept in colour, or as alpha alone).
+    for (const int deviation : {20, 0})
     for (int32_t type : {TypeU8, TypeU16, TypeF32}) {
         std::vector<uint8_t> reference;
+        NightSkyParams p = everything();
+        p.nebulaColorDev = deviation;
         for (int workers : {1, 2, 7}) {
             NightSkyRenderer renderer;
-            const auto run = render(renderer, everything(), zones.get(), 333, 222, type, workers);
+            const auto run = render(renderer, p, zones.get(), 333, 222, type, workers);
             ASSERT_EQ(run.outcome, RunOutcome::Done);
             EXPECT_GT(renderer.counts().nebulas, 0);
             EXPECT_GT(renderer.counts().meteors, 0);
@@ -63,7 +67,7 @@ TEST(NightSky, SameBytesForOneTwoAndSevenWorkersOffTheTileGrid) {
             if (reference.empty())
                 reference = bytes;
             else
-                EXPECT_EQ(bytes, reference) << workers << " workers, type " << type;
+                EXPECT_EQ(bytes, reference) << workers << " workers, type " << type << ", deviation " << deviation;
         }
         EXPECT_NE(reference, planeBytes(*makePlane(333, 222, type, true, 0.9f)));
     }
@@ -334,6 +338,36 @@ TEST(NightSky, DimmingFadesTheNebulaToThirtyPercentAtTheBottom) {
             EXPECT_NEAR(dimmed[i] / plain[i], expected, 1e-4) << x << "," << y;
         }
     }
+}
+
+TEST(NightSky, NebulaColourHoldsEverywhereWithoutDeviationAndVariesWithIt) {
+    // Over a transparent picture the result's colour is the layer's own.
+    const int w = 200, h = 150;
+    const auto zones = zoneMask(w, h, RectI{0, 0, w, h}, RectI{0, 0, w, h});
+    auto spread = [&](int deviation) {
+        NightSkyParams p = NightSkyParams::defaults();
+        p.useStars = false, p.nebulaColor = 0xFF4080C0u, p.nebulaColorDev = deviation, p.baseDimming = 80;
+        NightSkyRenderer renderer;
+        auto source = makePlane(w, h, TypeF32, true, 0.0f);
+        auto result = emptyLike(*source);
+        MaskChannels masks;
+        masks.duoMask = zones.get();
+        EXPECT_EQ(renderer.process(p, *source, masks, *result, RunContext{}), RunOutcome::Done);
+        EXPECT_GT(renderer.counts().nebulas, 0);
+        const std::vector<float> rgba = planeFloats(*result);
+        const float colour[3] = {0x40 / 255.0f, 0x80 / 255.0f, 0xC0 / 255.0f};
+        double largest = 0;
+        int shown = 0;
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            if (rgba[i + 3] < 0.001f) continue;
+            ++shown;
+            for (int c = 0; c < 3; ++c) largest = std::max(largest, std::fabs(double(rgba[i + c]) - colour[c]));
+        }
+        EXPECT_GT(shown, w * h / 2) << deviation;
+        return largest;
+    };
+    EXPECT_LT(spread(0), 1e-4);
+    EXPECT_GT(spread(30), 0.05);
 }
 
 TEST(NightSky, LongStreaksAreOneStampEach) {

@@ -4,7 +4,10 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -52,7 +55,7 @@ TEST(ChunkPlan, SplitsAsTheLoopIsDefined) {
     EXPECT_EQ(planChunks(0, 1, 0, 4).jobs, 0u);
 }
 
-TEST(ParallelFor, CoversEveryIndexOnceWithTheCallerTakingTheLastChunk) {
+TEST(ParallelFor, CoversEveryIndexOnceInPiecesOfAtLeastTheGrain) {
     JobsPool pool(2);
     for (uint32_t n : {1u, 2u, 3u, 7u, 64u, 1000u, 4097u}) {
         for (uint32_t grain : {0u, 1u, 3u, 100u}) {
@@ -70,11 +73,9 @@ TEST(ParallelFor, CoversEveryIndexOnceWithTheCallerTakingTheLastChunk) {
             for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(hits[i].load(), 0);
             for (uint32_t i = 5; i < 5 + n; ++i)
                 ASSERT_EQ(hits[i].load(), 1) << "n " << n << " grain " << grain;
-            const Chunk* lastChunk = nullptr;
+            // Only the piece that ends the range may be shorter than the grain.
             for (const Chunk& c : chunks)
-                if (c.last == 5 + n) lastChunk = &c;
-            ASSERT_NE(lastChunk, nullptr);
-            EXPECT_EQ(lastChunk->thread, std::this_thread::get_id());
+                if (c.last != 5 + n) EXPECT_GE(c.last - c.first, std::max(grain, 1u)) << n << " " << grain;
         }
     }
 }
@@ -86,19 +87,41 @@ TEST(ParallelFor, EmptyAndInvertedRangesDoNothing) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST(ParallelFor, ThreeJobsOfTheDocumentedShape) {
-    JobsPool pool(2);
-    // With 2 workers and maxThreads 2: chunks [0,5) to the pool and [5,10) on the caller.
+TEST(ParallelFor, PiecesStayOnAtMostMaxThreadsAndUnevenWorkIsShared) {
+    JobsPool pool(4);
+    // Many small pieces, but never more participants than asked for.
     std::mutex mutex;
-    std::set<std::pair<uint32_t, uint32_t>> ranges;
+    std::set<std::thread::id> threads;
+    int pieces = 0;
     parallelFor(
-        pool, 0, 10,
-        [&](uint32_t a, uint32_t b) {
+        pool, 0, 1000,
+        [&](uint32_t, uint32_t) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
             std::lock_guard<std::mutex> lock(mutex);
-            ranges.insert({a, b});
+            threads.insert(std::this_thread::get_id());
+            ++pieces;
         },
         1, 2);
-    EXPECT_EQ(ranges, (std::set<std::pair<uint32_t, uint32_t>>{{0, 5}, {5, 10}}));
+    EXPECT_LE(threads.size(), 2u);
+    EXPECT_GT(pieces, 2);
+
+    // All the work in the first eighth of the range: with one fixed chunk per participant it would
+    // all fall to one thread. Each slow index waits (up to seconds) until a second thread is in.
+    std::set<std::thread::id> slow;
+    std::condition_variable joined;
+    parallelFor(
+        pool, 0, 64,
+        [&](uint32_t first, uint32_t last) {
+            for (uint32_t i = first; i < last; ++i) {
+                if (i >= 8) continue;
+                std::unique_lock<std::mutex> lock(mutex);
+                slow.insert(std::this_thread::get_id());
+                joined.notify_all();
+                joined.wait_for(lock, std::chrono::seconds(5), [&] { return slow.size() >= 2; });
+            }
+        },
+        1, 2);
+    EXPECT_EQ(slow.size(), 2u);
 }
 
 TEST(ParallelFor, ManyEmptyChunksFinish) {

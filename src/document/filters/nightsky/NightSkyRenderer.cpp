@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 namespace Orvex::Document::Filters {
 
@@ -111,6 +113,43 @@ DiscRowKernel discRowKernel() {
     return kernel;
 }
 
+// The same "over" into an alpha-only layer, for nebulas whose blobs all have one colour: the colour
+// is then that colour wherever anything is drawn, and only the alpha needs keeping.
+void discAlphaRowScalar(float* alpha, int n, const DiscRow& d) {
+    for (int i = 0; i < n; ++i) {
+        const float a = d.alpha(i);
+        alpha[i] = 1.0f * a + alpha[i] * (1.0f - a);
+    }
+}
+
+__attribute__((target("avx2"))) void discAlphaRowAvx2(float* alpha, int n, const DiscRow& d) {
+    const __m256 lanes = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256 dx0 = _mm256_set1_ps(d.dx0), dy2 = _mm256_set1_ps(d.dy2);
+    const __m256 inverse = _mm256_set1_ps(d.inverseR2), sigma = _mm256_set1_ps(d.sigma);
+    const __m256 one = _mm256_set1_ps(1.0f), faint = _mm256_set1_ps(kFaint);
+    // The last few pixels of the row go through the same steps with masked loads and stores.
+    const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int i = 0; i < n; i += 8) {
+        const __m256 dx = _mm256_add_ps(dx0, _mm256_add_ps(_mm256_set1_ps(float(i)), lanes));
+        const __m256 t = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), dy2), inverse);
+        __m256 a = _mm256_min_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), sigma), one);
+        a = _mm256_and_ps(a, _mm256_cmp_ps(a, faint, _CMP_GE_OQ));
+        const __m256 keep = _mm256_sub_ps(one, a);
+        if (i + 8 <= n) {
+            _mm256_storeu_ps(alpha + i, _mm256_add_ps(a, _mm256_mul_ps(_mm256_loadu_ps(alpha + i), keep)));
+        } else {
+            const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), laneIndex);
+            const __m256 old = _mm256_maskload_ps(alpha + i, inside);
+            _mm256_maskstore_ps(alpha + i, inside, _mm256_add_ps(a, _mm256_mul_ps(old, keep)));
+        }
+    }
+}
+
+DiscRowKernel discAlphaRowKernel() {
+    static const DiscRowKernel kernel = __builtin_cpu_supports("avx2") ? discAlphaRowAvx2 : discAlphaRowScalar;
+    return kernel;
+}
+
 // Cubic Lagrange weights for nodes -1, 0, 1, 2 at t in [0, 1).
 inline void lagrange(double t, double w[4]) {
     w[0] = -t * (t - 1) * (t - 2) / 6;
@@ -125,6 +164,142 @@ inline void gridPosition(int pixel, int size, int& node, double& t) {
     const double g = cell > 0 ? pixel / cell + 1.0 : 1.0;
     node = std::clamp(int(std::floor(g)), 1, 10);
     t = std::clamp(g - node, 0.0, 1.0);
+}
+
+// The deform grid's weights for each column of the work area, kept by weight so that a row's
+// displacements are four products a column.
+struct ColumnWeights {
+    std::vector<int> node;   // grid node 0 of the column; it never decreases along the row
+    std::vector<double> w[4];
+};
+
+// The displacement of columns [from, to) of one row: the row's combined grid values (13 each) with
+// each column's cubic weights, summed in the weights' order.
+void rowDisplacementScalar(const double* gx, const double* gy, const ColumnWeights& c, int from, int to,
+                           double* dx, double* dy) {
+    for (int i = from; i < to; ++i) {
+        const int n = c.node[size_t(i)] - 1;
+        double x = 0, y = 0;
+        for (int k = 0; k < 4; ++k) {
+            x += c.w[k][size_t(i)] * gx[n + k];
+            y += c.w[k][size_t(i)] * gy[n + k];
+        }
+        dx[i - from] = x, dy[i - from] = y;
+    }
+}
+
+// Four columns at a time over each run of columns that share a grid node; the very operations of
+// the scalar version (no fused multiply-adds), so both give the same bits.
+__attribute__((target("avx2"))) void rowDisplacementAvx2(const double* gx, const double* gy, const ColumnWeights& c,
+                                                         int from, int to, double* dx, double* dy) {
+    int i = from;
+    while (i < to) {
+        const int node = c.node[size_t(i)];
+        int end = i;
+        while (end < to && c.node[size_t(end)] == node) ++end;
+        const int n = node - 1;
+        for (; i + 4 <= end; i += 4) {
+            __m256d x = _mm256_setzero_pd(), y = _mm256_setzero_pd();
+            for (int k = 0; k < 4; ++k) {
+                const __m256d w = _mm256_loadu_pd(c.w[k].data() + i);
+                x = _mm256_add_pd(x, _mm256_mul_pd(w, _mm256_set1_pd(gx[n + k])));
+                y = _mm256_add_pd(y, _mm256_mul_pd(w, _mm256_set1_pd(gy[n + k])));
+            }
+            _mm256_storeu_pd(dx + (i - from), x);
+            _mm256_storeu_pd(dy + (i - from), y);
+        }
+        rowDisplacementScalar(gx, gy, c, i, end, dx + (i - from), dy + (i - from));
+        i = end;
+    }
+}
+
+using RowDisplacement = void (*)(const double*, const double*, const ColumnWeights&, int, int, double*, double*);
+RowDisplacement rowDisplacementKernel() {
+    static const RowDisplacement kernel =
+        __builtin_cpu_supports("avx2") ? rowDisplacementAvx2 : rowDisplacementScalar;
+    return kernel;
+}
+
+// An alpha-only layer of width x height floats, sampled bilinearly at displaced positions.
+struct AlphaLayer {
+    const float* data;
+    int width, height;
+};
+
+// n samples of one row: pixel i at (column0 + i + dx[i], row + dy[i]), the position clamped to
+// 0 ... size - 1.01; pixels not `shown` are 0.
+void sampleAlphaRowScalar(const AlphaLayer& layer, int column0, int row, const double* dx, const double* dy,
+                          const uint8_t* shown, float* out, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (!shown[i]) {
+            out[i] = 0.0f;
+            continue;
+        }
+        const float sx = Common::clampSamplePosition(float(column0 + i + dx[i]), layer.width);
+        const float sy = Common::clampSamplePosition(float(row + dy[i]), layer.height);
+        const int ix = int(sx), iy = int(sy);
+        const float fx = sx - float(ix), fy = sy - float(iy);
+        const int ix1 = std::min(ix + 1, layer.width - 1);
+        const float* r0 = layer.data + size_t(iy) * size_t(layer.width);
+        const float* r1 = layer.data + size_t(std::min(iy + 1, layer.height - 1)) * size_t(layer.width);
+        const float top = r0[ix] + fx * (r0[ix1] - r0[ix]), bottom = r1[ix] + fx * (r1[ix1] - r1[ix]);
+        out[i] = top + fy * (bottom - top);
+    }
+}
+
+// Eight samples at a time with gathers: the scalar operations lane by lane. Indices are 32-bit, so
+// layers of 2^31 pixels and more take the scalar path.
+__attribute__((target("avx2"))) void sampleAlphaRowAvx2(const AlphaLayer& layer, int column0, int row,
+                                                        const double* dx, const double* dy, const uint8_t* shown,
+                                                        float* out, int n) {
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 upperX = _mm256_set1_ps(std::max(0.0f, float(layer.width) - 1.01f));
+    const __m256 upperY = _mm256_set1_ps(std::max(0.0f, float(layer.height) - 1.01f));
+    const __m256i lastX = _mm256_set1_epi32(layer.width - 1), lastY = _mm256_set1_epi32(layer.height - 1);
+    const __m256i width = _mm256_set1_epi32(layer.width), oneI = _mm256_set1_epi32(1);
+    const __m256d rowD = _mm256_set1_pd(double(row));
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i shown8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(shown + i));
+        const __m256 visible =
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_cvtepu8_epi32(shown8), _mm256_setzero_si256()));
+        if (_mm256_movemask_ps(visible) == 0) {
+            _mm256_storeu_ps(out + i, zero);
+            continue;
+        }
+        const __m128i c0 = _mm_add_epi32(_mm_set1_epi32(column0 + i), _mm_setr_epi32(0, 1, 2, 3));
+        const __m128i c1 = _mm_add_epi32(c0, _mm_set1_epi32(4));
+        const __m128 x0 = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtepi32_pd(c0), _mm256_loadu_pd(dx + i)));
+        const __m128 x1 = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtepi32_pd(c1), _mm256_loadu_pd(dx + i + 4)));
+        const __m128 y0 = _mm256_cvtpd_ps(_mm256_add_pd(rowD, _mm256_loadu_pd(dy + i)));
+        const __m128 y1 = _mm256_cvtpd_ps(_mm256_add_pd(rowD, _mm256_loadu_pd(dy + i + 4)));
+        __m256 sx = _mm256_insertf128_ps(_mm256_castps128_ps256(x0), x1, 1);
+        __m256 sy = _mm256_insertf128_ps(_mm256_castps128_ps256(y0), y1, 1);
+        sx = _mm256_and_ps(_mm256_min_ps(sx, upperX), _mm256_cmp_ps(sx, zero, _CMP_GT_OQ));
+        sy = _mm256_and_ps(_mm256_min_ps(sy, upperY), _mm256_cmp_ps(sy, zero, _CMP_GT_OQ));
+        const __m256i ix = _mm256_cvttps_epi32(sx), iy = _mm256_cvttps_epi32(sy);
+        const __m256 fx = _mm256_sub_ps(sx, _mm256_cvtepi32_ps(ix)), fy = _mm256_sub_ps(sy, _mm256_cvtepi32_ps(iy));
+        const __m256i ix1 = _mm256_min_epi32(_mm256_add_epi32(ix, oneI), lastX);
+        const __m256i r0 = _mm256_mullo_epi32(iy, width);
+        const __m256i r1 = _mm256_mullo_epi32(_mm256_min_epi32(_mm256_add_epi32(iy, oneI), lastY), width);
+        const __m256 a0 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r0, ix), 4);
+        const __m256 a1 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r0, ix1), 4);
+        const __m256 b0 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r1, ix), 4);
+        const __m256 b1 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r1, ix1), 4);
+        const __m256 top = _mm256_add_ps(a0, _mm256_mul_ps(fx, _mm256_sub_ps(a1, a0)));
+        const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(fx, _mm256_sub_ps(b1, b0)));
+        const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(fy, _mm256_sub_ps(bottom, top)));
+        _mm256_storeu_ps(out + i, _mm256_and_ps(v, visible));
+    }
+    sampleAlphaRowScalar(layer, column0 + i, row, dx + i, dy + i, shown + i, out + i, n - i);
+}
+
+using AlphaRowSampler = void (*)(const AlphaLayer&, int, int, const double*, const double*, const uint8_t*, float*,
+                                 int);
+AlphaRowSampler alphaRowSampler(const AlphaLayer& layer) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && uint64_t(layer.width) * uint64_t(layer.height) < (uint64_t(1) << 31) ? sampleAlphaRowAvx2
+                                                                                          : sampleAlphaRowScalar;
 }
 
 // Rejection sampling of zone positions; a budget keeps zones that the draws cannot reach (a
@@ -149,7 +324,8 @@ struct StreakDisc {
 };
 // The profile times sigma at parameter t.
 inline float streakStrength(const SkyStamp& s, double t) {
-    const double q = s.profile == 1 ? 0.5 + 2.2 * t - 2.5 * t * t : std::pow(1 - 0.9 * t, 3.0);
+    const double fade = 1 - 0.9 * t;
+    const double q = s.profile == 1 ? 0.5 + 2.2 * t - 2.5 * t * t : fade * fade * fade;
     return float(q * s.sigma);
 }
 
@@ -322,6 +498,109 @@ void applyStamp(const SkyStamp& s, const RectI& area, float* planes[4]) {
     }
 }
 
+// One pixel of the composition: the tile layer's premultiplied sample i (colour divided out) over
+// the photograph's, at the zone weight.
+template <class T>
+inline void composeLayerPixel(const float* const planes[4], size_t i, uint8_t weight, T& red, T& green, T& blue,
+                              T* alpha) {
+    const float a = planes[3][i];
+    if (!(a >= kFaint) || !weight) return;
+    const float inverse = 1.0f / a;
+    composeOver<T>(red, green, blue, alpha, std::min(1.0f, planes[0][i] * inverse),
+                   std::min(1.0f, planes[1][i] * inverse), std::min(1.0f, planes[2][i] * inverse),
+                   std::min(1.0f, a) * float(weight) * (1.0f / 255.0f));
+}
+
+// n pixels of a row, the first at layer index `from`; `alpha` may be null.
+template <class T>
+void composeLayerRowScalar(const float* const planes[4], size_t from, const uint8_t* weight, T* red, T* green,
+                           T* blue, T* alpha, int n) {
+    for (int x = 0; x < n; ++x)
+        composeLayerPixel<T>(planes, from + size_t(x), weight[x], red[x], green[x], blue[x],
+                             alpha ? alpha + x : nullptr);
+}
+
+// Eight bytes as floats.
+__attribute__((target("avx2"))) inline __m256 widenBytes(const uint8_t* p) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+}
+
+// Eight int32 lanes (0 ... 255) to eight bytes, taken where `keep` is set and left as they were
+// elsewhere.
+__attribute__((target("avx2"))) inline void storeBytes(uint8_t* p, __m256i v, __m256i keep) {
+    const __m128i v16 = _mm_packus_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i k16 = _mm_packs_epi32(_mm256_castsi256_si128(keep), _mm256_extracti128_si256(keep, 1));
+    const __m128i v8 = _mm_packus_epi16(v16, v16), k8 = _mm_packs_epi16(k16, k16);
+    const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_blendv_epi8(old, v8, k8));
+}
+
+// One colour channel of eight pixels: co = cs as + cb keep, then 255 when co >= ar, else
+// trunc(co / ar x 255 + 0.5).
+__attribute__((target("avx2"))) inline void composeBytes(uint8_t* p, __m256 source, __m256 as, __m256 keep,
+                                                         __m256 ar, __m256i mask) {
+    const __m256 unit = _mm256_set1_ps(1.0f / 255.0f), full = _mm256_set1_ps(255.0f), half = _mm256_set1_ps(0.5f);
+    const __m256 co = _mm256_add_ps(_mm256_mul_ps(source, as), _mm256_mul_ps(_mm256_mul_ps(widenBytes(p), unit), keep));
+    const __m256 level = _mm256_add_ps(_mm256_mul_ps(_mm256_div_ps(co, ar), full), half);
+    const __m256 v = _mm256_blendv_ps(level, full, _mm256_cmp_ps(co, ar, _CMP_GE_OQ));
+    storeBytes(p, _mm256_cvttps_epi32(v), mask);
+}
+
+// Eight 8-bit pixels at a time: the scalar formulas lane by lane (no fused multiply-adds), each
+// pixel the scalar code leaves alone kept as it was, so both give the same bytes.
+__attribute__((target("avx2"))) void composeLayerRowU8Avx2(const float* const planes[4], size_t from,
+                                                           const uint8_t* weight, uint8_t* red, uint8_t* green,
+                                                           uint8_t* blue, uint8_t* alpha, int n) {
+    const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps(), faint = _mm256_set1_ps(kFaint);
+    const __m256 unit = _mm256_set1_ps(1.0f / 255.0f), full = _mm256_set1_ps(255.0f), half = _mm256_set1_ps(0.5f);
+    const __m256 negligible = _mm256_set1_ps(SampleMath<uint8_t>::negligible);
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        const size_t i = from + size_t(x);
+        const __m256 a = _mm256_loadu_ps(planes[3] + i);
+        const __m256 w = widenBytes(weight + x);
+        __m256 live = _mm256_and_ps(_mm256_cmp_ps(a, faint, _CMP_GE_OQ), _mm256_cmp_ps(w, zero, _CMP_NEQ_OQ));
+        if (_mm256_movemask_ps(live) == 0) continue;
+        const __m256 inverse = _mm256_div_ps(one, a);
+        const __m256 sr = _mm256_min_ps(_mm256_mul_ps(_mm256_loadu_ps(planes[0] + i), inverse), one);
+        const __m256 sg = _mm256_min_ps(_mm256_mul_ps(_mm256_loadu_ps(planes[1] + i), inverse), one);
+        const __m256 sb = _mm256_min_ps(_mm256_mul_ps(_mm256_loadu_ps(planes[2] + i), inverse), one);
+        const __m256 as = _mm256_mul_ps(_mm256_mul_ps(_mm256_min_ps(a, one), w), unit);
+        live = _mm256_and_ps(live, _mm256_cmp_ps(as, zero, _CMP_GT_OQ));
+        __m256 ab = one, opaque = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+        if (alpha) {
+            const __m256 raw = widenBytes(alpha + x);
+            ab = _mm256_mul_ps(raw, unit);
+            opaque = _mm256_cmp_ps(raw, full, _CMP_EQ_OQ);
+        }
+        live = _mm256_andnot_ps(_mm256_and_ps(_mm256_cmp_ps(as, negligible, _CMP_LT_OQ), opaque), live);
+        const __m256 ar = _mm256_sub_ps(_mm256_add_ps(ab, as), _mm256_mul_ps(ab, as));
+        live = _mm256_and_ps(live, _mm256_cmp_ps(ar, zero, _CMP_GT_OQ));
+        if (_mm256_movemask_ps(live) == 0) continue;
+        const __m256 keep = _mm256_mul_ps(ab, _mm256_sub_ps(one, as));
+        const __m256i mask = _mm256_castps_si256(live);
+        composeBytes(red + x, sr, as, keep, ar, mask);
+        composeBytes(green + x, sg, as, keep, ar, mask);
+        composeBytes(blue + x, sb, as, keep, ar, mask);
+        if (alpha) {
+            const __m256 clamped = _mm256_min_ps(_mm256_max_ps(ar, zero), one);
+            storeBytes(alpha + x, _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(clamped, full), half)), mask);
+        }
+    }
+    composeLayerRowScalar<uint8_t>(planes, from + size_t(x), weight + x, red + x, green + x, blue + x,
+                                   alpha ? alpha + x : nullptr, n - x);
+}
+
+template <class T>
+void composeLayerRow(const float* const planes[4], size_t from, const uint8_t* weight, T* red, T* green, T* blue,
+                     T* alpha, int n) {
+    if constexpr (std::is_same_v<T, uint8_t>) {
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (avx2) return composeLayerRowU8Avx2(planes, from, weight, red, green, blue, alpha, n);
+    }
+    composeLayerRowScalar<T>(planes, from, weight, red, green, blue, alpha, n);
+}
+
 } // namespace
 
 SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
@@ -346,7 +625,6 @@ SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
                 const size_t from = size_t(b) * kBandRows * size_t(w);
                 const size_t to = std::min(z.labels.size(), from + size_t(kBandRows) * size_t(w));
                 int64_t nz = 0, nn = 0;
-                uint64_t hash = 0xCBF29CE484222325ull;
                 for (size_t i = from; i < to; ++i) {
                     const uint8_t v = z.labels[i];
                     uint8_t label = 0, weight = 0;
@@ -358,7 +636,17 @@ SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
                     z.weights[i] = weight;
                     nz += label != 0;
                     nn += label == 2;
-                    hash = (hash ^ (uint64_t(label) << 8 | weight)) * 0x100000001B3ull;
+                }
+                // The band's labels and weights hashed eight bytes at a time (FNV-1a over words).
+                uint64_t hash = 0xCBF29CE484222325ull;
+                for (const std::vector<uint8_t>* bytes : {&z.labels, &z.weights}) {
+                    size_t i = from;
+                    for (; i + 8 <= to; i += 8) {
+                        uint64_t word;
+                        std::memcpy(&word, bytes->data() + i, 8);
+                        hash = (hash ^ word) * 0x100000001B3ull;
+                    }
+                    for (; i < to; ++i) hash = (hash ^ (*bytes)[i]) * 0x100000001B3ull;
                 }
                 zone[b] = nz, nebula[b] = nn, hashes[b] = hash;
             }
@@ -432,10 +720,13 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
     context.beginPhase(share, blobs.empty() ? 0 : 2 * int64_t(ah));
     if (blobs.empty()) return true;
 
-    // Stamped in bands of rows, each band applying the blobs that reach it in drawing order.
+    // Stamped in bands of rows, each band applying the blobs that reach it in drawing order. Without
+    // colour deviation every blob has the nebula's colour, and the layer is its alpha alone.
+    const bool uniform = deviation == 0;
+    const size_t comps = uniform ? 1 : 4;
     const size_t pixels = size_t(aw) * size_t(ah);
     Common::UninitializedHugePageVector<float> blobLayer;
-    blobLayer.resize(4 * pixels);
+    blobLayer.resize(comps * pixels);
     const int bands = (ah + kStampRows - 1) / kStampRows;
     std::vector<std::vector<uint32_t>> perBand(static_cast<size_t>(bands));
     for (size_t i = 0; i < blobs.size(); ++i)
@@ -443,7 +734,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
              ++b)
             perBand[size_t(b)].push_back(uint32_t(i));
     const uint32_t workers = context.maxWorkers > 0 ? uint32_t(context.maxWorkers) : 0u;
-    const DiscRowKernel kernel = discRowKernel();
+    const DiscRowKernel kernel = uniform ? discAlphaRowKernel() : discRowKernel();
     MT::parallelFor(
         0, uint32_t(bands),
         [&](uint32_t first, uint32_t last) {
@@ -451,7 +742,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                 const int top = area.top + int(b) * kStampRows,
                           bottom = std::min(area.bottom, top + kStampRows);
                 const size_t start = size_t(top - area.top) * size_t(aw);
-                std::fill_n(blobLayer.data() + 4 * start, 4 * size_t(bottom - top) * size_t(aw), 0.0f);
+                std::fill_n(blobLayer.data() + comps * start, comps * size_t(bottom - top) * size_t(aw), 0.0f);
                 if (context.cancelled()) continue;
                 for (uint32_t index : perBand[b]) {
                     const Blob& blob = blobs[index];
@@ -471,7 +762,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                                           blob.colour.r,
                                           blob.colour.g,
                                           blob.colour.b};
-                        kernel(blobLayer.data() + 4 * at, xb - xa, row);
+                        kernel(blobLayer.data() + comps * at, xb - xa, row);
                     }
                 }
                 context.advance(bottom - top);
@@ -491,13 +782,16 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
                 gridX[j][i] = random.nextSigned() * deform;
                 gridY[j][i] = random.nextSigned() * deform;
             }
-    std::vector<int> columnNode(static_cast<size_t>(aw));
-    std::vector<std::array<double, 4>> columnWeights(static_cast<size_t>(aw));
+    ColumnWeights columns;
+    columns.node.resize(size_t(aw));
+    for (auto& w : columns.w) w.resize(size_t(aw));
     for (int i = 0; i < aw; ++i) {
-        double t;
-        gridPosition(area.left + i, size.width, columnNode[size_t(i)], t);
-        lagrange(t, columnWeights[size_t(i)].data());
+        double t, w[4];
+        gridPosition(area.left + i, size.width, columns.node[size_t(i)], t);
+        lagrange(t, w);
+        for (int k = 0; k < 4; ++k) columns.w[k][size_t(i)] = w[k];
     }
+    const RowDisplacement displacement = rowDisplacementKernel();
     // The grids combined down one image row, then the displacement of each column of that row.
     struct RowField {
         double x[13], y[13];
@@ -524,14 +818,7 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         int ix, ix1;
         float fx, fy;
     };
-    auto tap = [&](const RowField& f, int i, int y) {
-        const int n = columnNode[size_t(i)];
-        const double* wx = columnWeights[size_t(i)].data();
-        double dx = 0, dy = 0;
-        for (int k = 0; k < 4; ++k) {
-            dx += wx[k] * f.x[n - 1 + k];
-            dy += wx[k] * f.y[n - 1 + k];
-        }
+    auto tap = [&](double dx, double dy, int i, int y) {
         const float sx = Common::clampSamplePosition(float(i + dx), aw);
         const float sy = Common::clampSamplePosition(float(y - area.top + dy), ah);
         Tap tp;
@@ -557,33 +844,41 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         _mm_storeu_ps(out, _mm_add_ps(top, _mm_mul_ps(fy, _mm_sub_ps(bottom, top))));
     };
     auto sampleAlpha = [&](const Tap& t) {
-        const float* base = blobLayer.data() + 3;
-        const float a0 = base[4 * (t.r0 + size_t(t.ix))], a1 = base[4 * (t.r0 + size_t(t.ix1))];
-        const float b0 = base[4 * (t.r1 + size_t(t.ix))], b1 = base[4 * (t.r1 + size_t(t.ix1))];
+        const float* base = blobLayer.data() + (comps - 1);
+        const float a0 = base[comps * (t.r0 + size_t(t.ix))], a1 = base[comps * (t.r0 + size_t(t.ix1))];
+        const float b0 = base[comps * (t.r1 + size_t(t.ix))], b1 = base[comps * (t.r1 + size_t(t.ix1))];
         const float top = a0 + t.fx * (a1 - a0), bottom = b0 + t.fx * (b1 - b0);
         return top + t.fy * (bottom - top);
     };
 
     const int zw = Z.width(), zh = Z.height();
-    m_nebula.resize(4 * size_t(zw) * size_t(zh));
+    m_nebula.resize(comps * size_t(zw) * size_t(zh));
     const int zoneBands = (zh + kBandRows - 1) / kBandRows;
+    const AlphaLayer alphaLayer{blobLayer.data(), aw, ah};
+    const AlphaRowSampler sampler = alphaRowSampler(alphaLayer);
     MT::parallelFor(
         0, uint32_t(zoneBands),
         [&](uint32_t first, uint32_t last) {
+            std::vector<double> dxs(static_cast<size_t>(zw)), dys(static_cast<size_t>(zw));
+            const int offset = Z.left - area.left;
             for (uint32_t b = first; b < last; ++b) {
                 const int top = Z.top + int(b) * kBandRows, bottom = std::min(Z.bottom, top + kBandRows);
                 for (int y = top; y < bottom; ++y) {
                     const RowField f = rowField(y);
+                    displacement(f.x, f.y, columns, offset, offset + zw, dxs.data(), dys.data());
                     const size_t row = size_t(y - Z.top) * size_t(zw);
-                    float* out = m_nebula.data() + 4 * row;
+                    float* out = m_nebula.data() + comps * row;
                     // Pixels outside the zones are never shown: they stay empty.
                     const uint8_t* shown = zones.weights.data() + row;
-                    for (int i = 0; i < zw; ++i) {
-                        if (!shown[i])
-                            std::fill_n(out + 4 * i, 4, 0.0f);
-                        else
-                            sampleAll(tap(f, Z.left + i - area.left, y), out + 4 * i);
-                    }
+                    if (uniform)
+                        sampler(alphaLayer, offset, y - area.top, dxs.data(), dys.data(), shown, out, zw);
+                    else
+                        for (int i = 0; i < zw; ++i) {
+                            if (!shown[i])
+                                std::fill_n(out + 4 * i, 4, 0.0f);
+                            else
+                                sampleAll(tap(dxs[size_t(i)], dys[size_t(i)], offset + i, y), out + 4 * i);
+                        }
                 }
                 context.advance(int64_t(bottom - top) * ah / std::max(1, zh));
             }
@@ -594,25 +889,36 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         return false;
     }
     // Rows above and below the box, searched from the area's edges towards it.
-    auto lit = [&](int y) {
-        const RowField f = rowField(y);
-        for (int i = 0; i < aw; ++i)
-            if (sampleAlpha(tap(f, i, y)) >= kFaint) return true;
-        return false;
-    };
+    // Every such row is tested on the jobs pool; the outermost lit one on each side counts.
+    std::vector<int> outside;
+    for (int y = area.top; y < Z.top; ++y) outside.push_back(y);
+    for (int y = Z.bottom; y < area.bottom; ++y) outside.push_back(y);
+    std::vector<uint8_t> lit(outside.size(), 0);
+    MT::parallelFor(
+        0, uint32_t(outside.size()),
+        [&](uint32_t first, uint32_t last) {
+            std::vector<double> dxs(static_cast<size_t>(aw)), dys(static_cast<size_t>(aw));
+            for (uint32_t k = first; k < last; ++k) {
+                const int y = outside[k];
+                const RowField f = rowField(y);
+                displacement(f.x, f.y, columns, 0, aw, dxs.data(), dys.data());
+                for (int i = 0; i < aw && !lit[k]; ++i)
+                    lit[k] = sampleAlpha(tap(dxs[size_t(i)], dys[size_t(i)], i, y)) >= kFaint;
+            }
+        },
+        4, workers);
     RectI rect = Z;
-    for (int y = area.top; y < Z.top; ++y)
-        if (lit(y)) {
-            rect.top = y;
-            break;
-        }
-    for (int y = area.bottom - 1; y >= Z.bottom; --y)
-        if (lit(y)) {
-            rect.bottom = y + 1;
-            break;
+    for (size_t k = 0; k < outside.size(); ++k)
+        if (lit[k]) {
+            if (outside[k] < Z.top)
+                rect.top = std::min(rect.top, outside[k]);
+            else
+                rect.bottom = std::max(rect.bottom, outside[k] + 1);
         }
     m_nebulaArea = Z;
     m_nebulaRect = rect;
+    m_nebulaUniform = uniform;
+    m_nebulaColour[0] = colour.r, m_nebulaColour[1] = colour.g, m_nebulaColour[2] = colour.b;
     return true;
 }
 
@@ -847,6 +1153,19 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
                 const size_t from = size_t(y - nebulaArea.top) * size_t(nebulaArea.width()) +
                                     size_t(fromNebula.left - nebulaArea.left);
                 const size_t to = size_t(y - area.top) * TileSize + size_t(fromNebula.left - area.left);
+                if (m_nebulaUniform) {
+                    const float* src = m_nebula.data() + from;
+                    float* __restrict r = planes[0] + to;
+                    float* __restrict g = planes[1] + to;
+                    float* __restrict b = planes[2] + to;
+                    float* __restrict al = planes[3] + to;
+                    const float cr = m_nebulaColour[0], cg = m_nebulaColour[1], cb = m_nebulaColour[2];
+                    for (int i = 0; i < fromNebula.width(); ++i) {
+                        const float a = src[i] * dim;
+                        r[i] = cr * a, g[i] = cg * a, b[i] = cb * a, al[i] = a;
+                    }
+                    continue;
+                }
                 const float* src = m_nebula.data() + 4 * from;
                 for (int i = 0; i < fromNebula.width(); ++i)
                     for (int c = 0; c < 4; ++c) planes[c][to + size_t(i)] = src[4 * i + c] * dim;
@@ -859,17 +1178,9 @@ RunOutcome NightSkyRenderer::process(NightSkyParams& p, const PixelPlane& source
                 T* alpha = tile.row(3, y);
                 const uint8_t* weight =
                     zones.weights.data() + size_t(y - Z.top) * size_t(Z.width()) - size_t(Z.left);
-                const size_t row = size_t(y - area.top) * TileSize - size_t(area.left);
-                for (int x = area.left; x < area.right; ++x) {
-                    const float a = planes[3][row + size_t(x)];
-                    if (!(a >= kFaint) || !weight[x]) continue;
-                    const float inverse = 1.0f / a;
-                    composeOver<T>(red[x], green[x], blue[x], alpha ? alpha + x : nullptr,
-                                   std::min(1.0f, planes[0][row + size_t(x)] * inverse),
-                                   std::min(1.0f, planes[1][row + size_t(x)] * inverse),
-                                   std::min(1.0f, planes[2][row + size_t(x)] * inverse),
-                                   std::min(1.0f, a) * float(weight[x]) * (1.0f / 255.0f));
-                }
+                const int x0 = area.left;
+                composeLayerRow<T>(planes, size_t(y - area.top) * TileSize, weight + x0, red + x0, green + x0,
+                                   blue + x0, alpha ? alpha + x0 : nullptr, area.width());
             }
             context.advance();
         });

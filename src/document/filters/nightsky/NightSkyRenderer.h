@@ -79,8 +79,11 @@ private:
                      double share);
     bool buildElements(const NightSkyParams& p, const SkyZones& zones, SizeI size, const RunContext& context);
 
-    // The nebula cache: premultiplied red, green, blue and alpha, interleaved, over m_nebulaArea.
+    // The nebula cache over m_nebulaArea: premultiplied red, green, blue and alpha, interleaved; or,
+    // when every blob has the one colour m_nebulaColour, the alpha alone.
     Common::UninitializedHugePageVector<float> m_nebula;
+    bool m_nebulaUniform = false;
+    float m_nebulaColour[3] = {0, 0, 0};
     RectI m_nebulaArea;
     RectI m_nebulaRect; // the layer rectangle after the nebulas (Z when there are none)
     bool m_nebulaValid = false;
