@@ -47,6 +47,29 @@ QString lastTiffError() {
     return QString::fromStdString(t_tiffError);
 }
 
+// The most bytes one stored byte can decode to, with room to spare: run lengths pack at most 128
+// bytes into 2; deflate stops near 1032:1; LZW's strings grow by one byte a code until its table
+// of 4096 entries resets; a baseline JPEG needs a few bits for each block of 64 samples. Coders
+// with run or repeat blocks of their own (zstd, LZMA, WebP, ...) get a bound none of them reaches.
+uint64_t maxRatio(uint16_t compression) {
+    switch (compression) {
+    case COMPRESSION_NONE:
+        return 1;
+    case COMPRESSION_PACKBITS:
+        return 64;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        return 1100;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG:
+        return 1024;
+    case COMPRESSION_LZW:
+        return 2048;
+    default:
+        return 32768;
+    }
+}
+
 // A header can claim any size. Before the decode buffer is made, the strips or tiles it names must
 // lie in the file and be able to hold that many bytes at the best ratio their codec can reach, so
 // that a few hundred bytes cannot ask for gigabytes.
@@ -60,12 +83,7 @@ void checkDataCovers(const QString& path, TIFF* tif, uint64_t rawBytes, uint16_t
         if (offset < fileSize) stored += std::min(count, fileSize - offset);
     }
     stored = std::min(stored, fileSize);
-    // Run lengths pack at most 128 bytes into 2; the dictionary and entropy coders are given a
-    // generous bound well above what real images reach.
-    const uint64_t ratio = compression == COMPRESSION_NONE       ? 1
-                           : compression == COMPRESSION_PACKBITS ? 64
-                                                                 : 32768;
-    if (stored * ratio < rawBytes)
+    if (stored * maxRatio(compression) < rawBytes)
         fail(path, QStringLiteral("truncated TIFF: %1 bytes of image data cannot hold a %2 byte image")
                        .arg(stored)
                        .arg(rawBytes));
@@ -176,19 +194,38 @@ ImageRecord loadTIFF(const QString& path) {
     // Decode every sample into one contiguous interleaved buffer of spp samples per pixel.
     const size_t bytes = size_t(bps / 8);
     const size_t pixelIn = bytes * spp;
-    checkDataCovers(path, tif, uint64_t(width) * height * pixelIn, compression);
-    std::vector<uint8_t> raw(size_t(width) * height * pixelIn);
+    const uint64_t rawBytes = uint64_t(width) * height * pixelIn;
+    checkDataCovers(path, tif, rawBytes, compression);
+    // Samples that need no rearranging are decoded straight into the image, others into a buffer of
+    // their own. The buffer grows with the rows decoded: a header that promises more than its data
+    // delivers fails before the whole size is ever allocated, and the memory a file costs follows
+    // what it really holds. Up to 256 MiB is reserved at once, so ordinary images never move.
+    const bool direct = !palette && pixelIn == image.pixelBytes();
+    std::vector<uint8_t> rawBuffer;
+    std::vector<uint8_t>& target = direct ? image.samples : rawBuffer;
+    target.clear();
+    target.reserve(size_t(std::min<uint64_t>(rawBytes, uint64_t(256) << 20)));
+    const size_t rowBytesIn = size_t(width) * pixelIn;
+    auto rowsUpTo = [&](uint32_t end) {
+        const size_t need = size_t(end) * rowBytesIn;
+        if (target.size() < need) target.resize(need);
+        return target.data();
+    };
     const int planes = planar == PLANARCONFIG_SEPARATE ? spp : 1;
     const size_t unitBytes = planar == PLANARCONFIG_SEPARATE ? bytes : pixelIn; // bytes per pixel per plane
     if (TIFFIsTiled(tif)) {
         uint32_t tw = 0, th = 0;
         TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
-        if (tw == 0 || th == 0 || uint64_t(TIFFTileSize(tif)) < uint64_t(tw) * th * unitBytes)
+        // Tiles may overhang the image, but not by more than real writers ever make them.
+        const uint64_t tileBytes = uint64_t(TIFFTileSize64(tif));
+        if (tw == 0 || th == 0 || tileBytes < uint64_t(tw) * th * unitBytes ||
+            tileBytes > 16 * rawBytes + (uint64_t(64) << 20))
             fail(path, QStringLiteral("corrupt TIFF tile layout"));
-        std::vector<uint8_t> tile(size_t(TIFFTileSize(tif)));
+        std::vector<uint8_t> tile(static_cast<size_t>(tileBytes));
         for (int s = 0; s < planes; ++s)
-            for (uint32_t ty = 0; ty < height; ty += th)
+            for (uint32_t ty = 0; ty < height; ty += th) {
+                uint8_t* const raw = rowsUpTo(ty + std::min(th, height - ty));
                 for (uint32_t tx = 0; tx < width; tx += tw) {
                     if (TIFFReadTile(tif, tile.data(), tx, ty, 0, uint16_t(s)) < 0)
                         fail(path,
@@ -196,7 +233,7 @@ ImageRecord loadTIFF(const QString& path) {
                     const uint32_t w = std::min(tw, width - tx), h = std::min(th, height - ty);
                     for (uint32_t y = 0; y < h; ++y) {
                         const uint8_t* src = tile.data() + size_t(y) * tw * unitBytes;
-                        uint8_t* dst = raw.data() + ((size_t(ty) + y) * width + tx) * pixelIn;
+                        uint8_t* dst = raw + ((size_t(ty) + y) * width + tx) * pixelIn;
                         if (planes == 1)
                             std::memcpy(dst, src, size_t(w) * pixelIn);
                         else
@@ -204,6 +241,7 @@ ImageRecord loadTIFF(const QString& path) {
                                 std::memcpy(dst + x * pixelIn + s * bytes, src + x * bytes, bytes);
                     }
                 }
+            }
     } else {
         const size_t lineBytes = size_t(width) * unitBytes;
         if (uint64_t(TIFFScanlineSize64(tif)) < lineBytes)
@@ -211,9 +249,9 @@ ImageRecord loadTIFF(const QString& path) {
         std::vector<uint8_t> line(size_t(TIFFScanlineSize64(tif)));
         for (int s = 0; s < planes; ++s)
             for (uint32_t y = 0; y < height; ++y) {
-                uint8_t* dst = raw.data() + size_t(y) * width * pixelIn;
-                uint8_t* target = planes == 1 ? dst : line.data();
-                if (TIFFReadScanline(tif, target, y, uint16_t(s)) < 0)
+                uint8_t* dst = rowsUpTo(y + 1) + size_t(y) * rowBytesIn;
+                uint8_t* into = planes == 1 ? dst : line.data();
+                if (TIFFReadScanline(tif, into, y, uint16_t(s)) < 0)
                     fail(path, QStringLiteral("truncated or corrupt TIFF data (%1)").arg(lastTiffError()));
                 if (planes > 1)
                     for (uint32_t x = 0; x < width; ++x)
@@ -222,7 +260,8 @@ ImageRecord loadTIFF(const QString& path) {
     }
 
     // Keep the colour samples and the first extra sample, then fix up the encodings.
-    image.allocate();
+    const uint8_t* const raw = target.data();
+    if (!direct) image.allocate();
     const size_t pixels = size_t(width) * height;
     const size_t outPixel = image.pixelBytes();
     if (palette) {
@@ -231,7 +270,7 @@ ImageRecord loadTIFF(const QString& path) {
             fail(path, QStringLiteral("palette TIFF without colours"));
         const size_t entries = size_t(1) << bps;
         for (size_t p = 0; p < pixels; ++p) {
-            const uint8_t* src = raw.data() + p * pixelIn;
+            const uint8_t* src = raw + p * pixelIn;
             uint8_t* dst = image.samples.data() + p * outPixel;
             const size_t index =
                 std::min(entries - 1, size_t(bytes == 1 ? src[0] : loadSample<uint16_t>(src)));
@@ -244,11 +283,11 @@ ImageRecord loadTIFF(const QString& path) {
             }
             if (image.hasAlpha) std::memcpy(dst + 3 * bytes, src + bytes, bytes);
         }
-    } else {
+    } else if (!direct) {
         for (size_t p = 0; p < pixels; ++p)
-            std::memcpy(image.samples.data() + p * outPixel, raw.data() + p * pixelIn, outPixel);
+            std::memcpy(image.samples.data() + p * outPixel, raw + p * pixelIn, outPixel);
     }
-    raw = std::vector<uint8_t>();
+    rawBuffer = std::vector<uint8_t>();
 
     const size_t count = pixels * size_t(image.channels());
     const int colors = image.colorChannels();

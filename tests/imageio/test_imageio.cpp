@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 #include <random>
+#include <tiffio.h>
 
 #include <gtest/gtest.h>
 
@@ -350,6 +351,76 @@ TEST(ImageIO, TiffHeadersNamingMoreDataThanTheFileHoldsAreRefusedUnallocated) {
     const std::string cut = errorOf(bytes.left(bytes.size() / 3));
     EXPECT_NE(cut, "loaded");
     EXPECT_NE(cut.find("TIFF"), std::string::npos) << cut;
+}
+
+// A TIFF whose header is written by libtiff as given and whose image data is `data`, stored as
+// one raw strip or tile: what a damaged or hostile file can claim.
+void writeRawTiff(const QString& path, uint32_t width, uint32_t height, uint16_t compression,
+                  const QByteArray& data, uint32_t tileSize = 0) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (tileSize) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, tileSize);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, tileSize);
+        EXPECT_GE(TIFFWriteRawTile(tif, 0, const_cast<char*>(data.constData()), tmsize_t(data.size())), 0);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+        EXPECT_GE(TIFFWriteRawStrip(tif, 0, const_cast<char*>(data.constData()), tmsize_t(data.size())), 0);
+    }
+    TIFFClose(tif);
+}
+
+TEST(ImageIO, TiffSizesBeyondWhatTheCodecCanReachAreRefused) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.tif");
+    auto errorOf = [&] {
+        try {
+            loadImage(path);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("loaded");
+    };
+    const QByteArray kilobyte(1024, '\x55');
+    // Deflate stops near 1032:1, so a kilobyte cannot be 30 000 x 10 000 RGB pixels, and neither can
+    // LZW's or JPEG's.
+    for (uint16_t codec : {uint16_t(COMPRESSION_ADOBE_DEFLATE), uint16_t(COMPRESSION_LZW), uint16_t(COMPRESSION_JPEG)}) {
+        writeRawTiff(path, 30000, 10000, codec, kilobyte);
+        EXPECT_NE(errorOf().find("truncated TIFF"), std::string::npos) << codec << ": " << errorOf();
+    }
+    // A tile of 16384 x 16384 pixels over a 4 x 4 image.
+    writeRawTiff(path, 4, 4, COMPRESSION_ADOBE_DEFLATE, kilobyte, 16384);
+    EXPECT_NE(errorOf().find("corrupt TIFF tile layout"), std::string::npos) << errorOf();
+    // A size the data could reach but does not deliver fails while decoding, with a clear message.
+    writeRawTiff(path, 3000, 3000, COMPRESSION_ADOBE_DEFLATE, QByteArray(64 * 1024, '\x55'));
+    EXPECT_NE(errorOf().find("TIFF"), std::string::npos) << errorOf();
+    // Tiles overhanging a small image, as real writers make them, load.
+    ImageRecord small = makeImage(5, 3, ColorModel::RGB, UInt8, false);
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 5);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 256);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 256);
+    std::vector<uint8_t> tile(256 * 256 * 3, 0);
+    for (int y = 0; y < 3; ++y) std::memcpy(tile.data() + y * 256 * 3, small.row(y), small.rowBytes());
+    ASSERT_GE(TIFFWriteTile(tif, tile.data(), 0, 0, 0, 0), 0);
+    TIFFClose(tif);
+    const ImageRecord loaded = loadImage(path);
+    expectSameLayout(loaded, small);
+    EXPECT_EQ(loaded.samples, small.samples);
 }
 
 TEST(ImageIO, SelectionMaskFromAnyImage) {
