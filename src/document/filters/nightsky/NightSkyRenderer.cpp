@@ -611,9 +611,10 @@ SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
     if (!channel) return z;
     z.box = maskBounds(channel, maxWorkers);
     if (z.box.isEmpty()) return z;
-    z.labels = maskBytes(channel, z.box);
-    z.weights.resize(z.labels.size());
     const int w = z.box.width(), h = z.box.height();
+    // Both buffers are filled band by band below, so they start uninitialised.
+    z.labels.resize(size_t(w) * size_t(h));
+    z.weights.resize(z.labels.size());
     // Rows in bands on the jobs pool; each band's counts and hash are merged in band order.
     const int bands = (h + kBandRows - 1) / kBandRows;
     std::vector<int64_t> zone(static_cast<size_t>(bands)), nebula(static_cast<size_t>(bands));
@@ -624,6 +625,9 @@ SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
             for (uint32_t b = first; b < last; ++b) {
                 const size_t from = size_t(b) * kBandRows * size_t(w);
                 const size_t to = std::min(z.labels.size(), from + size_t(kBandRows) * size_t(w));
+                const int top = z.box.top + int(b) * kBandRows;
+                getData(*channel, RectI{z.box.left, top, z.box.right, std::min(z.box.bottom, top + kBandRows)},
+                        z.labels.data() + from, unsigned(w));
                 int64_t nz = 0, nn = 0;
                 for (size_t i = from; i < to; ++i) {
                     const uint8_t v = z.labels[i];
@@ -639,7 +643,7 @@ SkyZones SkyZones::from(const MaskChannels& masks, SizeI size, int maxWorkers) {
                 }
                 // The band's labels and weights hashed eight bytes at a time (FNV-1a over words).
                 uint64_t hash = 0xCBF29CE484222325ull;
-                for (const std::vector<uint8_t>* bytes : {&z.labels, &z.weights}) {
+                for (const Common::UninitializedHugePageVector<uint8_t>* bytes : {&z.labels, &z.weights}) {
                     size_t i = from;
                     for (; i + 8 <= to; i += 8) {
                         uint64_t word;

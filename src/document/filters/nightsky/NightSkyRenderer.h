@@ -12,8 +12,8 @@ namespace Orvex::Document::Filters {
 // selection's own soft value when a plain selection stands for the zones).
 struct SkyZones {
     RectI box;                    // Z; empty when nothing is painted
-    std::vector<uint8_t> labels;  // box.width() bytes a row
-    std::vector<uint8_t> weights; // the same layout
+    Common::UninitializedHugePageVector<uint8_t> labels;  // box.width() bytes a row
+    Common::UninitializedHugePageVector<uint8_t> weights; // the same layout
     int64_t zonePixels = 0;       // n_z
     int64_t nebulaPixels = 0;     // n_n
     uint64_t hash = 0;            // of labels and weights, for the cache keys
