@@ -47,6 +47,19 @@ bool pixelChanged(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, 
     return false;
 }
 
+// The sky alone (no stars) over a transparent w x h float picture whose every pixel is a nebula
+// zone: the result is the layer itself, red, green, blue and alpha interleaved.
+std::vector<float> skyOverTransparent(NightSkyRenderer& renderer, NightSkyParams p, int w, int h) {
+    p.useStars = false;
+    const auto zones = zoneMask(w, h, RectI{0, 0, w, h}, RectI{0, 0, w, h});
+    auto source = makePlane(w, h, TypeF32, true, 0.0f);
+    auto result = emptyLike(*source);
+    MaskChannels masks;
+    masks.duoMask = zones.get();
+    EXPECT_EQ(renderer.process(p, *source, masks, *result, RunContext{}), RunOutcome::Done);
+    return planeFloats(*result);
+}
+
 } // namespace
 
 TEST(NightSky, SameBytesForOneTwoAndSevenWorkersOffTheTileGrid) {
@@ -311,20 +324,13 @@ TEST(NightSky, ProgressRunsToTheEnd) {
 }
 
 TEST(NightSky, DimmingFadesTheNebulaToThirtyPercentAtTheBottom) {
-    // Over a transparent picture the result's alpha is the layer's.
     const int w = 160, h = 200;
-    const auto zones = zoneMask(w, h, RectI{0, 0, w, h}, RectI{0, 0, w, h});
     auto layerAlpha = [&](int dimming) {
         NightSkyParams p = NightSkyParams::defaults();
-        p.useStars = false, p.baseDimming = dimming;
+        p.baseDimming = dimming;
         NightSkyRenderer renderer;
-        auto source = makePlane(w, h, TypeF32, true, 0.0f);
-        auto result = emptyLike(*source);
-        MaskChannels masks;
-        masks.duoMask = zones.get();
-        EXPECT_EQ(renderer.process(p, *source, masks, *result, RunContext{}), RunOutcome::Done);
+        const std::vector<float> rgba = skyOverTransparent(renderer, p, w, h);
         EXPECT_EQ(renderer.nebulaRect(), (RectI{0, 0, w, h}));
-        const std::vector<float> rgba = planeFloats(*result);
         std::vector<float> alpha;
         for (size_t i = 3; i < rgba.size(); i += 4) alpha.push_back(rgba[i]);
         return alpha;
@@ -341,20 +347,13 @@ TEST(NightSky, DimmingFadesTheNebulaToThirtyPercentAtTheBottom) {
 }
 
 TEST(NightSky, NebulaColourHoldsEverywhereWithoutDeviationAndVariesWithIt) {
-    // Over a transparent picture the result's colour is the layer's own.
     const int w = 200, h = 150;
-    const auto zones = zoneMask(w, h, RectI{0, 0, w, h}, RectI{0, 0, w, h});
     auto spread = [&](int deviation) {
         NightSkyParams p = NightSkyParams::defaults();
-        p.useStars = false, p.nebulaColor = 0xFF4080C0u, p.nebulaColorDev = deviation, p.baseDimming = 80;
+        p.nebulaColor = 0xFF4080C0u, p.nebulaColorDev = deviation, p.baseDimming = 80;
         NightSkyRenderer renderer;
-        auto source = makePlane(w, h, TypeF32, true, 0.0f);
-        auto result = emptyLike(*source);
-        MaskChannels masks;
-        masks.duoMask = zones.get();
-        EXPECT_EQ(renderer.process(p, *source, masks, *result, RunContext{}), RunOutcome::Done);
+        const std::vector<float> rgba = skyOverTransparent(renderer, p, w, h);
         EXPECT_GT(renderer.counts().nebulas, 0);
-        const std::vector<float> rgba = planeFloats(*result);
         const float colour[3] = {0x40 / 255.0f, 0x80 / 255.0f, 0xC0 / 255.0f};
         double largest = 0;
         int shown = 0;
