@@ -201,9 +201,13 @@ int main(int argc, char** argv) {
     const std::string input = "/tmp/elemorama_bench_sky_12mp.png";
     scaled(QStringLiteral("darkest_hour_night_lake.jpg"), QImage::Format_RGB888)
         .save(QString::fromStdString(input));
-    if (gmic)
-        peer("gmic_stars_12mp", "gmic -v -1 " + input + " fx_stars o /tmp/elemorama_bench_sky_out.png",
+    if (gmic) {
+        // The stars filter is "fx_stars" in newer G'MIC command sets and "stars" (density 10 %) in older ones.
+        const bool fx = std::system("gmic -v -1 16,16,1,3 fx_stars > /dev/null 2>&1") == 0;
+        peer("gmic_stars_12mp",
+             "gmic -v -1 " + input + (fx ? " fx_stars" : " stars 10") + " o /tmp/elemorama_bench_sky_out.png",
              nightCold, "G'MIC");
+    }
     else
         std::printf("G'MIC is not installed: no stars comparison\n");
     if (gegl) {
