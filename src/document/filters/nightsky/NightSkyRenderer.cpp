@@ -471,6 +471,19 @@ void applyStamp(const SkyStamp& s, const RectI& area, float* planes[4]) {
             if (dx0 >= dx1 || dy0 >= dy1) continue;
             const float strength = streakStrength(s, double(i) * s.step);
             const float reach2 = d.radius * d.radius;
+            if (std::sqrt(reach2) <= s.width - 0.5f) {
+                // No pixel of this disc lies in the streak's antialiased edge (the discs shrink from
+                // the full width): one alpha for all of them, and no distances needed.
+                if (!(strength >= kFaint)) continue;
+                for (int y = dy0; y < dy1; ++y) {
+                    const float ddy = float(y) + 0.5f - d.y;
+                    for (int x = dx0; x < dx1; ++x) {
+                        const float ddx = float(x) + 0.5f - d.x;
+                        if (ddx * ddx + ddy * ddy <= reach2) over(x, y, strength);
+                    }
+                }
+                continue;
+            }
             for (int y = dy0; y < dy1; ++y) {
                 const float ddy = float(y) + 0.5f - d.y;
                 for (int x = dx0; x < dx1; ++x) {
