@@ -76,7 +76,7 @@ Figures measure(ImagePreview& view, const Ref<DataStorage::PixelPlane>& plane) {
     Figures f;
     view.resize(1920, 1080);
     view.show();
-    QTest::qWaitForWindowExposed(&view);
+    if (!QTest::qWaitForWindowExposed(&view)) std::printf("the view was not exposed in time\n");
     view.setPlane(plane);
     QApplication::processEvents();
     f.firstFrame = drawFrame(view);

@@ -707,7 +707,7 @@ void PluginUI::buildForm() {
     connect(m_redo, &QPushButton::clicked, this, &PluginUI::Redo);
     connect(m_view, &ImagePreview::pointer, this, &PluginUI::OnViewPointer);
     connect(m_showStrokes, &QCheckBox::toggled, this, [this] { updateMaskOverlay(); });
-    connect(m_toolGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, [this](int id) {
+    connect(m_toolGroup, &QButtonGroup::idClicked, this, [this](int id) {
         if (auto* trunk = qobject_cast<Document::Filters::TrunkToolFilter*>(m_filter.get()))
             trunk->selectLineTool(id);
         else if (m_filter)

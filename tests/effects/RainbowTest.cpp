@@ -214,7 +214,7 @@ TEST(Rainbow, SameBytesForOneTwoAndSevenWorkersOffTheTileGrid) {
                     reference = bytes;
                 else
                     EXPECT_EQ(bytes, reference) << workers << " workers, type " << type;
-                if (workers == 1) EXPECT_NE(bytes, planeBytes(*run.source));
+                if (workers == 1) { EXPECT_NE(bytes, planeBytes(*run.source)); }
             }
         }
     }
@@ -245,7 +245,7 @@ TEST(Rainbow, TransparencyShieldAndIdleNoiseSettingsOnlyRecompose) {
         for (int x = 0; x < W; ++x)
             for (int c = 0; c < 4; ++c) {
                 const size_t i = (size_t(y) * W + size_t(x)) * 4 + size_t(c);
-                if (x < W / 2) ASSERT_EQ(after[i], before[i]) << x << "," << y;
+                if (x < W / 2) { ASSERT_EQ(after[i], before[i]) << x << "," << y; }
                 rightChanged |= after[i] != before[i];
             }
     EXPECT_TRUE(rightChanged);

@@ -242,8 +242,9 @@ TEST(FrostScale, TheGridPathIsExactOutsideTheCrustAndIndependentOfWorkers) {
                         // The crust is laid over the 64-cell tiles of the grid that cover the
                         // selection (cells of 1.05 pixels here); beyond them nothing changes.
                         const int margin = 72;
-                        if (x < band.left - margin || x >= band.right + margin || y >= band.bottom + margin)
+                        if (x < band.left - margin || x >= band.right + margin || y >= band.bottom + margin) {
                             ASSERT_TRUE(same) << x << "," << y;
+                        }
                         changedInside += !same && band.contains(x, y);
                     }
                 EXPECT_GT(changedInside, band.width() * band.height() / 10);

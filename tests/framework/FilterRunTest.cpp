@@ -250,8 +250,9 @@ TEST(EffectObjects, EveryListedEffectCarriesItsClassInformation) {
         ASSERT_NE(panel, nullptr);
         EXPECT_EQ(filter->CreateParamsWidget(), panel);
         for (const FieldInfo& f : EffectRegistry::fields(info.id))
-            if (f.label && *f.label)
+            if (f.label && *f.label) {
                 EXPECT_NE(filter->control(f.member), nullptr) << info.shortName << f.member;
+            }
         delete panel;
     }
 }

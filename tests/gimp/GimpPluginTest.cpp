@@ -142,7 +142,7 @@ bool sameSamples(const QString& a, const QString& b) {
 // must not blend them again, nor clip the rain that falls out of the selection.
 TEST_F(GimpPlugin, EightBitResultIsTheBatchRenderersByteForByte) {
     QString script;
-    for (const QString effect : {QStringLiteral("Rain"), QStringLiteral("Frost")}) {
+    for (const QString& effect : {QStringLiteral("Rain"), QStringLiteral("Frost")}) {
         script += QStringLiteral(
                       "(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE %1 %1)))"
                       "       (d (car (gimp-image-get-active-drawable img))))"
@@ -161,7 +161,7 @@ TEST_F(GimpPlugin, EightBitResultIsTheBatchRenderersByteForByte) {
     expectRanThrough(run);
     EXPECT_EQ(run.err.count(QStringLiteral("active-kept")), 2) << run.err.toStdString();
     EXPECT_EQ(run.err.count(QStringLiteral("selection-kept")), 2);
-    for (const QString effect : {QStringLiteral("Rain"), QStringLiteral("Frost")}) {
+    for (const QString& effect : {QStringLiteral("Rain"), QStringLiteral("Frost")}) {
         SCOPED_TRACE(effect.toStdString());
         render(path("in.png"), path("sel-" + effect + ".png"), effect, path("render-" + effect + ".png"));
         expectSameSamples(path("gimp-" + effect + ".png"), path("render-" + effect + ".png"));
@@ -308,8 +308,9 @@ TEST_F(GimpPlugin, CancelAndFailuresLeaveTheLayerUnchanged) {
                 << run.err.toStdString();
             EXPECT_TRUE(run.err.contains(QStringLiteral("call-failed")));
         }
-        if (QString::fromLatin1(c.name) != QLatin1String("indexed")) // the palette changed its pixels
+        if (QString::fromLatin1(c.name) != QLatin1String("indexed")) { // the palette changed its pixels
             EXPECT_TRUE(sameSamples(out, path("in.png")));
+        }
     }
 }
 

@@ -75,7 +75,7 @@ TEST(ParallelFor, CoversEveryIndexOnceInPiecesOfAtLeastTheGrain) {
                 ASSERT_EQ(hits[i].load(), 1) << "n " << n << " grain " << grain;
             // Only the piece that ends the range may be shorter than the grain.
             for (const Chunk& c : chunks)
-                if (c.last != 5 + n) EXPECT_GE(c.last - c.first, std::max(grain, 1u)) << n << " " << grain;
+                if (c.last != 5 + n) { EXPECT_GE(c.last - c.first, std::max(grain, 1u)) << n << " " << grain; }
         }
     }
 }

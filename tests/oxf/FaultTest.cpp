@@ -95,8 +95,9 @@ TEST(Faults, AnEffectProcessKilledOrFrozenAtAnyStepEndsTheRunCleanly) {
                 EXPECT_FALSE(error.empty()) << "the run ended with status " << status;
                 EXPECT_NE(error.find("elemorama-fx"), std::string::npos) << error;
             }
-            if (step == LinkStep::Run || step == LinkStep::Get || step == LinkStep::GetStream)
+            if (step == LinkStep::Run || step == LinkStep::Get || step == LinkStep::GetStream) {
                 EXPECT_EQ(image.samples, original.samples) << "written before any put";
+            }
             EXPECT_FALSE(runs(fx)) << "the effect process outlived its session";
         }
     }
@@ -149,7 +150,7 @@ TEST(Faults, AnEffectProcessWhoseMasterDiesOrFreezesEndsOnItsOwn) {
             EXPECT_TRUE(gone) << "the effect process outlived its master";
             if (reaped) {
                 EXPECT_TRUE(WIFEXITED(fxStatus)) << "the effect process died from a signal";
-                if (WIFEXITED(fxStatus)) EXPECT_NE(WEXITSTATUS(fxStatus), 0);
+                if (WIFEXITED(fxStatus)) { EXPECT_NE(WEXITSTATUS(fxStatus), 0); }
             }
             if (!gone) kill(fx, SIGKILL);
             kill(master, SIGKILL);

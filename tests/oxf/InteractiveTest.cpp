@@ -132,7 +132,7 @@ TEST(Interactive, LockedTransparencyIsNotWrittenAndCancelWritesNothing) {
         const MasterReply reply = session.run(run);
         ASSERT_EQ(reply.status, 0) << reply.error;
         for (const ChannelEvent& e : reply.events)
-            if (e.put) EXPECT_NE(e.code, 1);
+            if (e.put) { EXPECT_NE(e.code, 1); }
         EXPECT_EQ(reply.channelsWritten, 3);
         EXPECT_EQ(session.quit(), 0);
     }

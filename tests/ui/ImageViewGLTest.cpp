@@ -131,9 +131,10 @@ TEST_F(ImageViewGL, FitShowsTheReducedLevelResampledIntoTheWholeView) {
             const QPointF at(x + 0.5, y + 0.5);
             if (!t.adjusted(1, 1, -1, -1).contains(at)) {
                 // Outside the image: the backdrop, untouched.
-                if (!t.adjusted(-1, -1, 1, 1).contains(at))
+                if (!t.adjusted(-1, -1, 1, 1).contains(at)) {
                     ASSERT_EQ(shot.pixel(x, y) & 0xFFFFFF, view->palette().color(QPalette::Dark).rgb() & 0xFFFFFF)
                         << x << "," << y;
+                }
                 continue;
             }
             const QRgb expected = bilinear(picture, (at.x() - t.left()) / k, (at.y() - t.top()) / k);

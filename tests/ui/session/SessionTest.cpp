@@ -99,8 +99,9 @@ TEST_F(Session, CancelAndClosingDuringARenderWriteNothing) {
         const Outcome session = edit({path("in.png"), "-o", out, "--selection", path("sky.png")}, script);
         EXPECT_EQ(session.exitCode, 1) << session.err.toStdString();
         EXPECT_FALSE(QFile::exists(out));
-        if (QLatin1String(script) == QLatin1String("close"))
+        if (QLatin1String(script) == QLatin1String("close")) {
             EXPECT_TRUE(session.err.contains("Interrupt image processing?")) << session.err.toStdString();
+        }
     }
     // Both processes are gone and the pad with them.
     EXPECT_TRUE(QDir(dir.path()).entryList({"elemorama-*"}, QDir::Dirs).isEmpty());
