@@ -369,6 +369,24 @@ TEST(NightSky, NebulaColourHoldsEverywhereWithoutDeviationAndVariesWithIt) {
     EXPECT_GT(spread(30), 0.05);
 }
 
+TEST(NightSky, TheNebulaRectangleReachesBeyondTheZonesAlikeWithAndWithoutColourDeviation) {
+    // The colour draws never change a blob's place, size or strength, so both layer kinds (alpha
+    // alone, or colour and alpha) find the same rows lit above and below the zones.
+    const int w = 240, h = 300;
+    const auto zones = zoneMask(w, h, RectI{20, 120, 220, 180}, RectI{20, 120, 220, 180});
+    RectI rects[2];
+    for (int k = 0; k < 2; ++k) {
+        NightSkyParams p = NightSkyParams::defaults();
+        p.useStars = false, p.nebulaColorDev = k == 0 ? 0 : 30;
+        NightSkyRenderer renderer;
+        ASSERT_EQ(render(renderer, p, zones.get(), w, h).outcome, RunOutcome::Done);
+        rects[k] = renderer.nebulaRect();
+    }
+    EXPECT_EQ(rects[0], rects[1]);
+    EXPECT_LT(rects[0].top, 120);
+    EXPECT_GT(rects[0].bottom, 180);
+}
+
 TEST(NightSky, LongStreaksAreOneStampEach) {
     // The longest meteors: thousands of discs each, kept as one stamp per streak, and the same
     // sky whichever tiles their discs fall in.

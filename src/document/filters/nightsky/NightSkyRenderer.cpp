@@ -220,10 +220,13 @@ RowDisplacement rowDisplacementKernel() {
     return kernel;
 }
 
-// An alpha-only layer of width x height floats, sampled bilinearly at displaced positions.
+// The alpha of a layer of width x height pixels, `stride` floats a pixel (1 for an alpha-only layer,
+// 4 for interleaved colour and alpha, `data` then pointing at the first alpha), sampled bilinearly
+// at displaced positions.
 struct AlphaLayer {
     const float* data;
     int width, height;
+    int stride = 1;
 };
 
 // n samples of one row: pixel i at (column0 + i + dx[i], row + dy[i]), the position clamped to
@@ -240,9 +243,11 @@ void sampleAlphaRowScalar(const AlphaLayer& layer, int column0, int row, const d
         const int ix = int(sx), iy = int(sy);
         const float fx = sx - float(ix), fy = sy - float(iy);
         const int ix1 = std::min(ix + 1, layer.width - 1);
-        const float* r0 = layer.data + size_t(iy) * size_t(layer.width);
-        const float* r1 = layer.data + size_t(std::min(iy + 1, layer.height - 1)) * size_t(layer.width);
-        const float top = r0[ix] + fx * (r0[ix1] - r0[ix]), bottom = r1[ix] + fx * (r1[ix1] - r1[ix]);
+        const size_t k = size_t(layer.stride);
+        const float* r0 = layer.data + size_t(iy) * size_t(layer.width) * k;
+        const float* r1 = layer.data + size_t(std::min(iy + 1, layer.height - 1)) * size_t(layer.width) * k;
+        const float a0 = r0[k * size_t(ix)], a1 = r0[k * size_t(ix1)], b0 = r1[k * size_t(ix)], b1 = r1[k * size_t(ix1)];
+        const float top = a0 + fx * (a1 - a0), bottom = b0 + fx * (b1 - b0);
         out[i] = top + fy * (bottom - top);
     }
 }
@@ -257,6 +262,7 @@ __attribute__((target("avx2"))) void sampleAlphaRowAvx2(const AlphaLayer& layer,
     const __m256 upperY = _mm256_set1_ps(std::max(0.0f, float(layer.height) - 1.01f));
     const __m256i lastX = _mm256_set1_epi32(layer.width - 1), lastY = _mm256_set1_epi32(layer.height - 1);
     const __m256i width = _mm256_set1_epi32(layer.width), oneI = _mm256_set1_epi32(1);
+    const __m256i stride = _mm256_set1_epi32(layer.stride);
     const __m256d rowD = _mm256_set1_pd(double(row));
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -282,10 +288,10 @@ __attribute__((target("avx2"))) void sampleAlphaRowAvx2(const AlphaLayer& layer,
         const __m256i ix1 = _mm256_min_epi32(_mm256_add_epi32(ix, oneI), lastX);
         const __m256i r0 = _mm256_mullo_epi32(iy, width);
         const __m256i r1 = _mm256_mullo_epi32(_mm256_min_epi32(_mm256_add_epi32(iy, oneI), lastY), width);
-        const __m256 a0 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r0, ix), 4);
-        const __m256 a1 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r0, ix1), 4);
-        const __m256 b0 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r1, ix), 4);
-        const __m256 b1 = _mm256_i32gather_ps(layer.data, _mm256_add_epi32(r1, ix1), 4);
+        const __m256 a0 = _mm256_i32gather_ps(layer.data, _mm256_mullo_epi32(_mm256_add_epi32(r0, ix), stride), 4);
+        const __m256 a1 = _mm256_i32gather_ps(layer.data, _mm256_mullo_epi32(_mm256_add_epi32(r0, ix1), stride), 4);
+        const __m256 b0 = _mm256_i32gather_ps(layer.data, _mm256_mullo_epi32(_mm256_add_epi32(r1, ix), stride), 4);
+        const __m256 b1 = _mm256_i32gather_ps(layer.data, _mm256_mullo_epi32(_mm256_add_epi32(r1, ix1), stride), 4);
         const __m256 top = _mm256_add_ps(a0, _mm256_mul_ps(fx, _mm256_sub_ps(a1, a0)));
         const __m256 bottom = _mm256_add_ps(b0, _mm256_mul_ps(fx, _mm256_sub_ps(b1, b0)));
         const __m256 v = _mm256_add_ps(top, _mm256_mul_ps(fy, _mm256_sub_ps(bottom, top)));
@@ -298,8 +304,8 @@ using AlphaRowSampler = void (*)(const AlphaLayer&, int, int, const double*, con
                                  int);
 AlphaRowSampler alphaRowSampler(const AlphaLayer& layer) {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && uint64_t(layer.width) * uint64_t(layer.height) < (uint64_t(1) << 31) ? sampleAlphaRowAvx2
-                                                                                          : sampleAlphaRowScalar;
+    const uint64_t floats = uint64_t(layer.width) * uint64_t(layer.height) * uint64_t(layer.stride);
+    return avx2 && floats < (uint64_t(1) << 31) ? sampleAlphaRowAvx2 : sampleAlphaRowScalar;
 }
 
 // Rejection sampling of zone positions; a budget keeps zones that the draws cannot reach (a
@@ -868,18 +874,11 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         const __m128 bottom = _mm_add_ps(b0, _mm_mul_ps(fx, _mm_sub_ps(b1, b0)));
         _mm_storeu_ps(out, _mm_add_ps(top, _mm_mul_ps(fy, _mm_sub_ps(bottom, top))));
     };
-    auto sampleAlpha = [&](const Tap& t) {
-        const float* base = blobLayer.data() + (comps - 1);
-        const float a0 = base[comps * (t.r0 + size_t(t.ix))], a1 = base[comps * (t.r0 + size_t(t.ix1))];
-        const float b0 = base[comps * (t.r1 + size_t(t.ix))], b1 = base[comps * (t.r1 + size_t(t.ix1))];
-        const float top = a0 + t.fx * (a1 - a0), bottom = b0 + t.fx * (b1 - b0);
-        return top + t.fy * (bottom - top);
-    };
 
     const int zw = Z.width(), zh = Z.height();
     m_nebula.resize(comps * size_t(zw) * size_t(zh));
     const int zoneBands = (zh + kBandRows - 1) / kBandRows;
-    const AlphaLayer alphaLayer{blobLayer.data(), aw, ah};
+    const AlphaLayer alphaLayer{blobLayer.data() + (comps - 1), aw, ah, int(comps)};
     const AlphaRowSampler sampler = alphaRowSampler(alphaLayer);
     MT::parallelFor(
         0, uint32_t(zoneBands),
@@ -923,12 +922,14 @@ bool NightSkyRenderer::buildNebula(const NightSkyParams& p, const SkyZones& zone
         0, uint32_t(outside.size()),
         [&](uint32_t first, uint32_t last) {
             std::vector<double> dxs(static_cast<size_t>(aw)), dys(static_cast<size_t>(aw));
+            std::vector<float> alpha(static_cast<size_t>(aw));
+            const std::vector<uint8_t> everywhere(static_cast<size_t>(aw), 1);
             for (uint32_t k = first; k < last; ++k) {
                 const int y = outside[k];
                 const RowField f = rowField(y);
                 displacement(f.x, f.y, columns, 0, aw, dxs.data(), dys.data());
-                for (int i = 0; i < aw && !lit[k]; ++i)
-                    lit[k] = sampleAlpha(tap(dxs[size_t(i)], dys[size_t(i)], i, y)) >= kFaint;
+                sampler(alphaLayer, 0, y - area.top, dxs.data(), dys.data(), everywhere.data(), alpha.data(), aw);
+                lit[k] = std::any_of(alpha.begin(), alpha.end(), [](float a) { return a >= kFaint; });
             }
         },
         4, workers);
